@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QByteArray>
+
+#include <memory>
+
+// A decoded picture: upright, in sRGB, one frame. Samples are interleaved,
+// rows top to bottom with no padding; 16-bit samples are in native byte order.
+struct Picture {
+    enum class Channels { Gray = 1, Rgb = 3, Rgba = 4 };
+
+    int width = 0;
+    int height = 0;
+    Channels channels = Channels::Rgb;
+    int bitsPerSample = 8; // 8 or 16
+    QByteArray pixels;
+    QByteArray iccProfile; // the source's colour profile, when it had one
+
+    int channelCount() const { return static_cast<int>(channels); }
+    bool hasAlpha() const { return channels == Channels::Rgba; }
+    qsizetype bytesPerLine() const {
+        return qsizetype(width) * channelCount() * (bitsPerSample / 8);
+    }
+};
+
+// What the image control holds. A null pointer is the empty picture.
+using PictureObject = std::shared_ptr<const Picture>;

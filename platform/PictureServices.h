@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "Picture.h"
+
+#include <QString>
+
+#include <optional>
+
+// The multi-select file-open dialog. Settings are made before every use.
+class FileOpenDialog {
+public:
+    // Dialog flags the commands pass: hide read-only box, several files,
+    // explorer style, shortcuts not followed.
+    static constexpr int kMultiSelectFlags = 0x180204;
+
+    virtual ~FileOpenDialog() = default;
+    virtual void setCancelError(bool cancelError) = 0;
+    virtual void setFlags(int flags) = 0;
+    // "description|pattern;pattern;..."
+    virtual void setFilter(const QString& filter) = 0;
+    // Modal. With CancelError set, a cancel throws PlatformError(Cancelled).
+    virtual void ShowOpen() = 0;
+    // One full path for a single file; for several, the directory and then each
+    // name, separated by NUL characters, with no trailing separator.
+    virtual QString FileName() const = 0;
+};
+
+// Everything the tool takes from its platform apart from the controls.
+// Failures throw PlatformError.
+class PictureServices {
+public:
+    virtual ~PictureServices() = default;
+
+    // An empty file name gives the empty picture (nullptr).
+    virtual PictureObject LoadPicture(const QString& fileName) = 0;
+    // Writes the picture in the format the file name's extension names,
+    // replacing an existing file only once the new one is complete.
+    virtual void SavePicture(const PictureObject& picture, const QString& fileName) = 0;
+
+    virtual FileOpenDialog& CommonDialog1() = 0;
+
+    // A folder chooser owned by the window; nullopt when the user cancels.
+    virtual std::optional<QString> browseForFolder(const QString& prompt) = 0;
+
+    // Opens a folder in the desktop's file manager without waiting for it.
+    // Throws PlatformError(CannotStart) when that is not possible.
+    virtual void openFolder(const QString& folder) = 0;
+
+    // Modal message with the information icon and one OK button.
+    virtual void ShowMessage(const QString& prompt, const QString& title) = 0;
+};

@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <exception>
+
+// Why a platform service gave up. Handlers and messages tell these apart; the
+// detail is for the developer (the codec's or the system's own words).
+enum class FailureKind {
+    Cancelled,       // the user cancelled a dialog
+    FileMissing,     // the source file does not exist
+    NotAPicture,     // not a picture we can read, or damaged
+    PictureTooLarge, // declared dimensions beyond our resource limits
+    CannotWrite,     // the output file could not be written
+    NoSuchRow,       // a list index that names no row
+    CannotStart,     // the file manager could not be started
+};
+
+// The one exception type the platform layer throws.
+class PlatformError : public std::exception {
+public:
+    PlatformError(FailureKind kind, const QString& detail)
+        : m_kind(kind), m_detail(detail), m_what(detail.toUtf8()) {}
+
+    FailureKind kind() const { return m_kind; }
+    const QString& detail() const { return m_detail; }
+    const char* what() const noexcept override { return m_what.constData(); }
+
+private:
+    FailureKind m_kind;
+    QString m_detail;
+    QByteArray m_what;
+};
