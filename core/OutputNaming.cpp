@@ -16,3 +16,20 @@ QString outputPath(const QString& folder, const QString& baseName, QStringView e
     path += extension;
     return path;
 }
+
+QString OutputNames::claim(const QString& source, const QString& folder, const QString& baseName,
+                           QStringView extension, QChar separator) {
+    QString candidate = outputPath(folder, baseName, extension, separator);
+    for (int copy = 2;; ++copy) {
+        const QString key = candidate.toCaseFolded();
+        const auto owner = m_sourceOf.constFind(key);
+        if (owner == m_sourceOf.cend()) {
+            m_sourceOf.insert(key, source);
+            return candidate;
+        }
+        if (*owner == source)
+            return candidate;
+        candidate = outputPath(folder, QStringLiteral("%1 (%2)").arg(baseName).arg(copy), extension,
+                               separator);
+    }
+}

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QDir>
+#include <QHash>
 #include <QString>
 #include <QStringView>
 
@@ -33,3 +34,17 @@ QString Getfn(const QString& path, QChar separator = QDir::separator());
 // folder already ends in (a root folder).
 QString outputPath(const QString& folder, const QString& baseName, QStringView extension,
                    QChar separator = QDir::separator());
+
+// The output paths one batch has handed out. A path that an earlier row with
+// another source already took gets " (2)", " (3)", ... before its extension,
+// so no row of a batch overwrites another row's output. The same source named
+// twice gets the same path back. Paths are compared ignoring case, which keeps
+// the rule safe on case-insensitive file systems too.
+class OutputNames {
+public:
+    QString claim(const QString& source, const QString& folder, const QString& baseName,
+                  QStringView extension, QChar separator = QDir::separator());
+
+private:
+    QHash<QString, QString> m_sourceOf; // case-folded output path -> source
+};

@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "Controls.h"
+#include "FormState.h"
+#include "OutputNaming.h"
+#include "PictureServices.h"
+
+// The controls the batch works on.
+struct BatchControls {
+    ListBox& List1;
+    ImageControl& Picture1;
+    CommandButton& CmdCha;
+};
+
+// Asking for the output folder and converting every row of the list into it.
+class BatchConversion {
+public:
+    BatchConversion(FormState& state, PictureServices& services, BatchControls controls);
+
+    // Asks for the output folder; OutputDir keeps its value when the user cancels.
+    void Showbc();
+
+    // The click of convert button `formatIndex` (a kTargetFormats index).
+    // A row that cannot be converted ends the batch there with HandlerFailure;
+    // the rows before it stay written and OutputDir keeps its folder.
+    void zhuanhuanClick(int formatIndex);
+
+private:
+    void convertRow(int row, OutputNames& names, QStringView extension);
+    void finish();
+
+    FormState& m_state;
+    PictureServices& m_services;
+    BatchControls m_controls;
+};

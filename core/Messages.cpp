@@ -1,0 +1,22 @@
+// SPDX-License-Identifier: MIT
+#include "Messages.h"
+
+QString Messages::failureReason(FailureKind kind) {
+    switch (kind) {
+    case FailureKind::FileMissing:
+        return QStringLiteral("文件不存在");
+    case FailureKind::NotAPicture:
+        return QStringLiteral("不是可识别的图片，或文件已损坏");
+    case FailureKind::PictureTooLarge:
+        return QStringLiteral("图片尺寸超出限制");
+    case FailureKind::CannotWrite:
+        return QStringLiteral("无法写入文件");
+    case FailureKind::Cancelled:
+        return QStringLiteral("操作已取消");
+    case FailureKind::NoSuchRow:
+        return QStringLiteral("列表中没有这一行");
+    case FailureKind::CannotStart:
+        return QStringLiteral("无法启动文件管理器");
+    }
+    return {};
+}

@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "PlatformError.h"
+
+#include <QString>
+
+#include <exception>
+
+// The texts the user reads, in one place.
+namespace Messages {
+inline const QString kFolderPrompt = QStringLiteral("请选择图片输出的保存路径：");
+inline const QString kDoneText = QStringLiteral("图片转换完毕！图片已经被输出保存路径到");
+inline const QString kDoneTitle = QStringLiteral("转换完毕");
+inline const QString kConvertFailedTitle = QStringLiteral("转换失败");
+inline const QString kConvertFailedText = QStringLiteral("无法转换图片：");
+inline const QString kPreviewFailedTitle = QStringLiteral("无法预览");
+inline const QString kPreviewFailedText = QStringLiteral("无法打开图片：");
+inline const QString kOpenFolderFailedTitle = QStringLiteral("无法打开文件夹");
+inline const QString kOpenFolderFailedText = QStringLiteral("无法打开文件夹：");
+
+// Why a file could not be used, in words for the user.
+QString failureReason(FailureKind kind);
+} // namespace Messages
+
+// Ends a handler with a message for the user. The window catches it at the
+// event boundary and shows it; nothing else is undone.
+class HandlerFailure : public std::exception {
+public:
+    HandlerFailure(const QString& title, const QString& text)
+        : m_title(title)
+        , m_text(text)
+        , m_what(text.toUtf8()) {}
+
+    // "<lead><path>\n<reason>": the message for a file that could not be used.
+    static HandlerFailure forFile(const QString& title, const QString& lead, const QString& path,
+                                  FailureKind kind) {
+        return {title, lead + path + u'\n' + Messages::failureReason(kind)};
+    }
+
+    const QString& title() const { return m_title; }
+    const QString& text() const { return m_text; }
+    const char* what() const noexcept override { return m_what.constData(); }
+
+private:
+    QString m_title;
+    QString m_text;
+    QByteArray m_what;
+};
