@@ -1,12 +1,19 @@
 // SPDX-License-Identifier: MIT
+#include "Form1.h"
+#include "QtPictureServices.h"
+#include "Translations.h"
+
 #include <QApplication>
-#include <QWidget>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmora"));
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("Velmora"));
-    window.show();
+    QApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION_TEXT));
+    installChineseTranslations(app);
+
+    QtPictureServices services;
+    Form1 form(services);
+    services.setOwner(&form);
+    form.show();
     return QApplication::exec();
 }

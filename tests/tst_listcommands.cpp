@@ -1,0 +1,257 @@
+// SPDX-License-Identifier: MIT
+// The list commands of the window: open, add, preview, delete and view-now,
+// driven through the real window with a scripted platform.
+#include "Form1.h"
+#include "PreviewBox.h"
+#include "fakes/FakeServices.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+const QString kOpenFilter =
+    QStringLiteral("Filter=所有支持的格式(*.bmp;*.jpg;*.gif;*.pcx;*.ico;*.png;*.tiff;*.psd;)"
+                   "|*.bmp;*.jpg;*.gif;*.pcx;*.ico;*.png;*.tiff;*.psd;");
+const QString kAddFilter = QStringLiteral(
+    "Filter=所有支持的格式(*.bmp;*.jpg;*.gif;*.pcx;*.ico)|*.bmp;*.jpg;*.gif;*.pcx;*.ico");
+
+// Rows are named by letter: "A" is /p/A.jpg.
+QString rowPath(const QString& letter) {
+    return "/p/" + letter + ".jpg";
+}
+
+// A window on a scripted platform, driven the way a user drives it.
+struct Session {
+    FakeServices services;
+    Form1 form{services};
+    QListWidget* list = form.findChild<QListWidget*>("List1");
+
+    Session() {
+        form.show();
+        if (!QTest::qWaitForWindowExposed(&form))
+            qWarning("the window was not exposed");
+    }
+    void press(const char* button) {
+        QTest::mouseClick(form.findChild<QPushButton*>(button), Qt::LeftButton);
+    }
+    // "open:A,B" / "add:C" / "click:1" / "delete" / "convert" / "fail:B" / "cancel-open"
+    void perform(const QString& action) {
+        const QString verb = action.section(':', 0, 0);
+        const QString argument = action.section(':', 1);
+        if (verb == "open" || verb == "add") {
+            QStringList parts{"/p"};
+            for (const QString& letter : argument.split(','))
+                parts << letter + ".jpg";
+            services.dialog.answers = {parts.size() == 2 ? rowPath(argument)
+                                                         : parts.join(QChar(u'\0'))};
+            press(verb == "open" ? "Command7" : "Command2");
+        } else if (verb == "cancel-open") {
+            press("Command7");
+        } else if (verb == "click") {
+            const QRect row = list->visualItemRect(list->item(argument.toInt()));
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row.center());
+        } else if (verb == "delete") {
+            press("Command1");
+        } else if (verb == "convert") {
+            services.folderAnswers = {QStringLiteral("/out")};
+            press("zhuanhuan(4)");
+        } else if (verb == "fail") {
+            services.loadFailures.insert(rowPath(argument), FailureKind::FileMissing);
+        }
+    }
+    QStringList rows() const {
+        QStringList texts;
+        for (int i = 0; i < list->count(); ++i)
+            texts << list->item(i)->text();
+        return texts;
+    }
+    int selectedRow() const {
+        const auto selected = list->selectedItems();
+        return selected.isEmpty() ? -1 : list->row(selected.first());
+    }
+    // The source of the previewed picture; empty when the preview is empty.
+    QString shown() const {
+        return FakeServices::sourceOf(form.findChild<PreviewBox*>("Picture1")->picture());
+    }
+};
+} // namespace
+
+class ListCommandsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void openAndAdd_data();
+    void openAndAdd();
+    void dialogSettingsInOrder();
+    void openKeepsPreviewAndSelIndex();
+    void deleteSequences_data();
+    void deleteSequences();
+    void failingClickIsReportedAndLeavesState();
+    void viewNowPassesTheFolderWhole();
+    void viewNowReportsAFileManagerThatCannotStart();
+};
+
+void ListCommandsTest::openAndAdd_data() {
+    QTest::addColumn<QList<std::optional<QString>>>("answers"); // nullopt cancels
+    QTest::addColumn<QStringList>("buttons");
+    QTest::addColumn<QStringList>("rows");
+    QTest::addColumn<QString>("label3");
+
+    const QChar nul(u'\0');
+    using Answers = QList<std::optional<QString>>;
+    QTest::newRow("single file") << Answers{"/pics/a.jpg"} << QStringList{"Command7"}
+                                 << QStringList{"/pics/a.jpg"} << "/pics/";
+    QTest::newRow("several files in dialog order")
+        << Answers{QStringList{"/pics", "b.gif", "a.jpg"}.join(nul)} << QStringList{"Command7"}
+        << QStringList{"/pics/b.gif", "/pics/a.jpg"} << "/pics/";
+    QTest::newRow("root folder") << Answers{QStringList{"/", "a.jpg", "b.jpg"}.join(nul)}
+                                 << QStringList{"Command7"} << QStringList{"/a.jpg", "/b.jpg"}
+                                 << "/";
+    QTest::newRow("same file twice")
+        << Answers{"/pics/a.jpg", "/pics/a.jpg"} << QStringList{"Command7", "Command2"}
+        << QStringList{"/pics/a.jpg", "/pics/a.jpg"} << "/pics/";
+    QTest::newRow("add after open from another folder")
+        << Answers{QStringList{"/pics", "a.jpg", "b.gif"}.join(nul),
+                   QStringList{"/more", "c.bmp", "d.pcx"}.join(nul)}
+        << QStringList{"Command7", "Command2"}
+        << QStringList{"/pics/a.jpg", "/pics/b.gif", "/more/c.bmp", "/more/d.pcx"} << "/more/";
+    QTest::newRow("open replaces the rows")
+        << Answers{"/pics/a.jpg", "/more/c.bmp"} << QStringList{"Command7", "Command7"}
+        << QStringList{"/more/c.bmp"} << "/more/";
+    QTest::newRow("cancelled open changes nothing")
+        << Answers{"/pics/a.jpg", std::nullopt} << QStringList{"Command7", "Command7"}
+        << QStringList{"/pics/a.jpg"} << "/pics/";
+    QTest::newRow("cancelled add changes nothing")
+        << Answers{"/pics/a.jpg", std::nullopt} << QStringList{"Command7", "Command2"}
+        << QStringList{"/pics/a.jpg"} << "/pics/";
+    QTest::newRow("cancel before any selection")
+        << Answers{std::nullopt} << QStringList{"Command7"} << QStringList{} << "无";
+}
+
+void ListCommandsTest::openAndAdd() {
+    QFETCH(QList<std::optional<QString>>, answers);
+    QFETCH(QStringList, buttons);
+    QFETCH(QStringList, rows);
+    QFETCH(QString, label3);
+
+    Session session;
+    session.services.dialog.answers = answers;
+    for (const QString& button : buttons)
+        session.press(qPrintable(button));
+
+    QCOMPARE(session.rows(), rows);
+    QCOMPARE(session.selectedRow(), -1);
+    QCOMPARE(session.form.findChild<QLabel*>("Label3")->text(), label3);
+    QVERIFY(session.services.messages.isEmpty());
+}
+
+void ListCommandsTest::dialogSettingsInOrder() {
+    Session session;
+    session.services.dialog.settings.clear();
+    session.press("Command7");
+    session.press("Command2");
+    const QStringList expected{"CancelError=1", "Flags=1573380", kOpenFilter,
+                               "CancelError=1", "Flags=1573380", kAddFilter};
+    QCOMPARE(session.services.dialog.settings, expected);
+}
+
+void ListCommandsTest::openKeepsPreviewAndSelIndex() {
+    Session session;
+    for (const char* action : {"open:A,B", "click:1", "open:C,D,E"})
+        session.perform(action);
+    QCOMPARE(session.shown(), rowPath("B"));
+    QCOMPARE(session.form.state().SelIndex, 1);
+    QCOMPARE(session.selectedRow(), -1);
+    QCOMPARE(session.form.state().FileParts, (QStringList{"/p/", "C.jpg", "D.jpg", "E.jpg"}));
+}
+
+void ListCommandsTest::deleteSequences_data() {
+    QTest::addColumn<QStringList>("actions");
+    QTest::addColumn<QString>("rows"); // letters left in the list
+    QTest::addColumn<int>("selected");
+    QTest::addColumn<QString>("shown"); // letter shown, or "" for the empty preview
+    QTest::addColumn<int>("selIndex");
+
+    const auto actions = [](const char* text) { return QString::fromLatin1(text).split(' '); };
+    QTest::newRow("middle row") << actions("open:A,B,C click:1 delete") << "AC" << 1 << "C" << 1;
+    QTest::newRow("first row") << actions("open:A,B,C click:0 delete") << "BC" << 0 << "B" << 0;
+    QTest::newRow("last row") << actions("open:A,B,C click:2 delete") << "AB" << -1 << "" << 2;
+    QTest::newRow("last row twice")
+        << actions("open:A,B,C click:2 delete delete") << "AB" << -1 << "" << 2;
+    QTest::newRow("only row") << actions("open:A click:0 delete") << "" << -1 << "" << 0;
+    QTest::newRow("no selection after open selects SelIndex")
+        << actions("open:A,B,C delete") << "ABC" << 0 << "A" << 0;
+    QTest::newRow("second press then removes it")
+        << actions("open:A,B,C delete delete") << "BC" << 0 << "B" << 0;
+    QTest::newRow("no selection, SelIndex beyond the rows")
+        << actions("open:A,B,C,D,E click:4 open:A,B,C delete") << "ABC" << -1 << "" << 4;
+    QTest::newRow("no selection, SelIndex equal to the row count")
+        << actions("open:A,B,C,D click:3 open:A,B,C delete") << "ABC" << -1 << "" << 3;
+    QTest::newRow("empty list") << actions("delete") << "" << -1 << "" << 0;
+    QTest::newRow("right after a batch")
+        << actions("open:A,B,C convert delete") << "AB" << -1 << "" << 2;
+    QTest::newRow("failing click then delete removes the clicked row")
+        << actions("open:A,B,C click:0 fail:B click:1 delete") << "AC" << 0 << "A" << 0;
+    QTest::newRow("next row cannot be shown")
+        << actions("open:A,B,C click:0 fail:B delete") << "BC" << 0 << "A" << 0;
+}
+
+void ListCommandsTest::deleteSequences() {
+    QFETCH(QStringList, actions);
+    QFETCH(QString, rows);
+    QFETCH(int, selected);
+    QFETCH(QString, shown);
+    QFETCH(int, selIndex);
+
+    Session session;
+    for (const QString& action : actions)
+        session.perform(action);
+
+    QStringList expectedRows;
+    for (QChar letter : rows)
+        expectedRows << rowPath(letter);
+    QCOMPARE(session.rows(), expectedRows);
+    QCOMPARE(session.selectedRow(), selected);
+    QCOMPARE(session.shown(), shown.isEmpty() ? QString() : rowPath(shown));
+    QCOMPARE(session.form.state().SelIndex, selIndex);
+}
+
+void ListCommandsTest::failingClickIsReportedAndLeavesState() {
+    Session session;
+    for (const char* action : {"open:A,B", "click:0", "fail:B", "click:1"})
+        session.perform(action);
+
+    const QList<QPair<QString, QString>> expected{
+        {"无法预览", "无法打开图片：/p/B.jpg\n文件不存在"}};
+    QCOMPARE(session.services.messages, expected);
+    QCOMPARE(session.selectedRow(), 1);
+    QCOMPARE(session.shown(), rowPath("A"));
+    QCOMPARE(session.form.state().SelIndex, 0);
+}
+
+void ListCommandsTest::viewNowPassesTheFolderWhole() {
+    const QString folder = QStringLiteral("/tmp/my \"pictures\"; $(touch x) 'a'");
+    Session session;
+    session.perform("open:A");
+    session.services.folderAnswers = {folder};
+    session.press("zhuanhuan(0)");
+    QVERIFY(session.form.findChild<QPushButton*>("CmdCha")->isEnabled());
+
+    session.press("CmdCha");
+    QCOMPARE(session.services.openedFolders, QStringList{folder});
+}
+
+void ListCommandsTest::viewNowReportsAFileManagerThatCannotStart() {
+    Session session;
+    session.perform("convert");
+    session.services.messages.clear();
+    session.services.fileManagerFails = true;
+    session.press("CmdCha");
+    const QList<QPair<QString, QString>> expected{{"无法打开文件夹", "无法打开文件夹：/out"}};
+    QCOMPARE(session.services.messages, expected);
+}
+
+QTEST_MAIN(ListCommandsTest)
+#include "tst_listcommands.moc"

@@ -1,0 +1,102 @@
+// SPDX-License-Identifier: MIT
+#include "ControlAdapters.h"
+
+#include "PlatformError.h"
+#include "PreviewBox.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScopedValueRollback>
+
+QtListBox::QtListBox(QListWidget* list)
+    : m_list(list) {}
+
+void QtListBox::AddItem(const QString& text) {
+    m_list->addItem(text);
+}
+
+void QtListBox::RemoveItem(int index) {
+    checkRow(index);
+    const QScopedValueRollback guard(m_changingFromCode, true);
+    const bool wasSelected = index == ListIndex();
+    delete m_list->takeItem(index);
+    // Qt moves the selection to a neighbour; removing the selected row leaves
+    // no row selected.
+    if (wasSelected)
+        selectQuietly(-1);
+}
+
+void QtListBox::Clear() {
+    const QScopedValueRollback guard(m_changingFromCode, true);
+    m_list->clear();
+}
+
+int QtListBox::ListCount() const {
+    return m_list->count();
+}
+
+int QtListBox::ListIndex() const {
+    const QModelIndexList rows = m_list->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void QtListBox::setListIndex(int index) {
+    checkRow(index);
+    selectQuietly(index);
+    raiseClick();
+}
+
+QString QtListBox::List(int index) const {
+    const QListWidgetItem* item = index == -1 ? nullptr : m_list->item(index);
+    return item ? item->text() : QString();
+}
+
+void QtListBox::setBackColor(RgbColor color) {
+    QPalette palette = m_list->palette();
+    palette.setColor(QPalette::Base, QColor(color.red, color.green, color.blue));
+    m_list->setPalette(palette);
+}
+
+void QtListBox::onUserSelection(std::function<void()> onUserClick) {
+    QObject::connect(m_list, &QListWidget::itemSelectionChanged, m_list,
+                     [this, onUserClick = std::move(onUserClick)] {
+                         if (!m_changingFromCode && ListIndex() != -1)
+                             onUserClick();
+                     });
+}
+
+void QtListBox::checkRow(int index) const {
+    if (index < 0 || index >= m_list->count())
+        throw PlatformError(FailureKind::NoSuchRow, QStringLiteral("row %1").arg(index));
+}
+
+void QtListBox::selectQuietly(int index) {
+    const QScopedValueRollback guard(m_changingFromCode, true);
+    if (index == -1) {
+        m_list->clearSelection();
+        m_list->setCurrentItem(nullptr);
+    } else {
+        m_list->setCurrentRow(index, QItemSelectionModel::ClearAndSelect);
+    }
+}
+
+PictureObject QtImage::Picture() const {
+    return m_box->picture();
+}
+
+void QtImage::setPicture(const PictureObject& picture) {
+    m_box->setPicture(picture);
+}
+
+QString QtLabel::Caption() const {
+    return m_label->text();
+}
+
+void QtLabel::setCaption(const QString& caption) {
+    m_label->setText(caption);
+}
+
+void QtButton::setEnabled(bool enabled) {
+    m_button->setEnabled(enabled);
+}
