@@ -22,7 +22,9 @@ enum class FailureKind {
 class PlatformError : public std::exception {
 public:
     PlatformError(FailureKind kind, const QString& detail)
-        : m_kind(kind), m_detail(detail), m_what(detail.toUtf8()) {}
+        : m_kind(kind)
+        , m_detail(detail)
+        , m_what(detail.toUtf8()) {}
 
     FailureKind kind() const { return m_kind; }
     const QString& detail() const { return m_detail; }
