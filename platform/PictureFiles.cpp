@@ -70,6 +70,47 @@ const char* coderForContent(const QByteArray& b) {
     return nullptr;
 }
 
+quint32 bigEndian(const QByteArray& b, qsizetype at, int bytes) {
+    quint32 value = 0;
+    for (int i = 0; i < bytes; ++i)
+        value = (value << 8) | quint8(b[at + i]);
+    return value;
+}
+
+quint32 littleEndian(const QByteArray& b, qsizetype at, int bytes) {
+    quint32 value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        value = (value << 8) | quint8(b[at + i]);
+    return value;
+}
+
+struct DeclaredSize {
+    qint64 width = -1; // -1: the header does not say (or we do not look)
+    qint64 height = -1;
+};
+
+// The dimensions the header declares, read by us before the codec sees the
+// data: some codec paths refuse oversized pictures without saying why.
+DeclaredSize declaredSize(const QByteArray& b, const char* coder) {
+    const QByteArray name(coder);
+    if (name == "PNG" && b.size() >= 24 && b.mid(12, 4) == "IHDR")
+        return {bigEndian(b, 16, 4), bigEndian(b, 20, 4)};
+    if (name == "GIF" && b.size() >= 10)
+        return {littleEndian(b, 6, 2), littleEndian(b, 8, 2)};
+    if (name == "PSD" && b.size() >= 22)
+        return {bigEndian(b, 18, 4), bigEndian(b, 14, 4)};
+    if (name == "BMP" && b.size() >= 26) {
+        const quint32 headerSize = littleEndian(b, 14, 4);
+        if (headerSize == 12)
+            return {littleEndian(b, 18, 2), littleEndian(b, 20, 2)};
+        if (headerSize >= 40) {
+            const qint32 height = qint32(littleEndian(b, 22, 4)); // negative: top-down rows
+            return {qint32(littleEndian(b, 18, 4)), height < 0 ? -qint64(height) : height};
+        }
+    }
+    return {};
+}
+
 // ---- decoding ---------------------------------------------------------------
 
 struct ImageInfoDeleter {
@@ -120,7 +161,9 @@ ImageList decodeBlob(const QByteArray& bytes, const char* coder, bool ping, bool
     if (exception->severity >= MagickCore::ErrorException)
         failFromCodec(fileName, exception->severity, codecMessage(*exception));
     if (!images)
-        fail(FailureKind::NotAPicture, fileName, QStringLiteral("the codec found no picture"));
+        fail(FailureKind::NotAPicture, fileName,
+             exception->reason ? codecMessage(*exception)
+                               : QStringLiteral("the codec found no picture"));
     return images;
 }
 
@@ -168,11 +211,12 @@ void placeOnCanvas(Magick::Image& image, const QString& fileName) {
     const size_t height = std::max(page.height(), bottom);
     if (width != image.columns() || height != image.rows()) {
         checkDimensions(fileName, width, height);
-        Magick::Image canvas(Magick::Geometry(width, height), Magick::Color("none"));
-        canvas.matte(true);
-        canvas.composite(image, std::max<ssize_t>(0, page.xOff()),
-                         std::max<ssize_t>(0, page.yOff()), MagickCore::OverCompositeOp);
-        image = canvas;
+        // Extending the frame itself: a fresh canvas would need the "xc" coder,
+        // which the allow-list refuses.
+        image.matte(true);
+        image.backgroundColor(Magick::Color("none"));
+        image.extent(Magick::Geometry(width, height, -std::max<ssize_t>(0, page.xOff()),
+                                      -std::max<ssize_t>(0, page.yOff())));
     }
     image.repage();
 }
@@ -251,6 +295,8 @@ QByteArray readPictureBytes(const QString& fileName) {
 
 Picture decodePicture(const QByteArray& bytes, const char* coder, const QString& fileName) {
     const bool isIcon = std::strcmp(coder, "ICO") == 0;
+    if (const DeclaredSize declared = declaredSize(bytes, coder); declared.width >= 0)
+        checkDimensions(fileName, size_t(declared.width), size_t(declared.height));
     {
         const ImageList header = decodeBlob(bytes, coder, true, !isIcon, fileName);
         for (const MagickCore::Image* p = header.get(); p; p = MagickCore::GetNextImageInList(p))

@@ -38,23 +38,23 @@ void NamingTest::splitfn_data() {
     QTest::newRow("win single") << win << "C:\\pics\\a.jpg" << QStringList{"C:\\pics\\", "a.jpg"};
     QTest::newRow("win multi") << win << nulJoined({"C:\\pics", "a.jpg", "b.gif"})
                                << QStringList{"C:\\pics\\", "a.jpg", "b.gif"};
-    QTest::newRow("win drive root multi") << win << nulJoined({"C:\\", "a.jpg", "b.jpg"})
-                                          << QStringList{"C:\\", "a.jpg", "b.jpg"};
+    QTest::newRow("win drive root multi")
+        << win << nulJoined({"C:\\", "a.jpg", "b.jpg"}) << QStringList{"C:\\", "a.jpg", "b.jpg"};
     QTest::newRow("win drive root single") << win << "D:\\x.png" << QStringList{"D:\\", "x.png"};
     QTest::newRow("no separator") << win << "a.jpg" << QStringList{"", "a.jpg"};
-    QTest::newRow("win dotted name") << win << "C:\\p\\my.photo.bmp"
-                                     << QStringList{"C:\\p\\", "my.photo.bmp"};
+    QTest::newRow("win dotted name")
+        << win << "C:\\p\\my.photo.bmp" << QStringList{"C:\\p\\", "my.photo.bmp"};
 
     QTest::newRow("nix single") << nix << "/home/u/pics/a.jpg"
                                 << QStringList{"/home/u/pics/", "a.jpg"};
     QTest::newRow("nix multi keeps order")
         << nix << nulJoined({"/home/u/pics", "b.gif", "a.jpg", "c d.png"})
         << QStringList{"/home/u/pics/", "b.gif", "a.jpg", "c d.png"};
-    QTest::newRow("nix root multi") << nix << nulJoined({"/", "a.jpg", "b.jpg"})
-                                    << QStringList{"/", "a.jpg", "b.jpg"};
+    QTest::newRow("nix root multi")
+        << nix << nulJoined({"/", "a.jpg", "b.jpg"}) << QStringList{"/", "a.jpg", "b.jpg"};
     QTest::newRow("nix root single") << nix << "/x.png" << QStringList{"/", "x.png"};
-    QTest::newRow("nix dotted name") << nix << "/p/my.photo.bmp"
-                                     << QStringList{"/p/", "my.photo.bmp"};
+    QTest::newRow("nix dotted name")
+        << nix << "/p/my.photo.bmp" << QStringList{"/p/", "my.photo.bmp"};
     QTest::newRow("backslash is a plain character on linux")
         << nix << "/p/a\\b.jpg" << QStringList{"/p/", "a\\b.jpg"};
 }
@@ -84,10 +84,12 @@ void NamingTest::getfn_data() {
         const char* name;
         const char* expected;
     } names[] = {
-        {"photo.jpg", "photo"},   {"my.photo.bmp", "my.photo"}, {"scan.tiff", "scan"},
-        {"photo.jpeg", "photo"},  {"a.ico", "a"},               {"a.b", "a"},
-        {"a.bm", "a"},            {"photo.", "photo"},          {".hidden", ".hidden"},
-        {"README", "README"},     {"照片.png", "照片"},         {"a b [1].gif", "a b [1]"},
+        {"photo.jpg", "photo"}, {"my.photo.bmp", "my.photo"},
+        {"scan.tiff", "scan"},  {"photo.jpeg", "photo"},
+        {"a.ico", "a"},         {"a.b", "a"},
+        {"a.bm", "a"},          {"photo.", "photo"},
+        {".hidden", ".hidden"}, {"README", "README"},
+        {"照片.png", "照片"},   {"a b [1].gif", "a b [1]"},
     };
     for (const auto& n : names) {
         const QString name = QString::fromUtf8(n.name);
@@ -97,7 +99,8 @@ void NamingTest::getfn_data() {
         QTest::addRow("bare %s", n.name) << name << expected;
     }
     // The dot of a folder name never counts.
-    QTest::newRow("dotted folder") << "/home/u/my.pics/README" << "README";
+    QTest::newRow("dotted folder") << "/home/u/my.pics/README"
+                                   << "README";
 }
 
 void NamingTest::getfn() {
@@ -113,17 +116,22 @@ void NamingTest::outputPath_data() {
     QTest::addColumn<int>("button");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("win png") << "D:\\out" << "C:\\pics\\photo.jpg" << 4 << "D:\\out\\photo.png";
-    QTest::newRow("win tiff") << "D:\\out" << "C:\\pics\\photo.jpg" << 6 << "D:\\out\\photo.tiff";
-    QTest::newRow("win drive root") << "D:\\" << "C:\\pics\\photo.jpg" << 4 << "D:\\photo.png";
-    QTest::newRow("win four-letter source") << "D:\\out" << "C:\\pics\\scan.tiff" << 0
-                                            << "D:\\out\\scan.jpg";
-    QTest::newRow("nix png") << "/out" << "/pics/photo.jpg" << 4 << "/out/photo.png";
-    QTest::newRow("nix root") << "/" << "/pics/photo.jpg" << 4 << "/photo.png";
-    QTest::newRow("nix folder with trailing separator") << "/out/" << "/pics/x.gif" << 1
-                                                        << "/out/x.bmp";
-    QTest::newRow("nix four-letter source") << "/out" << "/pics/scan.tiff" << 0
-                                            << "/out/scan.jpg";
+    QTest::newRow("win png") << "D:\\out"
+                             << "C:\\pics\\photo.jpg" << 4 << "D:\\out\\photo.png";
+    QTest::newRow("win tiff") << "D:\\out"
+                              << "C:\\pics\\photo.jpg" << 6 << "D:\\out\\photo.tiff";
+    QTest::newRow("win drive root") << "D:\\"
+                                    << "C:\\pics\\photo.jpg" << 4 << "D:\\photo.png";
+    QTest::newRow("win four-letter source") << "D:\\out"
+                                            << "C:\\pics\\scan.tiff" << 0 << "D:\\out\\scan.jpg";
+    QTest::newRow("nix png") << "/out"
+                             << "/pics/photo.jpg" << 4 << "/out/photo.png";
+    QTest::newRow("nix root") << "/"
+                              << "/pics/photo.jpg" << 4 << "/photo.png";
+    QTest::newRow("nix folder with trailing separator") << "/out/"
+                                                        << "/pics/x.gif" << 1 << "/out/x.bmp";
+    QTest::newRow("nix four-letter source") << "/out"
+                                            << "/pics/scan.tiff" << 0 << "/out/scan.jpg";
 }
 
 void NamingTest::outputPath() {
@@ -132,9 +140,9 @@ void NamingTest::outputPath() {
     QFETCH(int, button);
     QFETCH(QString, expected);
     const QChar separator = folder.contains(u'/') ? u'/' : u'\\';
-    QCOMPARE(::outputPath(folder, Getfn(source, separator), kTargetFormats[button].extension,
-                          separator),
-             expected);
+    QCOMPARE(
+        ::outputPath(folder, Getfn(source, separator), kTargetFormats[button].extension, separator),
+        expected);
 }
 
 void NamingTest::targetFormatTable() {
