@@ -15,6 +15,8 @@
 
 #include <cstring>
 #include <functional>
+#include <thread>
+#include <vector>
 
 #include <unistd.h>
 
@@ -155,6 +157,9 @@ private slots:
     void keepsSixteenBits();
     void keepsGrayAndConvertsCmyk();
     void fitsLargeIcons();
+    void keepsProfileAndQuality_data();
+    void keepsProfileAndQuality();
+    void convertsInParallel();
     void survivesBadFiles_data();
     void survivesBadFiles();
     void refuses_data();
@@ -362,6 +367,78 @@ void PicturesTest::fitsLargeIcons() {
     QCOMPARE(back->width, 256);
     QCOMPARE(back->height, 128);
     QCOMPARE(pixelAt(*back, 100, 60).mid(0, 3), (QList<int>{10, 200, 30}));
+}
+
+void PicturesTest::keepsProfileAndQuality_data() {
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("keepsProfile");
+    QTest::addColumn<int>("quality"); // of the JPEG written, 0 when not a JPEG
+    QTest::newRow("profile into jpg") << "icc_profile_big.jpg"
+                                      << "jpg" << true << 100;
+    QTest::newRow("profile into png") << "icc_profile_big.jpg"
+                                      << "png" << true << 0;
+    QTest::newRow("profile into tiff") << "icc_profile_big.jpg"
+                                       << "tiff" << true << 0;
+    QTest::newRow("16-bit profile into png") << "tiff_16bit_RGBa.tiff"
+                                             << "png" << true << 0;
+    QTest::newRow("profile not into gif") << "icc_profile_big.jpg"
+                                          << "gif" << false << 0;
+    QTest::newRow("jpeg keeps its quality") << "flower.jpg"
+                                            << "jpg" << false << 75;
+    QTest::newRow("png gets the usual quality") << "hopper.png"
+                                                << "jpg" << false << 92;
+}
+
+void PicturesTest::keepsProfileAndQuality() {
+    QFETCH(QString, source);
+    QFETCH(QString, target);
+    QFETCH(bool, keepsProfile);
+    QFETCH(int, quality);
+    const PictureObject picture = loadPictureFile(corpusDir("good") + "/" + source);
+    QTemporaryDir dir;
+    const QString output = dir.filePath("out." + target);
+    savePictureFile(*picture, output);
+    const PictureObject back = loadPictureFile(output);
+    if (keepsProfile) {
+        QVERIFY(!picture->iccProfile.isEmpty());
+        QCOMPARE(back->iccProfile, picture->iccProfile);
+    } else {
+        QVERIFY(back->iccProfile.isEmpty());
+    }
+    QCOMPARE(back->jpegQuality, quality);
+}
+
+// Several workers at once give the same bytes as one alone.
+void PicturesTest::convertsInParallel() {
+    QTemporaryDir dir;
+    const QStringList sources = {"hopper.jpg", "transparent.gif", "pil_sample_cmyk.jpg",
+                                 "tiff_16bit_RGBa.tiff"};
+    auto convert = [&](int worker, int round) {
+        for (const QString& name : sources) {
+            const PictureObject picture = loadPictureFile(corpusDir("good") + "/" + name);
+            for (const char* target : {"png", "gif", "jpg"})
+                savePictureFile(*picture, dir.filePath(QStringLiteral("%1-%2-%3.%4")
+                                                           .arg(worker)
+                                                           .arg(round)
+                                                           .arg(name)
+                                                           .arg(target)));
+        }
+    };
+    std::vector<std::thread> workers;
+    for (int worker = 0; worker < 4; ++worker)
+        workers.emplace_back([&, worker] {
+            for (int round = 0; round < 3; ++round)
+                convert(worker, round);
+        });
+    for (std::thread& t : workers)
+        t.join();
+    const QStringList written = entries(dir.path());
+    QCOMPARE(written.size(), 4 * 3 * sources.size() * 3);
+    for (const QString& name : written) {
+        const QString reference = QStringLiteral("0-0-") + name.section(u'-', 2);
+        QCOMPARE(fileHead(dir.filePath(name), 1 << 24), fileHead(dir.filePath(reference), 1 << 24));
+    }
 }
 
 void PicturesTest::survivesBadFiles_data() {
