@@ -5,8 +5,10 @@
 
 #include <memory>
 
-// A decoded picture: upright, in sRGB, one frame. Samples are interleaved,
-// rows top to bottom with no padding; 16-bit samples are in native byte order.
+// A decoded picture: upright, one frame, in sRGB unless it carries the RGB or
+// gray colour profile its samples are in. Samples are interleaved, rows top to
+// bottom with no padding; 16-bit samples are in native byte order; alpha is
+// straight (not premultiplied).
 struct Picture {
     enum class Channels { Gray = 1, Rgb = 3, Rgba = 4 };
 
@@ -16,6 +18,7 @@ struct Picture {
     int bitsPerSample = 8; // 8 or 16
     QByteArray pixels;
     QByteArray iccProfile; // the source's colour profile, when it had one
+    int jpegQuality = 0;   // the source JPEG's estimated quality (1..100), 0 if not a JPEG
 
     int channelCount() const { return static_cast<int>(channels); }
     bool hasAlpha() const { return channels == Channels::Rgba; }

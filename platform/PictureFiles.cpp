@@ -1,15 +1,518 @@
 // SPDX-License-Identifier: MIT
-// Placeholder until the codec lands.
+// Picture files through ImageMagick. Our code reads and writes the bytes; the
+// codec only ever sees memory blobs, decoded with a format we chose from the
+// content, so a file's name never reaches it.
 #include "PictureFiles.h"
 
+#include "MagickSetup.h"
 #include "PlatformError.h"
 
-PictureObject loadPictureFile(const QString& fileName) {
-    if (fileName.isEmpty())
-        return nullptr;
-    throw PlatformError(FailureKind::NotAPicture, fileName);
+#include <Magick++.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <stdexcept>
+
+namespace {
+
+[[noreturn]] void fail(FailureKind kind, const QString& fileName, const QString& why) {
+    throw PlatformError(kind,
+                        QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(fileName), why));
 }
 
-void savePictureFile(const Picture&, const QString& fileName) {
-    throw PlatformError(FailureKind::CannotWrite, fileName);
+// ---- recognising our formats ------------------------------------------------
+
+bool startsWith(const QByteArray& bytes, const char* magic, qsizetype length) {
+    return bytes.size() >= length && std::memcmp(bytes.constData(), magic, size_t(length)) == 0;
+}
+
+bool looksLikePcx(const QByteArray& b) {
+    if (b.size() < 128 || b[0] != 0x0A)
+        return false;
+    const int version = b[1];
+    const int encoding = b[2];
+    const int bitsPerPlane = b[3];
+    return (version == 0 || version == 2 || version == 3 || version == 4 || version == 5) &&
+           (encoding == 0 || encoding == 1) &&
+           (bitsPerPlane == 1 || bitsPerPlane == 2 || bitsPerPlane == 4 || bitsPerPlane == 8);
+}
+
+// The coder for the content, judged by its first bytes; nullptr when it is none
+// of the formats we read (text formats such as SVG never qualify).
+const char* coderForContent(const QByteArray& b) {
+    if (startsWith(b, "\xFF\xD8\xFF", 3))
+        return "JPEG";
+    if (startsWith(b, "\x89PNG\r\n\x1A\n", 8))
+        return "PNG";
+    if (startsWith(b, "GIF87a", 6) || startsWith(b, "GIF89a", 6))
+        return "GIF";
+    if (startsWith(b, "BM", 2))
+        return "BMP";
+    if (startsWith(b, "II*\0", 4) || startsWith(b, "MM\0*", 4) || startsWith(b, "II+\0", 4) ||
+        startsWith(b, "MM\0+", 4))
+        return "TIFF";
+    if (startsWith(b, "8BPS\0\1", 6))
+        return "PSD";
+    if (startsWith(b, "\0\0\1\0", 4) && b.size() >= 6 && (b[4] != 0 || b[5] != 0))
+        return "ICO";
+    if (startsWith(b, "\xB1\x68\xDE\x3A", 4))
+        return "DCX";
+    if (looksLikePcx(b))
+        return "PCX";
+    return nullptr;
+}
+
+quint32 bigEndian(const QByteArray& b, qsizetype at, int bytes) {
+    quint32 value = 0;
+    for (int i = 0; i < bytes; ++i)
+        value = (value << 8) | quint8(b[at + i]);
+    return value;
+}
+
+quint32 littleEndian(const QByteArray& b, qsizetype at, int bytes) {
+    quint32 value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        value = (value << 8) | quint8(b[at + i]);
+    return value;
+}
+
+struct DeclaredSize {
+    qint64 width = -1; // -1: the header does not say (or we do not look)
+    qint64 height = -1;
+};
+
+// The dimensions the header declares, read by us before the codec sees the
+// data: some codec paths refuse oversized pictures without saying why.
+DeclaredSize declaredSize(const QByteArray& b, const char* coder) {
+    const QByteArray name(coder);
+    if (name == "PNG" && b.size() >= 24 && b.mid(12, 4) == "IHDR")
+        return {bigEndian(b, 16, 4), bigEndian(b, 20, 4)};
+    if (name == "GIF" && b.size() >= 10)
+        return {littleEndian(b, 6, 2), littleEndian(b, 8, 2)};
+    if (name == "PSD" && b.size() >= 22)
+        return {bigEndian(b, 18, 4), bigEndian(b, 14, 4)};
+    if (name == "BMP" && b.size() >= 26) {
+        const quint32 headerSize = littleEndian(b, 14, 4);
+        if (headerSize == 12)
+            return {littleEndian(b, 18, 2), littleEndian(b, 20, 2)};
+        if (headerSize >= 40) {
+            const qint32 height = qint32(littleEndian(b, 22, 4)); // negative: top-down rows
+            return {qint32(littleEndian(b, 18, 4)), height < 0 ? -qint64(height) : height};
+        }
+    }
+    return {};
+}
+
+// ---- decoding ---------------------------------------------------------------
+
+struct ImageInfoDeleter {
+    void operator()(MagickCore::ImageInfo* p) const { MagickCore::DestroyImageInfo(p); }
+};
+struct ExceptionDeleter {
+    void operator()(MagickCore::ExceptionInfo* p) const { MagickCore::DestroyExceptionInfo(p); }
+};
+struct ImageListDeleter {
+    void operator()(MagickCore::Image* p) const { MagickCore::DestroyImageList(p); }
+};
+using ImageList = std::unique_ptr<MagickCore::Image, ImageListDeleter>;
+using ExceptionPtr = std::unique_ptr<MagickCore::ExceptionInfo, ExceptionDeleter>;
+
+bool isLimitMessage(const QString& text) {
+    return text.contains(QLatin1String("exceeds limit"), Qt::CaseInsensitive) ||
+           text.contains(QLatin1String("ExceedsLimit"), Qt::CaseInsensitive);
+}
+
+[[noreturn]] void failFromCodec(const QString& fileName, MagickCore::ExceptionType severity,
+                                const QString& message) {
+    const bool tooLarge = severity == MagickCore::ResourceLimitError || isLimitMessage(message);
+    fail(tooLarge ? FailureKind::PictureTooLarge : FailureKind::NotAPicture, fileName, message);
+}
+
+QString codecMessage(const MagickCore::ExceptionInfo& e) {
+    QString text = QString::fromLocal8Bit(e.reason ? e.reason : "unknown codec error");
+    if (e.description && *e.description)
+        text += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(e.description));
+    return text;
+}
+
+// Decodes the blob with the given coder, or with ping only reads the headers.
+// Warnings are ignored on purpose: a picture that decodes with one (say, a
+// truncated JPEG) is still a picture; an error fails.
+ImageList decodeBlob(const QByteArray& bytes, const char* coder, bool ping, bool firstOnly,
+                     const QString& fileName) {
+    std::unique_ptr<MagickCore::ImageInfo, ImageInfoDeleter> info(MagickCore::AcquireImageInfo());
+    MagickCore::CopyMagickString(info->magick, coder, MaxTextExtent);
+    info->ping = ping ? MagickCore::MagickTrue : MagickCore::MagickFalse;
+    if (firstOnly) {
+        info->scene = 0;
+        info->number_scenes = 1;
+    }
+    ExceptionPtr exception(MagickCore::AcquireExceptionInfo());
+    ImageList images(MagickCore::BlobToImage(info.get(), bytes.constData(), size_t(bytes.size()),
+                                             exception.get()));
+    if (exception->severity >= MagickCore::ErrorException)
+        failFromCodec(fileName, exception->severity, codecMessage(*exception));
+    if (!images)
+        fail(FailureKind::NotAPicture, fileName,
+             exception->reason ? codecMessage(*exception)
+                               : QStringLiteral("the codec found no picture"));
+    return images;
+}
+
+void checkDimensions(const QString& fileName, size_t width, size_t height) {
+    if (width == 0 || height == 0)
+        fail(FailureKind::NotAPicture, fileName, QStringLiteral("the picture has no pixels"));
+    if (width > size_t(kMaxPictureSide) || height > size_t(kMaxPictureSide) ||
+        double(width) * double(height) > double(kMaxPicturePixels))
+        fail(FailureKind::PictureTooLarge, fileName,
+             QStringLiteral("%1 x %2 pixels is beyond our limits").arg(width).arg(height));
+}
+
+// The one picture a file stands for: the largest image of an icon (the deepest
+// among equals), else the first image (the merged picture of a PSD).
+Magick::Image pickImage(ImageList images, bool largest) {
+    MagickCore::Image* chosen = images.get();
+    if (largest) {
+        for (MagickCore::Image* p = images.get(); p; p = MagickCore::GetNextImageInList(p)) {
+            const double area = double(p->columns) * double(p->rows);
+            const double best = double(chosen->columns) * double(chosen->rows);
+            if (area > best || (area == best && p->depth > chosen->depth))
+                chosen = p;
+        }
+    }
+    if (chosen != images.get()) {
+        ExceptionPtr exception(MagickCore::AcquireExceptionInfo());
+        MagickCore::Image* copy =
+            MagickCore::CloneImage(chosen, 0, 0, MagickCore::MagickTrue, exception.get());
+        if (!copy)
+            throw std::bad_alloc();
+        return Magick::Image(copy);
+    }
+    MagickCore::Image* first = images.release();
+    ImageList rest(MagickCore::SplitImageList(first));
+    return Magick::Image(first);
+}
+
+// A GIF frame may cover only part of the logical screen; the picture is the
+// whole screen with the frame drawn at its place, the rest transparent.
+void placeOnCanvas(Magick::Image& image, const QString& fileName) {
+    const Magick::Geometry page = image.page();
+    const size_t right = size_t(std::max<ssize_t>(0, page.xOff())) + image.columns();
+    const size_t bottom = size_t(std::max<ssize_t>(0, page.yOff())) + image.rows();
+    const size_t width = std::max(page.width(), right);
+    const size_t height = std::max(page.height(), bottom);
+    if (width != image.columns() || height != image.rows()) {
+        checkDimensions(fileName, width, height);
+        // Extending the frame itself: a fresh canvas would need the "xc" coder,
+        // which the allow-list refuses.
+        image.matte(true);
+        image.backgroundColor(Magick::Color("none"));
+        image.extent(Magick::Geometry(width, height, -std::max<ssize_t>(0, page.xOff()),
+                                      -std::max<ssize_t>(0, page.yOff())));
+    }
+    image.repage();
+}
+
+bool isGray(MagickCore::ColorspaceType colorspace) {
+    return colorspace == MagickCore::GRAYColorspace ||
+           colorspace == MagickCore::LinearGRAYColorspace ||
+           colorspace == MagickCore::Rec601LumaColorspace ||
+           colorspace == MagickCore::Rec709LumaColorspace;
+}
+
+// Brings the samples to sRGB (or non-linear gray). CMYK with an embedded
+// profile goes through colour management; the rest by ImageMagick's formulas.
+// Returns whether the source's profile still describes the samples.
+bool toStandardColours(Magick::Image& image) {
+    const MagickCore::ColorspaceType colorspace = image.colorSpace();
+    if (colorspace == MagickCore::sRGBColorspace || colorspace == MagickCore::GRAYColorspace)
+        return true;
+    if (isGray(colorspace)) {
+        image.colorSpace(MagickCore::GRAYColorspace);
+        return false;
+    }
+    const QByteArray& srgb = srgbIccProfile();
+    if (colorspace == MagickCore::CMYKColorspace && image.profile("ICC").length() > 0 &&
+        !srgb.isEmpty())
+        image.profile("ICC", Magick::Blob(srgb.constData(), size_t(srgb.size())));
+    if (image.colorSpace() != MagickCore::sRGBColorspace)
+        image.colorSpace(MagickCore::sRGBColorspace);
+    return false;
+}
+
+Picture toPicture(Magick::Image& image, bool keepProfile) {
+    Picture picture;
+    picture.width = int(image.columns());
+    picture.height = int(image.rows());
+    picture.bitsPerSample = image.depth() > 8 ? 16 : 8;
+    const char* map = "RGB";
+    if (image.matte()) {
+        picture.channels = Picture::Channels::Rgba;
+        map = "RGBA";
+    } else if (image.colorSpace() == MagickCore::GRAYColorspace) {
+        picture.channels = Picture::Channels::Gray;
+        map = "I";
+    }
+    picture.pixels.resize(picture.bytesPerLine() * picture.height);
+    image.write(0, 0, image.columns(), image.rows(), map,
+                picture.bitsPerSample == 16 ? MagickCore::ShortPixel : MagickCore::CharPixel,
+                picture.pixels.data());
+    if (keepProfile) {
+        const Magick::Blob icc = image.profile("ICC");
+        if (icc.length() > 0)
+            picture.iccProfile =
+                QByteArray(static_cast<const char*>(icc.data()), qsizetype(icc.length()));
+    }
+    return picture;
+}
+
+QByteArray readPictureBytes(const QString& fileName) {
+    const QFileInfo info(fileName);
+    if (!info.exists())
+        fail(FailureKind::FileMissing, fileName, QStringLiteral("no such file"));
+    if (!info.isFile())
+        fail(FailureKind::NotAPicture, fileName, QStringLiteral("not a regular file"));
+    if (info.size() > kMaxPictureFileBytes)
+        fail(FailureKind::PictureTooLarge, fileName, QStringLiteral("the file is too large"));
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        fail(FailureKind::NotAPicture, fileName, file.errorString());
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        fail(FailureKind::NotAPicture, fileName, file.errorString());
+    if (bytes.isEmpty())
+        fail(FailureKind::NotAPicture, fileName, QStringLiteral("the file is empty"));
+    return bytes;
+}
+
+Picture decodePicture(const QByteArray& bytes, const char* coder, const QString& fileName) {
+    const bool isIcon = std::strcmp(coder, "ICO") == 0;
+    if (const DeclaredSize declared = declaredSize(bytes, coder); declared.width >= 0)
+        checkDimensions(fileName, size_t(declared.width), size_t(declared.height));
+    {
+        const ImageList header = decodeBlob(bytes, coder, true, !isIcon, fileName);
+        for (const MagickCore::Image* p = header.get(); p; p = MagickCore::GetNextImageInList(p))
+            checkDimensions(fileName, p->columns, p->rows);
+    }
+    Magick::Image image = pickImage(decodeBlob(bytes, coder, false, !isIcon, fileName), isIcon);
+    image.quiet(true);
+    checkDimensions(fileName, image.columns(), image.rows());
+    if (std::strcmp(coder, "GIF") == 0)
+        placeOnCanvas(image, fileName);
+    image.autoOrient();
+    const bool keepProfile = toStandardColours(image);
+    Picture picture = toPicture(image, keepProfile);
+    if (std::strcmp(coder, "JPEG") == 0)
+        picture.jpegQuality = int(image.quality());
+    return picture;
+}
+
+// ---- encoding ---------------------------------------------------------------
+
+struct TargetFormat {
+    const char* suffix;
+    const char* coder;
+    bool hasAlpha;    // keeps transparency
+    bool holds16Bits; // keeps 16-bit samples
+    bool holdsIcc;    // carries a colour profile
+};
+
+// BMP3 is the plain Windows bitmap every reader knows; without alpha there is
+// nothing the newer headers would add.
+constexpr TargetFormat kTargets[] = {
+    {"jpg", "JPEG", false, false, true},  {"jpeg", "JPEG", false, false, true},
+    {"bmp", "BMP3", false, false, false}, {"gif", "GIF", true, false, false},
+    {"pcx", "PCX", false, false, false},  {"png", "PNG", true, true, true},
+    {"ico", "ICO", true, false, false},   {"tif", "TIFF", true, true, true},
+    {"tiff", "TIFF", true, true, true},
+};
+
+const TargetFormat* targetFor(const QString& fileName) {
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    for (const TargetFormat& target : kTargets)
+        if (suffix == QLatin1String(target.suffix))
+            return &target;
+    return nullptr;
+}
+
+// GIF has one fully transparent palette entry and nothing in between: fully
+// transparent pixels stay transparent (as one colour, white), partly
+// transparent ones are blended onto white and become opaque.
+template <typename Sample> void prepareGifAlpha(Sample* p, qsizetype pixelCount) {
+    constexpr quint64 max = std::numeric_limits<Sample>::max();
+    for (qsizetype i = 0; i < pixelCount; ++i, p += 4) {
+        const quint64 alpha = p[3];
+        if (alpha == 0) {
+            p[0] = p[1] = p[2] = Sample(max);
+        } else if (alpha != max) {
+            for (int c = 0; c < 3; ++c)
+                p[c] = Sample((p[c] * alpha + max * (max - alpha) + max / 2) / max);
+            p[3] = Sample(max);
+        }
+    }
+}
+
+Magick::Image toMagickImage(const Picture& picture) {
+    const char* map = picture.channels == Picture::Channels::Gray  ? "I"
+                      : picture.channels == Picture::Channels::Rgb ? "RGB"
+                                                                   : "RGBA";
+    Magick::Image image(size_t(picture.width), size_t(picture.height), map,
+                        picture.bitsPerSample == 16 ? MagickCore::ShortPixel
+                                                    : MagickCore::CharPixel,
+                        picture.pixels.constData());
+    image.quiet(true);
+    if (picture.channels == Picture::Channels::Gray) {
+        image.modifyImage();
+        MagickCore::SetImageColorspace(image.image(), MagickCore::GRAYColorspace);
+    }
+    return image;
+}
+
+void attachProfile(Magick::Image& image, const QByteArray& icc) {
+    image.modifyImage();
+    MagickCore::StringInfo* profile =
+        MagickCore::BlobToStringInfo(icc.constData(), size_t(icc.size()));
+    if (!profile)
+        throw std::bad_alloc();
+    MagickCore::SetImageProfile(image.image(), "icc", profile);
+    MagickCore::DestroyStringInfo(profile);
+}
+
+QByteArray encodePicture(const Picture& source, const TargetFormat& target) {
+    Picture picture = source;
+    const bool gif = std::strcmp(target.coder, "GIF") == 0;
+    if (gif && picture.hasAlpha()) {
+        const qsizetype count = qsizetype(picture.width) * picture.height;
+        if (picture.bitsPerSample == 16)
+            prepareGifAlpha(reinterpret_cast<quint16*>(picture.pixels.data()), count);
+        else
+            prepareGifAlpha(reinterpret_cast<quint8*>(picture.pixels.data()), count);
+    }
+    Magick::Image image = toMagickImage(picture);
+    image.depth(picture.bitsPerSample == 16 && target.holds16Bits ? 16 : 8);
+
+    if (picture.hasAlpha() && !target.hasAlpha) {
+        image.backgroundColor(Magick::Color("white"));
+        image.alphaChannel(MagickCore::RemoveAlphaChannel);
+        image.matte(false);
+    }
+    if (target.holdsIcc && !picture.iccProfile.isEmpty())
+        attachProfile(image, picture.iccProfile);
+
+    const QByteArray coder(target.coder);
+    if (coder == "JPEG") {
+        // The source JPEG's own quality when known, so re-encoding does not
+        // bloat it; else ImageMagick's usual 92.
+        image.quality(picture.jpegQuality > 0 ? size_t(picture.jpegQuality) : 92);
+    } else if (coder == "PNG") {
+        // zlib level 7 with adaptive row filters: ImageMagick's usual trade of
+        // size against speed. No time stamps, so equal pictures give equal files.
+        image.quality(75);
+        image.defineValue("png", "exclude-chunk", "date,time");
+    } else if (coder == "TIFF") {
+        // Lossless and read by every TIFF reader; ImageMagick adds the
+        // horizontal predictor for 8 and 16-bit samples.
+        image.compressType(MagickCore::LZWCompression);
+    } else if (gif) {
+        // Up to 256 colours map exactly; more are reduced with error diffusion.
+        const bool exact = image.totalColors() <= 256;
+        image.quantizeColors(256);
+        image.quantizeDither(!exact);
+        if (!exact)
+            image.quantizeDitherMethod(MagickCore::FloydSteinbergDitherMethod);
+        image.quantize();
+    } else if (coder == "ICO") {
+        // Icons hold at most 256 x 256; larger pictures are fitted keeping
+        // their aspect.
+        if (image.columns() > 256 || image.rows() > 256)
+            image.resize(Magick::Geometry(256, 256));
+    }
+
+    Magick::Blob blob;
+    image.write(&blob, target.coder);
+    if (blob.length() == 0)
+        throw std::runtime_error("the codec produced no data");
+    return QByteArray(static_cast<const char*>(blob.data()), qsizetype(blob.length()));
+}
+
+void writeWholeFile(const QByteArray& bytes, const QString& fileName) {
+    const QFileInfo info(fileName);
+    if (info.exists()) {
+        if (!info.isFile())
+            fail(FailureKind::CannotWrite, fileName, QStringLiteral("not a regular file"));
+        // A file nobody may write is left alone, even where the system would
+        // let us replace it (as root, or by renaming over it).
+        const auto anyWrite =
+            QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+        if (!(info.permissions() & anyWrite) || !info.isWritable())
+            fail(FailureKind::CannotWrite, fileName, QStringLiteral("the file is read-only"));
+    }
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        fail(FailureKind::CannotWrite, fileName, file.errorString());
+    if (file.write(bytes) != bytes.size()) {
+        const QString why = file.errorString();
+        file.cancelWriting();
+        fail(FailureKind::CannotWrite, fileName, why);
+    }
+    if (!file.commit())
+        fail(FailureKind::CannotWrite, fileName, file.errorString());
+}
+
+bool isConsistent(const Picture& p) {
+    return p.width > 0 && p.height > 0 && (p.bitsPerSample == 8 || p.bitsPerSample == 16) &&
+           p.pixels.size() == p.bytesPerLine() * p.height;
+}
+
+} // namespace
+
+PictureObject loadPictureFile(const QString& fileName) {
+    const QString notReady = prepareMagick();
+    if (!notReady.isEmpty())
+        fail(FailureKind::NotAPicture, fileName, notReady);
+    const QByteArray bytes = readPictureBytes(fileName);
+    const char* coder = coderForContent(bytes);
+    if (!coder)
+        fail(FailureKind::NotAPicture, fileName,
+             QStringLiteral("the content is not a picture format we read"));
+    try {
+        return std::make_shared<const Picture>(decodePicture(bytes, coder, fileName));
+    } catch (const PlatformError&) {
+        throw;
+    } catch (const Magick::Exception& e) {
+        const QString message = QString::fromLocal8Bit(e.what());
+        fail(isLimitMessage(message) ? FailureKind::PictureTooLarge : FailureKind::NotAPicture,
+             fileName, message);
+    } catch (const std::bad_alloc&) {
+        fail(FailureKind::PictureTooLarge, fileName, QStringLiteral("out of memory"));
+    } catch (const std::exception& e) {
+        fail(FailureKind::NotAPicture, fileName, QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void savePictureFile(const Picture& picture, const QString& fileName) {
+    const QString notReady = prepareMagick();
+    if (!notReady.isEmpty())
+        fail(FailureKind::CannotWrite, fileName, notReady);
+    const TargetFormat* target = targetFor(fileName);
+    if (!target)
+        fail(FailureKind::CannotWrite, fileName,
+             QStringLiteral("the extension names no format we write"));
+    if (!isConsistent(picture))
+        fail(FailureKind::CannotWrite, fileName, QStringLiteral("the picture holds no pixels"));
+    QByteArray encoded;
+    try {
+        encoded = encodePicture(picture, *target);
+    } catch (const std::exception& e) {
+        fail(FailureKind::CannotWrite, fileName, QString::fromLocal8Bit(e.what()));
+    }
+    writeWholeFile(encoded, fileName);
 }

@@ -1,0 +1,21 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// One-time set-up of the codec library for the whole process: initialisation,
+// the coder allow-list and the resource limits. Safe to call from any thread,
+// as often as wanted; only the first call does the work.
+// Returns an empty string when the codec is ready, else why it is not.
+QString prepareMagick();
+
+// An sRGB colour profile, the target when CMYK or Lab pictures are converted.
+// Built once by prepareMagick() and never changed afterwards.
+const QByteArray& srgbIccProfile();
+
+// Limits on what a picture may declare before we decode it.
+inline constexpr qint64 kMaxPictureSide = 20000;
+inline constexpr qint64 kMaxPicturePixels = 200'000'000;
+// Files larger than this are not read into memory at all.
+inline constexpr qint64 kMaxPictureFileBytes = qint64(512) * 1024 * 1024;

@@ -1,0 +1,631 @@
+// SPDX-License-Identifier: MIT
+// Picture files: every corpus picture into every target, damaged and hostile
+// files, refusals, literal file names and safe writing.
+#include "MagickSetup.h"
+#include "PictureFiles.h"
+#include "PlatformError.h"
+
+#include <Magick++.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstring>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+const QStringList kTargets = {"jpg", "bmp", "gif", "pcx", "png", "ico", "tiff"};
+
+QString corpusDir(const char* sub) {
+    return QStringLiteral(VELMORA_CORPUS_DIR "/") + QLatin1String(sub);
+}
+
+QByteArray fileHead(const QString& path, qint64 n) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.read(n) : QByteArray();
+}
+
+bool hasMagic(const QByteArray& b, const QString& target) {
+    if (target == "jpg")
+        return b.startsWith("\xFF\xD8\xFF");
+    if (target == "bmp")
+        return b.startsWith("BM");
+    if (target == "gif")
+        return b.startsWith("GIF87a") || b.startsWith("GIF89a");
+    if (target == "pcx")
+        return b.size() > 3 && b[0] == 0x0A && b[2] == 1;
+    if (target == "png")
+        return b.startsWith("\x89PNG\r\n\x1A\n");
+    if (target == "ico")
+        return b.startsWith(QByteArray("\0\0\1\0", 4));
+    if (target == "tiff")
+        return b.startsWith(QByteArray("II*\0", 4)) || b.startsWith(QByteArray("MM\0*", 4));
+    return false;
+}
+
+QStringList entries(const QString& dir) {
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+// One pixel as 8-bit RGBA, whatever the picture's layout.
+QList<int> pixelAt(const Picture& p, int x, int y) {
+    const int bytes = p.bitsPerSample / 8;
+    const char* at = p.pixels.constData() + y * p.bytesPerLine() + x * p.channelCount() * bytes;
+    auto sample = [&](int c) {
+        if (bytes == 1)
+            return int(quint8(at[c]));
+        quint16 v;
+        std::memcpy(&v, at + 2 * c, 2);
+        return int(v >> 8);
+    };
+    switch (p.channels) {
+    case Picture::Channels::Gray:
+        return {sample(0), sample(0), sample(0), 255};
+    case Picture::Channels::Rgb:
+        return {sample(0), sample(1), sample(2), 255};
+    case Picture::Channels::Rgba:
+        return {sample(0), sample(1), sample(2), sample(3)};
+    }
+    return {};
+}
+
+QPoint firstTransparentPixel(const Picture& p) {
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x)
+            if (pixelAt(p, x, y)[3] == 0)
+                return {x, y};
+    return {-1, -1};
+}
+
+FailureKind failureOf(const std::function<void()>& step) {
+    try {
+        step();
+    } catch (const PlatformError& e) {
+        return e.kind();
+    }
+    return FailureKind::Cancelled; // stands for "did not fail"
+}
+
+quint32 crc32(const QByteArray& data) {
+    quint32 crc = 0xFFFFFFFFu;
+    for (char ch : data) {
+        crc ^= quint8(ch);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+QByteArray pngChunk(const char* type, const QByteArray& data) {
+    QByteArray chunk;
+    const quint32 length = quint32(data.size());
+    for (int shift = 24; shift >= 0; shift -= 8)
+        chunk.append(char(length >> shift));
+    const QByteArray body = QByteArray(type) + data;
+    const quint32 crc = crc32(body);
+    chunk += body;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        chunk.append(char(crc >> shift));
+    return chunk;
+}
+
+// A valid PNG header declaring width x height, with a few bytes of image data.
+QByteArray pngDeclaring(quint32 width, quint32 height) {
+    QByteArray ihdr;
+    for (quint32 v : {width, height})
+        for (int shift = 24; shift >= 0; shift -= 8)
+            ihdr.append(char(v >> shift));
+    ihdr.append("\x08\x02\x00\x00\x00", 5);
+    const QByteArray idat = qCompress(QByteArray(64, '\0')).mid(4);
+    return QByteArray("\x89PNG\r\n\x1A\n") + pngChunk("IHDR", ihdr) + pngChunk("IDAT", idat) +
+           pngChunk("IEND", {});
+}
+
+Picture solid(int width, int height, Picture::Channels channels, QList<quint8> sample) {
+    Picture p;
+    p.width = width;
+    p.height = height;
+    p.channels = channels;
+    for (int i = 0; i < width * height; ++i)
+        for (quint8 s : sample)
+            p.pixels.append(char(s));
+    return p;
+}
+
+} // namespace
+
+class PicturesTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void convertsGoodPictures_data();
+    void convertsGoodPictures();
+    void appliesExifOrientation();
+    void transparency_data();
+    void transparency();
+    void gifBlendsPartialAlphaOntoWhite();
+    void drawsGifFrameOnItsScreen();
+    void keepsSixteenBits_data();
+    void keepsSixteenBits();
+    void keepsGrayAndConvertsCmyk();
+    void fitsLargeIcons();
+    void keepsProfileAndQuality_data();
+    void keepsProfileAndQuality();
+    void convertsInParallel();
+    void survivesBadFiles_data();
+    void survivesBadFiles();
+    void refuses_data();
+    void refuses();
+    void codecRefusesOtherCoders_data();
+    void codecRefusesOtherCoders();
+    void takesNamesLiterally_data();
+    void takesNamesLiterally();
+    void leavesReadOnlyTargetIntact();
+    void failsInUnwritableFolder();
+    void failedSaveKeepsExistingFile();
+};
+
+void PicturesTest::convertsGoodPictures_data() {
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("target");
+    const QStringList files = QDir(corpusDir("good")).entryList(QDir::Files, QDir::Name);
+    QVERIFY(files.size() > 40);
+    for (const QString& file : files)
+        for (const QString& target : kTargets)
+            QTest::addRow("%s to %s", qPrintable(file), qPrintable(target))
+                << corpusDir("good") + "/" + file << target;
+}
+
+void PicturesTest::convertsGoodPictures() {
+    QFETCH(QString, source);
+    QFETCH(QString, target);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const PictureObject picture = loadPictureFile(source);
+    QVERIFY(picture);
+    QVERIFY(picture->width > 0 && picture->height > 0);
+    QCOMPARE(picture->pixels.size(), picture->bytesPerLine() * picture->height);
+
+    const QString output = dir.filePath("out." + target);
+    savePictureFile(*picture, output);
+    QCOMPARE(entries(dir.path()), QStringList{"out." + target});
+    QVERIFY2(hasMagic(fileHead(output, 8), target), qPrintable(fileHead(output, 8).toHex()));
+
+    const PictureObject back = loadPictureFile(output);
+    if (target == "ico") {
+        QVERIFY(back->width <= 256 && back->height <= 256);
+        if (picture->width <= 256 && picture->height <= 256) {
+            QCOMPARE(back->width, picture->width);
+            QCOMPARE(back->height, picture->height);
+        } else {
+            QCOMPARE(std::max(back->width, back->height), 256);
+            const double aspect = double(picture->width) / picture->height;
+            QVERIFY(qAbs(double(back->width) / back->height - aspect) < 0.02 * aspect + 0.01);
+        }
+    } else {
+        QCOMPARE(back->width, picture->width);
+        QCOMPARE(back->height, picture->height);
+    }
+}
+
+void PicturesTest::appliesExifOrientation() {
+    for (const char* name : {"hopper_orientation_6.jpg", "hopper_orientation_3.jpg"}) {
+        const QString source = corpusDir("good") + "/" + name;
+        Magick::Image raw;
+        raw.ping(source.toStdString());
+        const PictureObject upright = loadPictureFile(source);
+        const bool quarterTurn = QByteArray(name).contains("_6");
+        QCOMPARE(size_t(upright->width), quarterTurn ? raw.rows() : raw.columns());
+        QCOMPARE(size_t(upright->height), quarterTurn ? raw.columns() : raw.rows());
+        // Both show the same picture as the plain file, whose top-left is light.
+        const PictureObject plain = loadPictureFile(corpusDir("good") + "/hopper.jpg");
+        const QList<int> expected = pixelAt(*plain, 2, 2);
+        const QList<int> seen = pixelAt(*upright, 2, 2);
+        for (int c = 0; c < 3; ++c)
+            QVERIFY2(qAbs(seen[c] - expected[c]) < 40, name);
+    }
+}
+
+void PicturesTest::transparency_data() {
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("keepsAlpha");
+    for (const char* file : {"transparent.gif", "rgba32.bmp", "rgb_trns.png"})
+        for (const QString& target : kTargets)
+            QTest::addRow("%s to %s", file, qPrintable(target))
+                << corpusDir("good") + "/" + file << target
+                << (target == "gif" || target == "png" || target == "ico" || target == "tiff");
+}
+
+void PicturesTest::transparency() {
+    QFETCH(QString, source);
+    QFETCH(QString, target);
+    QFETCH(bool, keepsAlpha);
+    const PictureObject picture = loadPictureFile(source);
+    QVERIFY(picture->hasAlpha());
+    const QPoint at = firstTransparentPixel(*picture);
+    QVERIFY(at.x() >= 0);
+    if (target == "ico" && (picture->width > 256 || picture->height > 256))
+        QSKIP("the icon is scaled; pixel positions differ");
+
+    QTemporaryDir dir;
+    const QString output = dir.filePath("out." + target);
+    savePictureFile(*picture, output);
+    const PictureObject back = loadPictureFile(output);
+    const QList<int> pixel = pixelAt(*back, at.x(), at.y());
+    if (keepsAlpha) {
+        QCOMPARE(pixel[3], 0);
+    } else {
+        QVERIFY(!back->hasAlpha());
+        // JPEG may ring a little next to an edge; black or grey would be a fault.
+        for (int c = 0; c < 3; ++c)
+            QVERIFY2(pixel[c] >= 230, qPrintable(QString::number(pixel[c])));
+    }
+}
+
+void PicturesTest::gifBlendsPartialAlphaOntoWhite() {
+    // Black at half opacity, then a fully transparent red pixel, then opaque blue.
+    Picture p = solid(3, 1, Picture::Channels::Rgba, {});
+    p.pixels = QByteArray::fromHex("00000080ff0000000000ffff");
+    QTemporaryDir dir;
+    const QString output = dir.filePath("blend.gif");
+    savePictureFile(p, output);
+    const PictureObject back = loadPictureFile(output);
+    const QList<int> half = pixelAt(*back, 0, 0);
+    QCOMPARE(half[3], 255);
+    for (int c = 0; c < 3; ++c)
+        QVERIFY2(qAbs(half[c] - 127) <= 2, qPrintable(QString::number(half[c])));
+    QCOMPARE(pixelAt(*back, 1, 0)[3], 0);
+    QCOMPARE(pixelAt(*back, 2, 0), (QList<int>{0, 0, 255, 255}));
+}
+
+void PicturesTest::drawsGifFrameOnItsScreen() {
+    // A 2 x 2 red frame at (1, 1) on a 4 x 4 logical screen.
+    const quint8 red[12] = {255, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0};
+    Magick::Image frame(2, 2, "RGB", MagickCore::CharPixel, red);
+    frame.page(Magick::Geometry(4, 4, 1, 1));
+    Magick::Blob blob;
+    frame.write(&blob, "GIF");
+    QTemporaryDir dir;
+    QFile file(dir.filePath("frame.gif"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(static_cast<const char*>(blob.data()), qsizetype(blob.length()));
+    file.close();
+
+    const PictureObject picture = loadPictureFile(file.fileName());
+    QCOMPARE(picture->width, 4);
+    QCOMPARE(picture->height, 4);
+    QCOMPARE(pixelAt(*picture, 0, 0)[3], 0);
+    QCOMPARE(pixelAt(*picture, 1, 1), (QList<int>{255, 0, 0, 255}));
+    QCOMPARE(pixelAt(*picture, 2, 2), (QList<int>{255, 0, 0, 255}));
+    QCOMPARE(pixelAt(*picture, 3, 3)[3], 0);
+}
+
+void PicturesTest::keepsSixteenBits_data() {
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("bits");
+    QTest::newRow("png") << "png" << 16;
+    QTest::newRow("tiff") << "tiff" << 16;
+    QTest::newRow("jpg") << "jpg" << 8;
+    QTest::newRow("gif") << "gif" << 8;
+}
+
+void PicturesTest::keepsSixteenBits() {
+    QFETCH(QString, target);
+    QFETCH(int, bits);
+    const PictureObject picture = loadPictureFile(corpusDir("good") + "/tiff_16bit_RGBa.tiff");
+    QCOMPARE(picture->bitsPerSample, 16);
+    QVERIFY(picture->hasAlpha());
+    QTemporaryDir dir;
+    const QString output = dir.filePath("out." + target);
+    savePictureFile(*picture, output);
+    const PictureObject back = loadPictureFile(output);
+    QCOMPARE(back->bitsPerSample, bits);
+    if (bits == 16) {
+        QCOMPARE(back->channels, picture->channels);
+        QCOMPARE(back->pixels, picture->pixels);
+    }
+}
+
+void PicturesTest::keepsGrayAndConvertsCmyk() {
+    const PictureObject gray = loadPictureFile(corpusDir("good") + "/hopper_gray.jpg");
+    QCOMPARE(gray->channels, Picture::Channels::Gray);
+    QCOMPARE(gray->bitsPerSample, 8);
+    QTemporaryDir dir;
+    for (const char* target : {"png", "jpg", "tiff"}) {
+        const QString output = dir.filePath(QStringLiteral("gray.") + target);
+        savePictureFile(*gray, output);
+        QCOMPARE(loadPictureFile(output)->channels, Picture::Channels::Gray);
+    }
+
+    // CMYK becomes sRGB: the sample is red at the top left and black at the
+    // bottom right (an inverted Adobe CMYK would turn both around).
+    for (const char* name : {"pil_sample_cmyk.jpg", "tiff_strip_cmyk_jpeg.tif"}) {
+        const PictureObject cmyk = loadPictureFile(corpusDir("good") + "/" + name);
+        QCOMPARE(cmyk->channels, Picture::Channels::Rgb);
+        QVERIFY(cmyk->iccProfile.isEmpty());
+        const QList<int> topLeft = pixelAt(*cmyk, 0, 0);
+        QVERIFY2(topLeft[0] > 200 && topLeft[1] < 60 && topLeft[2] < 60, name);
+        const QList<int> bottomRight = pixelAt(*cmyk, cmyk->width - 1, cmyk->height - 1);
+        QVERIFY2(bottomRight[0] < 40 && bottomRight[1] < 40 && bottomRight[2] < 40, name);
+    }
+}
+
+void PicturesTest::fitsLargeIcons() {
+    QTemporaryDir dir;
+    const QString output = dir.filePath("wide.ico");
+    savePictureFile(solid(600, 300, Picture::Channels::Rgb, {10, 200, 30}), output);
+    const PictureObject back = loadPictureFile(output);
+    QCOMPARE(back->width, 256);
+    QCOMPARE(back->height, 128);
+    QCOMPARE(pixelAt(*back, 100, 60).mid(0, 3), (QList<int>{10, 200, 30}));
+}
+
+void PicturesTest::keepsProfileAndQuality_data() {
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("keepsProfile");
+    QTest::addColumn<int>("quality"); // of the JPEG written, 0 when not a JPEG
+    QTest::newRow("profile into jpg") << "icc_profile_big.jpg"
+                                      << "jpg" << true << 100;
+    QTest::newRow("profile into png") << "icc_profile_big.jpg"
+                                      << "png" << true << 0;
+    QTest::newRow("profile into tiff") << "icc_profile_big.jpg"
+                                       << "tiff" << true << 0;
+    // (The PNG writer replaces this file's standard sRGB profile by an sRGB chunk.)
+    QTest::newRow("16-bit profile into tiff") << "tiff_16bit_RGBa.tiff"
+                                              << "tiff" << true << 0;
+    QTest::newRow("profile not into gif") << "icc_profile_big.jpg"
+                                          << "gif" << false << 0;
+    QTest::newRow("jpeg keeps its quality") << "flower.jpg"
+                                            << "jpg" << false << 75;
+    QTest::newRow("png gets the usual quality") << "hopper.png"
+                                                << "jpg" << false << 92;
+}
+
+void PicturesTest::keepsProfileAndQuality() {
+    QFETCH(QString, source);
+    QFETCH(QString, target);
+    QFETCH(bool, keepsProfile);
+    QFETCH(int, quality);
+    const PictureObject picture = loadPictureFile(corpusDir("good") + "/" + source);
+    QTemporaryDir dir;
+    const QString output = dir.filePath("out." + target);
+    savePictureFile(*picture, output);
+    const PictureObject back = loadPictureFile(output);
+    if (keepsProfile) {
+        QVERIFY(!picture->iccProfile.isEmpty());
+        QCOMPARE(back->iccProfile, picture->iccProfile);
+    } else {
+        QVERIFY(back->iccProfile.isEmpty());
+    }
+    QCOMPARE(back->jpegQuality, quality);
+}
+
+// Several workers at once give the same bytes as one alone.
+void PicturesTest::convertsInParallel() {
+    QTemporaryDir dir;
+    const QStringList sources = {"hopper.jpg", "transparent.gif", "pil_sample_cmyk.jpg",
+                                 "tiff_16bit_RGBa.tiff"};
+    auto convert = [&](int worker, int round) {
+        for (const QString& name : sources) {
+            const PictureObject picture = loadPictureFile(corpusDir("good") + "/" + name);
+            for (const char* target : {"png", "gif", "jpg"})
+                savePictureFile(*picture, dir.filePath(QStringLiteral("%1-%2-%3.%4")
+                                                           .arg(worker)
+                                                           .arg(round)
+                                                           .arg(name)
+                                                           .arg(target)));
+        }
+    };
+    std::vector<std::thread> workers;
+    for (int worker = 0; worker < 4; ++worker)
+        workers.emplace_back([&, worker] {
+            for (int round = 0; round < 3; ++round)
+                convert(worker, round);
+        });
+    for (std::thread& t : workers)
+        t.join();
+    const QStringList written = entries(dir.path());
+    QCOMPARE(written.size(), 4 * 3 * sources.size() * 3);
+    for (const QString& name : written) {
+        const QString reference = QStringLiteral("0-0-") + name.section(u'-', 2);
+        QCOMPARE(fileHead(dir.filePath(name), 1 << 24), fileHead(dir.filePath(reference), 1 << 24));
+    }
+}
+
+void PicturesTest::survivesBadFiles_data() {
+    QTest::addColumn<QString>("source");
+    const QStringList files = QDir(corpusDir("bad")).entryList(QDir::Files, QDir::Name);
+    QVERIFY(files.size() > 10);
+    for (const QString& file : files)
+        QTest::newRow(qPrintable(file)) << corpusDir("bad") + "/" + file;
+}
+
+void PicturesTest::survivesBadFiles() {
+    QFETCH(QString, source);
+    QTemporaryDir dir;
+    QElapsedTimer timer;
+    timer.start();
+    bool converted = false;
+    try {
+        const PictureObject picture = loadPictureFile(source);
+        QVERIFY(picture->width > 0 && picture->height > 0);
+        savePictureFile(*picture, dir.filePath("out.png"));
+        converted = true;
+    } catch (const PlatformError& e) {
+        QVERIFY(e.kind() == FailureKind::NotAPicture || e.kind() == FailureKind::PictureTooLarge);
+        QVERIFY(e.detail().contains(QFileInfo(source).fileName()));
+    }
+    QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(entries(dir.path()), converted ? QStringList{"out.png"} : QStringList{});
+}
+
+void PicturesTest::refuses_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<FailureKind>("expected");
+    QTest::newRow("svg named jpg")
+        << QByteArray("<?xml version=\"1.0\"?><svg xmlns=\"http://www.w3.org/2000/svg\" "
+                      "width=\"10\" height=\"10\"><rect width=\"10\" height=\"10\"/></svg>")
+        << FailureKind::NotAPicture;
+    QTest::newRow("mvg named jpg") << QByteArray("push graphic-context\nviewbox 0 0 10 10\n"
+                                                 "fill red rectangle 0 0 10 10\npop "
+                                                 "graphic-context\n")
+                                   << FailureKind::NotAPicture;
+    QTest::newRow("zero bytes") << QByteArray() << FailureKind::NotAPicture;
+    QTest::newRow("jpeg magic only") << QByteArray("\xFF\xD8\xFF\xE0") << FailureKind::NotAPicture;
+    QTest::newRow("png 100000 x 100000")
+        << pngDeclaring(100000, 100000) << FailureKind::PictureTooLarge;
+    QTest::newRow("png 20001 x 1") << pngDeclaring(20001, 1) << FailureKind::PictureTooLarge;
+    QTest::newRow("png 0 x 10") << pngDeclaring(0, 10) << FailureKind::NotAPicture;
+    QByteArray gif("GIF89a\xFF\xFF\xFF\xFF\x00\x00\x00;", 14);
+    QTest::newRow("gif screen 65535 x 65535") << gif << FailureKind::PictureTooLarge;
+}
+
+void PicturesTest::refuses() {
+    QFETCH(QByteArray, content);
+    QFETCH(FailureKind, expected);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("picture.jpg");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    file.close();
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(failureOf([&] { loadPictureFile(path); }), expected);
+    QVERIFY(timer.elapsed() < 5000);
+    QCOMPARE(failureOf([&] { loadPictureFile(dir.filePath("absent.png")); }),
+             FailureKind::FileMissing);
+}
+
+void PicturesTest::codecRefusesOtherCoders_data() {
+    QTest::addColumn<QString>("coder");
+    QTest::addColumn<QByteArray>("content");
+    const QByteArray svg("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"4\" height=\"4\"/>");
+    QTest::newRow("SVG") << "SVG" << svg;
+    QTest::newRow("MVG") << "MVG" << QByteArray("viewbox 0 0 4 4\nfill red rectangle 0 0 4 4\n");
+    QTest::newRow("MSL") << "MSL" << QByteArray("<image><read filename=\"/etc/hosts\"/></image>");
+    QTest::newRow("TEXT") << "TEXT" << QByteArray("hello");
+    QTest::newRow("PS") << "PS" << QByteArray("%!PS\nshowpage\n");
+    QTest::newRow("EPHEMERAL") << "EPHEMERAL" << QByteArray("x");
+    QTest::newRow("URL") << "URL" << QByteArray("x");
+    QTest::newRow("PSD write") << "PSD" << QByteArray();
+}
+
+// The allow-list itself, not just our own format detection.
+void PicturesTest::codecRefusesOtherCoders() {
+    QFETCH(QString, coder);
+    QFETCH(QByteArray, content);
+    QVERIFY(prepareMagick().isEmpty());
+    Magick::Image image;
+    QString message;
+    try {
+        if (content.isEmpty()) {
+            const quint8 red[3] = {255, 0, 0};
+            Magick::Image pixel(1, 1, "RGB", MagickCore::CharPixel, red);
+            Magick::Blob out;
+            pixel.write(&out, coder.toStdString());
+        } else {
+            image.read(Magick::Blob(content.constData(), size_t(content.size())),
+                       coder.toStdString());
+        }
+    } catch (const Magick::Exception& e) {
+        message = QString::fromLocal8Bit(e.what());
+    }
+    // Refused either by the policy check or because the coder may not even load.
+    QVERIFY2(message.contains("security policy") || message.contains("no decode delegate"),
+             qPrintable(message));
+}
+
+void PicturesTest::takesNamesLiterally_data() {
+    QTest::addColumn<QString>("stem");
+    QTest::newRow("colon") << "png:a";
+    QTest::newRow("frame index") << "a[1]";
+    QTest::newRow("printf pattern") << "a%d";
+    QTest::newRow("spaces and quotes") << "my 'pic' \"x\"";
+    QTest::newRow("chinese") << QString::fromUtf8("照片 一");
+    QTest::newRow("at sign") << "@list";
+}
+
+void PicturesTest::takesNamesLiterally() {
+    QFETCH(QString, stem);
+    QTemporaryDir dir;
+    const QString source = dir.filePath(stem + ".png");
+    QVERIFY(QFile::copy(corpusDir("good") + "/hopper.png", source));
+    const PictureObject picture = loadPictureFile(source);
+    QCOMPARE(picture->width, 128);
+    for (const QString& target : kTargets)
+        savePictureFile(*picture, dir.filePath(stem + "." + target));
+    QStringList expected{stem + ".png"};
+    for (const QString& target : kTargets)
+        if (target != "png")
+            expected << stem + "." + target;
+    expected.sort();
+    QStringList written = entries(dir.path());
+    written.sort();
+    QCOMPARE(written, expected);
+    QVERIFY(hasMagic(fileHead(dir.filePath(stem + ".gif"), 8), "gif"));
+}
+
+void PicturesTest::leavesReadOnlyTargetIntact() {
+    QTemporaryDir dir;
+    const QString target = dir.filePath("locked.png");
+    QFile file(target);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("keep me");
+    file.close();
+    QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::ReadGroup |
+                                              QFileDevice::ReadOther));
+    const Picture p = solid(4, 4, Picture::Channels::Rgb, {1, 2, 3});
+    QCOMPARE(failureOf([&] { savePictureFile(p, target); }), FailureKind::CannotWrite);
+    QCOMPARE(fileHead(target, 100), QByteArray("keep me"));
+    QCOMPARE(entries(dir.path()), QStringList{"locked.png"});
+}
+
+void PicturesTest::failsInUnwritableFolder() {
+    QTemporaryDir dir;
+    const Picture p = solid(4, 4, Picture::Channels::Rgb, {1, 2, 3});
+    // A regular file used as a folder fails for every user, root included.
+    const QString notAFolder = dir.filePath("plain");
+    QFile file(notAFolder);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    QCOMPARE(failureOf([&] { savePictureFile(p, notAFolder + "/out.png"); }),
+             FailureKind::CannotWrite);
+    QCOMPARE(failureOf([&] { savePictureFile(p, dir.filePath("out.webp")); }),
+             FailureKind::CannotWrite);
+    QCOMPARE(entries(dir.path()), QStringList{"plain"});
+
+    if (geteuid() == 0)
+        QSKIP("permissions are not enforced for root");
+    const QString locked = dir.filePath("locked");
+    QVERIFY(QDir(dir.path()).mkdir("locked"));
+    QVERIFY(QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    QCOMPARE(failureOf([&] { savePictureFile(p, locked + "/out.png"); }), FailureKind::CannotWrite);
+    QVERIFY(entries(locked).isEmpty());
+}
+
+void PicturesTest::failedSaveKeepsExistingFile() {
+    QTemporaryDir dir;
+    const QString target = dir.filePath("old.jpg");
+    const Picture good = solid(8, 8, Picture::Channels::Rgb, {200, 10, 10});
+    savePictureFile(good, target);
+    const QByteArray before = fileHead(target, 1 << 20);
+    Picture broken = good;
+    broken.pixels.chop(5);
+    QCOMPARE(failureOf([&] { savePictureFile(broken, target); }), FailureKind::CannotWrite);
+    QCOMPARE(fileHead(target, 1 << 20), before);
+    QCOMPARE(entries(dir.path()), QStringList{"old.jpg"});
+}
+
+QTEST_GUILESS_MAIN(PicturesTest)
+#include "tst_pictures.moc"
