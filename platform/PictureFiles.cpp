@@ -498,7 +498,31 @@ PictureObject loadPictureFile(const QString& fileName) {
     }
 }
 
+namespace {
+// The encoded bytes wait in memory and are written when committed.
+class EncodedPictureFile : public PreparedPictureFile {
+public:
+    EncodedPictureFile(QByteArray bytes, QString fileName)
+        : m_bytes(std::move(bytes))
+        , m_fileName(std::move(fileName)) {}
+    void commit() override { writeWholeFile(m_bytes, m_fileName); }
+
+private:
+    QByteArray m_bytes;
+    QString m_fileName;
+};
+} // namespace
+
+PictureObject loadPreviewFile(const QString& fileName, int, int) {
+    return loadPictureFile(fileName);
+}
+
 void savePictureFile(const Picture& picture, const QString& fileName) {
+    preparePictureFile(picture, fileName)->commit();
+}
+
+std::unique_ptr<PreparedPictureFile> preparePictureFile(const Picture& picture,
+                                                        const QString& fileName) {
     const QString notReady = prepareMagick();
     if (!notReady.isEmpty())
         fail(FailureKind::CannotWrite, fileName, notReady);
@@ -514,5 +538,5 @@ void savePictureFile(const Picture& picture, const QString& fileName) {
     } catch (const std::exception& e) {
         fail(FailureKind::CannotWrite, fileName, QString::fromLocal8Bit(e.what()));
     }
-    writeWholeFile(encoded, fileName);
+    return std::make_unique<EncodedPictureFile>(std::move(encoded), fileName);
 }
