@@ -31,7 +31,8 @@ QString caseInsensitivePattern(const QString& pattern);
 // The filter in the form QFileDialog reads: "description (p1 p2 ...)" with the
 // case-insensitive patterns. With QFileDialog::HideNameFilterDetails the
 // dialog shows only the text before the last parenthesis, i.e. the
-// description as given.
+// description as given (Qt collapses runs of blanks inside it, which our
+// descriptions do not have).
 QString qtNameFilter(const DialogNameFilter& filter);
 
 // The dialog result text: one selected file gives its full path; several give
