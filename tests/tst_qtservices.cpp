@@ -1,0 +1,483 @@
+// SPDX-License-Identifier: MIT
+// The Qt platform services: the filter and result text of the file-open
+// dialog, the real dialogs and message box driven offscreen, and opening
+// folders with awkward names.
+#include "FileDialogText.h"
+#include "PlatformError.h"
+#include "QtFileOpenDialog.h"
+#include "QtPictureServices.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+
+#include <functional>
+
+namespace {
+
+const QString kOpenFilter =
+    QStringLiteral("所有支持的格式(*.bmp;*.jpg;*.gif;*.pcx;*.ico;*.png;*.tiff;*.psd;)|"
+                   "*.bmp;*.jpg;*.gif;*.pcx;*.ico;*.png;*.tiff;*.psd;");
+const QString kAddFilter =
+    QStringLiteral("所有支持的格式(*.bmp;*.jpg;*.gif;*.pcx;*.ico)|*.bmp;*.jpg;*.gif;*.pcx;*.ico");
+
+QString nulJoined(const QStringList& parts) {
+    return parts.join(QChar(u'\0'));
+}
+
+// Calls `act` with the first visible top-level widget of type T once one
+// appears, i.e. while the code under test sits in its exec(). Stops looking
+// after about five seconds. Should `act` leave the widget open, it is
+// rejected two seconds later so that a fault fails the test instead of
+// hanging it.
+template <typename T> void whenShown(std::function<void(T*)> act) {
+    auto* timer = new QTimer(qApp);
+    auto attempts = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, attempts, act] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* found = qobject_cast<T*>(widget); found && found->isVisible()) {
+                timer->stop();
+                timer->deleteLater();
+                act(found);
+                QTimer::singleShot(2000, qApp, [left = QPointer<T>(found)] {
+                    if (left && left->isVisible())
+                        static_cast<QDialog*>(left.data())->reject();
+                });
+                return;
+            }
+        }
+        if (++*attempts > 250)
+            timer->deleteLater();
+    });
+    timer->start(20);
+}
+
+// Types into the dialog's file name box, as a user would; several names go in
+// double quotes.
+void typeFileNames(QFileDialog* dialog, const QString& text) {
+    if (auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+        edit->setText(text);
+}
+
+bool touch(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly);
+}
+
+// Stands in for the desktop's handler of file URLs.
+class UrlReceiver : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> received;
+public slots:
+    void open(const QUrl& url) { received << url; }
+};
+
+} // namespace
+
+class QtServicesTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void parseFilter_data();
+    void parseFilter();
+    void patternsIgnoreCase_data();
+    void patternsIgnoreCase();
+    void qtNameFilterKeepsDescription();
+    void resultText_data();
+    void resultText();
+
+    void configuredDialogListsPicturesInAnyCase();
+    void configuredDialogSingleFileWithoutMultiSelectFlag();
+    void showOpenSeveralFiles();
+    void showOpenCancelled();
+
+    void browseForFolder();
+    void showMessage();
+
+    void openFolderPassesFolderAsIs_data();
+    void openFolderPassesFolderAsIs();
+    void openFolderFailureIsCannotStart();
+
+    void emptyPictures();
+};
+
+void QtServicesTest::parseFilter_data() {
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QList<DialogNameFilter>>("expected");
+
+    const QString open =
+        QStringLiteral("所有支持的格式(*.bmp;*.jpg;*.gif;*.pcx;*.ico;*.png;*.tiff;*.psd;)");
+    const QString add = QStringLiteral("所有支持的格式(*.bmp;*.jpg;*.gif;*.pcx;*.ico)");
+    QTest::newRow("open filter, trailing ;")
+        << kOpenFilter
+        << QList<DialogNameFilter>{
+               {open, {"*.bmp", "*.jpg", "*.gif", "*.pcx", "*.ico", "*.png", "*.tiff", "*.psd"}}};
+    QTest::newRow("add filter") << kAddFilter
+                                << QList<DialogNameFilter>{
+                                       {add, {"*.bmp", "*.jpg", "*.gif", "*.pcx", "*.ico"}}};
+    QTest::newRow("empty patterns and blanks dropped")
+        << "Pictures|;*.png;; *.jpg ;" << QList<DialogNameFilter>{{"Pictures", {"*.png", "*.jpg"}}};
+    QTest::newRow("several pairs")
+        << "Bitmaps|*.bmp|All|*.*"
+        << QList<DialogNameFilter>{{"Bitmaps", {"*.bmp"}}, {"All", {"*.*"}}};
+    QTest::newRow("description only") << "Anything" << QList<DialogNameFilter>{{"Anything", {"*"}}};
+    QTest::newRow("empty") << "" << QList<DialogNameFilter>{};
+}
+
+void QtServicesTest::parseFilter() {
+    QFETCH(QString, filter);
+    QFETCH(QList<DialogNameFilter>, expected);
+
+    const QList<DialogNameFilter> actual = parseDialogFilter(filter);
+    QCOMPARE(actual.size(), expected.size());
+    for (qsizetype i = 0; i < actual.size(); ++i) {
+        QCOMPARE(actual.at(i).description, expected.at(i).description);
+        QCOMPARE(actual.at(i).patterns, expected.at(i).patterns);
+    }
+}
+
+void QtServicesTest::patternsIgnoreCase_data() {
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<bool>("matches");
+
+    QTest::newRow("camera name") << "*.jpg"
+                                 << "IMG_0001.JPG" << true;
+    QTest::newRow("lower") << "*.jpg"
+                           << "a.jpg" << true;
+    QTest::newRow("mixed") << "*.tiff"
+                           << "Scan.TiFf" << true;
+    QTest::newRow("other extension") << "*.jpg"
+                                     << "a.jpeg" << false;
+    QTest::newRow("extension only in the middle") << "*.png"
+                                                  << "a.png.txt" << false;
+    QTest::newRow("chinese name") << "*.bmp"
+                                  << "照片 1.BMP" << true;
+    QTest::newRow("existing class kept") << "*.[jp]ng"
+                                         << "a.pNG" << true;
+}
+
+// Matched case-sensitively on purpose: the patterns themselves must carry the
+// case-insensitivity, whatever the file list underneath does.
+void QtServicesTest::patternsIgnoreCase() {
+    QFETCH(QString, pattern);
+    QFETCH(QString, fileName);
+    QFETCH(bool, matches);
+
+    const QString written = caseInsensitivePattern(pattern);
+    const QRegularExpression expression(QRegularExpression::wildcardToRegularExpression(written));
+    QVERIFY2(expression.isValid(), qPrintable(written));
+    QCOMPARE(expression.match(fileName).hasMatch(), matches);
+}
+
+void QtServicesTest::qtNameFilterKeepsDescription() {
+    QCOMPARE(caseInsensitivePattern("*.[jp]ng"), QStringLiteral("*.[jp][nN][gG]"));
+    const DialogNameFilter filter = parseDialogFilter(kAddFilter).value(0);
+    QCOMPARE(qtNameFilter(filter),
+             QStringLiteral("所有支持的格式(*.bmp;*.jpg;*.gif;*.pcx;*.ico) (*.[bB][mM][pP] "
+                            "*.[jJ][pP][gG] *.[gG][iI][fF] *.[pP][cC][xX] *.[iI][cC][oO])"));
+}
+
+void QtServicesTest::resultText_data() {
+    QTest::addColumn<QString>("separator");
+    QTest::addColumn<QStringList>("selected");
+    QTest::addColumn<QString>("expected");
+
+    const QString nix = QStringLiteral("/");
+    const QString win = QStringLiteral("\\");
+    QTest::newRow("single") << nix << QStringList{"/home/u/pics/a.jpg"} << "/home/u/pics/a.jpg";
+    QTest::newRow("single windows") << win << QStringList{"C:/pics/a.jpg"} << "C:\\pics\\a.jpg";
+    QTest::newRow("several in order")
+        << nix << QStringList{"/home/u/pics/b.gif", "/home/u/pics/IMG_0001.JPG"}
+        << nulJoined({"/home/u/pics", "b.gif", "IMG_0001.JPG"});
+    QTest::newRow("several windows") << win << QStringList{"C:/pics/a.jpg", "C:/pics/b.png"}
+                                     << nulJoined({"C:\\pics", "a.jpg", "b.png"});
+    QTest::newRow("root") << nix << QStringList{"/a.jpg", "/b.jpg"}
+                          << nulJoined({"/", "a.jpg", "b.jpg"});
+    QTest::newRow("drive root") << win << QStringList{"D:/a.jpg", "D:/b.jpg"}
+                                << nulJoined({"D:\\", "a.jpg", "b.jpg"});
+    QTest::newRow("spaces and chinese")
+        << nix << QStringList{"/home/u/我的 图片/照片 一.png", "/home/u/我的 图片/b c.jpg"}
+        << nulJoined({"/home/u/我的 图片", "照片 一.png", "b c.jpg"});
+    QTest::newRow("typed name in a subfolder") << nix << QStringList{"/p/a.jpg", "/p/sub/b.jpg"}
+                                               << nulJoined({"/p", "a.jpg", "sub/b.jpg"});
+    QTest::newRow("none") << nix << QStringList{} << "";
+
+    // No fixed capacity: 40 long names are well past 260 characters.
+    QStringList many;
+    QStringList expected{"/data/pictures"};
+    for (int i = 0; i < 40; ++i) {
+        const QString name = QStringLiteral("holiday photograph number %1.jpg").arg(i);
+        many << "/data/pictures/" + name;
+        expected << name;
+    }
+    QTest::newRow("long result") << nix << many << nulJoined(expected);
+}
+
+void QtServicesTest::resultText() {
+    QFETCH(QString, separator);
+    QFETCH(QStringList, selected);
+    QFETCH(QString, expected);
+
+    QCOMPARE(dialogResultText(selected, separator.at(0)), expected);
+}
+
+void QtServicesTest::configuredDialogListsPicturesInAnyCase() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    for (const char* name : {"IMG_0001.JPG", "b.Bmp", "c.png", "notes.txt", "d.jpeg"})
+        QVERIFY(touch(dir.filePath(QString::fromUtf8(name))));
+
+    QtFileOpenDialog settings;
+    settings.setFlags(FileOpenDialog::kMultiSelectFlags);
+    settings.setFilter(kOpenFilter);
+    QFileDialog dialog;
+    settings.configure(dialog);
+    dialog.setDirectory(dir.path());
+    dialog.show();
+
+    QCOMPARE(dialog.fileMode(), QFileDialog::ExistingFiles);
+    QVERIFY(dialog.testOption(QFileDialog::DontUseNativeDialog));
+    auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+    QVERIFY(types);
+    QCOMPARE(types->count(), 1);
+    QCOMPARE(types->currentText(), parseDialogFilter(kOpenFilter).value(0).description);
+
+    auto* model = dialog.findChild<QFileSystemModel*>();
+    QVERIFY(model);
+    auto listed = [&] {
+        const QModelIndex root = model->index(dir.path());
+        QStringList names;
+        for (int row = 0; row < model->rowCount(root); ++row)
+            names << model->index(row, 0, root).data().toString();
+        names.sort();
+        return names;
+    };
+    QTRY_COMPARE(listed(), (QStringList{"IMG_0001.JPG", "b.Bmp", "c.png"}));
+}
+
+void QtServicesTest::configuredDialogSingleFileWithoutMultiSelectFlag() {
+    QtFileOpenDialog settings;
+    settings.setFlags(FileOpenDialog::kMultiSelectFlags & ~QtFileOpenDialog::kAllowMultiSelect);
+    settings.setFilter(kAddFilter);
+    QFileDialog dialog;
+    settings.configure(dialog);
+    QCOMPARE(dialog.fileMode(), QFileDialog::ExistingFile);
+    QVERIFY(dialog.testOption(QFileDialog::DontResolveSymlinks));
+}
+
+void QtServicesTest::showOpenSeveralFiles() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(touch(dir.filePath("IMG_0001.JPG")));
+    QVERIFY(touch(dir.filePath("b c.png")));
+
+    QWidget owner;
+    QtPictureServices services;
+    services.setOwner(&owner);
+    FileOpenDialog& dialog = services.CommonDialog1();
+    dialog.setCancelError(true);
+    dialog.setFlags(FileOpenDialog::kMultiSelectFlags);
+    dialog.setFilter(kOpenFilter);
+
+    QWidget* seenParent = nullptr;
+    bool wasModal = false;
+    whenShown<QFileDialog>([&](QFileDialog* shown) {
+        seenParent = shown->parentWidget();
+        wasModal = QApplication::activeModalWidget() == shown;
+        shown->setDirectory(dir.path());
+        typeFileNames(shown, QStringLiteral("\"IMG_0001.JPG\" \"b c.png\""));
+        static_cast<QDialog*>(shown)->accept(); // QFileDialog::accept, which checks the names
+    });
+    dialog.ShowOpen();
+
+    QCOMPARE(seenParent, &owner);
+    QVERIFY(wasModal);
+    QCOMPARE(dialog.FileName(),
+             nulJoined({QDir::toNativeSeparators(dir.path()), "IMG_0001.JPG", "b c.png"}));
+}
+
+void QtServicesTest::showOpenCancelled() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(touch(dir.filePath("a.jpg")));
+
+    QtPictureServices services;
+    FileOpenDialog& dialog = services.CommonDialog1();
+    dialog.setFlags(0);
+    dialog.setFilter(kAddFilter);
+
+    // A first, accepted use leaves a name behind ...
+    whenShown<QFileDialog>([&](QFileDialog* shown) {
+        shown->setDirectory(dir.path());
+        typeFileNames(shown, QStringLiteral("a.jpg"));
+        static_cast<QDialog*>(shown)->accept(); // QFileDialog::accept, which checks the names
+    });
+    dialog.ShowOpen();
+    QCOMPARE(dialog.FileName(), QDir::toNativeSeparators(dir.filePath("a.jpg")));
+
+    // ... which a cancel without CancelError clears, quietly.
+    dialog.setCancelError(false);
+    whenShown<QFileDialog>([](QFileDialog* shown) { shown->reject(); });
+    dialog.ShowOpen();
+    QCOMPARE(dialog.FileName(), QString());
+
+    dialog.setCancelError(true);
+    whenShown<QFileDialog>([](QFileDialog* shown) { shown->reject(); });
+    try {
+        dialog.ShowOpen();
+        QFAIL("a cancel with CancelError set must throw");
+    } catch (const PlatformError& error) {
+        QCOMPARE(error.kind(), FailureKind::Cancelled);
+    }
+    QCOMPARE(dialog.FileName(), QString());
+}
+
+void QtServicesTest::browseForFolder() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString folder = dir.filePath(QStringLiteral("输出 folder"));
+    QVERIFY(QDir().mkpath(folder));
+
+    QWidget owner;
+    QtPictureServices services;
+    services.setOwner(&owner);
+
+    QString seenTitle;
+    QWidget* seenParent = nullptr;
+    QFileDialog::FileMode seenMode = QFileDialog::AnyFile;
+    whenShown<QFileDialog>([&](QFileDialog* shown) {
+        seenTitle = shown->windowTitle();
+        seenParent = shown->parentWidget();
+        seenMode = shown->fileMode();
+        shown->setDirectory(dir.path());
+        typeFileNames(shown, folder);
+        static_cast<QDialog*>(shown)->accept(); // QFileDialog::accept, which checks the names
+    });
+    const std::optional<QString> chosen =
+        services.browseForFolder(QStringLiteral("选择输出文件夹"));
+    QCOMPARE(seenTitle, QStringLiteral("选择输出文件夹"));
+    QCOMPARE(seenParent, &owner);
+    QCOMPARE(seenMode, QFileDialog::Directory);
+    QVERIFY(chosen.has_value());
+    QCOMPARE(*chosen, QDir::toNativeSeparators(folder));
+
+    whenShown<QFileDialog>([](QFileDialog* shown) { shown->reject(); });
+    QVERIFY(!services.browseForFolder(QStringLiteral("选择输出文件夹")).has_value());
+}
+
+void QtServicesTest::showMessage() {
+    QWidget owner;
+    QtPictureServices services;
+    services.setOwner(&owner);
+
+    const QString prompt = QStringLiteral("转换完成: <b>a.jpg</b>");
+    bool found = false;
+    bool wasModal = false;
+    QWidget* seenParent = nullptr;
+    QMessageBox::Icon seenIcon = QMessageBox::NoIcon;
+    QString seenTitle;
+    QString seenText;
+    Qt::TextFormat seenFormat = Qt::AutoText;
+    qsizetype buttonCount = 0;
+    whenShown<QMessageBox>([&](QMessageBox* box) {
+        found = true;
+        wasModal = box->isModal() && QApplication::activeModalWidget() == box;
+        seenParent = box->parentWidget();
+        seenIcon = box->icon();
+        seenTitle = box->windowTitle();
+        seenText = box->text();
+        seenFormat = box->textFormat();
+        buttonCount = box->buttons().size();
+        if (QAbstractButton* ok = box->button(QMessageBox::Ok))
+            ok->click();
+        else
+            box->reject();
+    });
+    services.ShowMessage(prompt, QStringLiteral("提示"));
+
+    QVERIFY(found);
+    QVERIFY(wasModal);
+    QCOMPARE(seenParent, &owner);
+    QCOMPARE(seenIcon, QMessageBox::Information);
+    QCOMPARE(seenTitle, QStringLiteral("提示"));
+    QCOMPARE(seenText, prompt);
+    QCOMPARE(seenFormat, Qt::PlainText);
+    QCOMPARE(buttonCount, 1);
+}
+
+void QtServicesTest::openFolderPassesFolderAsIs_data() {
+    QTest::addColumn<QString>("folder");
+
+    QTest::newRow("spaces") << "/tmp/my pictures/out put";
+    QTest::newRow("quotes") << "/tmp/it's \"quoted\"";
+    QTest::newRow("semicolon") << "/tmp/a; rm -rf x";
+    QTest::newRow("command substitution") << "/tmp/$(touch pwned)`id`";
+    QTest::newRow("url characters") << "/tmp/50% #1 ?x=y";
+    QTest::newRow("chinese") << "/tmp/输出 图片";
+}
+
+void QtServicesTest::openFolderPassesFolderAsIs() {
+    QFETCH(QString, folder);
+
+    UrlReceiver receiver;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &receiver, "open");
+    QtPictureServices services;
+    services.openFolder(folder);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+
+    QCOMPARE(receiver.received.size(), 1);
+    QCOMPARE(receiver.received.first(), QUrl::fromLocalFile(folder));
+    QCOMPARE(receiver.received.first().toLocalFile(), folder);
+}
+
+void QtServicesTest::openFolderFailureIsCannotStart() {
+    // A handler that cannot be called makes the desktop report failure,
+    // without anything being started for real.
+    UrlReceiver receiver;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &receiver, "noSuchSlot");
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("noSuchSlot"));
+    QtPictureServices services;
+    try {
+        services.openFolder(QStringLiteral("/tmp/x"));
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QFAIL("a folder that cannot be opened must throw");
+    } catch (const PlatformError& error) {
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QCOMPARE(error.kind(), FailureKind::CannotStart);
+        QCOMPARE(error.detail(), QStringLiteral("/tmp/x"));
+    }
+}
+
+void QtServicesTest::emptyPictures() {
+    QtPictureServices services;
+    QCOMPARE(services.LoadPicture(QString()), PictureObject());
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString target = dir.filePath("out.png");
+    try {
+        services.SavePicture(nullptr, target);
+        QFAIL("saving the empty picture must throw");
+    } catch (const PlatformError& error) {
+        QCOMPARE(error.kind(), FailureKind::CannotWrite);
+    }
+    QVERIFY(!QFile::exists(target));
+}
+
+QTEST_MAIN(QtServicesTest)
+#include "tst_qtservices.moc"
