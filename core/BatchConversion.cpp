@@ -3,6 +3,32 @@
 
 #include "Messages.h"
 #include "PlatformError.h"
+#include "RowPipeline.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+namespace {
+// How often the event thread wakes while it waits for a row, to move the
+// progress indicator and notice a cancel.
+constexpr int kWakeEveryMs = 100;
+
+// Keeps the window painting until the row is ready; false when the user
+// cancelled. Until the progress indicator is on screen nothing the user does
+// reaches the window; once it is, it is modal.
+bool waitForRow(RowPipeline& pipeline, int row, int totalRows, BatchProgress& progress) {
+    QEventLoop loop;
+    QObject::connect(&pipeline, &RowPipeline::rowReady, &loop, &QEventLoop::quit);
+    QTimer wake;
+    QObject::connect(&wake, &QTimer::timeout, &loop, &QEventLoop::quit);
+    wake.start(kWakeEveryMs);
+    while (!progress.wasCancelled() && !pipeline.isReady(row)) {
+        progress.setProgress(row, totalRows);
+        loop.exec(progress.isShown() ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+    }
+    return !progress.wasCancelled();
+}
+} // namespace
 
 BatchConversion::BatchConversion(FormState& state, PictureServices& services,
                                  BatchControls controls)
@@ -21,27 +47,49 @@ void BatchConversion::zhuanhuanClick(int formatIndex) {
         return;
 
     const QStringView extension = kTargetFormats.at(formatIndex).extension;
-    const int lastRow = m_controls.List1.ListCount() - 1;
+    const int rowCount = m_controls.List1.ListCount();
+    QList<RowJob> jobs;
+    jobs.reserve(rowCount);
     OutputNames names;
-    for (int row = 0; row <= lastRow; ++row)
-        convertRow(row, names, extension);
+    for (int row = 0; row < rowCount; ++row) {
+        const QString source = m_controls.List1.List(row);
+        jobs.append({source, names.claim(source, m_state.OutputDir, Getfn(source), extension)});
+    }
+    if (rowCount > 0)
+        convertRows(jobs);
     finish();
 }
 
-void BatchConversion::convertRow(int row, OutputNames& names, QStringView extension) {
-    ListBox& list = m_controls.List1;
-    const QString source = list.List(row);
-    try {
-        // Selecting the row raises the list click, which previews it.
-        list.setListIndex(row);
-        m_controls.Picture1.setPicture(m_services.LoadPicture(list.List(row)));
+void BatchConversion::convertRows(const QList<RowJob>& jobs) {
+    const int rowCount = int(jobs.size());
+    const std::unique_ptr<BatchProgress> progress = m_services.startBatchProgress(rowCount);
+    RowPipeline pipeline(m_services, jobs);
+    for (int row = 0; row < rowCount; ++row) {
+        if (!waitForRow(pipeline, row, rowCount, *progress))
+            throw HandlerFailure(Messages::kCancelledTitle, Messages::cancelledText(row));
+        commitRow(row, pipeline.take(row), jobs.at(row));
+        progress->setProgress(row + 1, rowCount);
+    }
+}
 
-        const PictureObject picture = m_controls.Picture1.Picture();
-        const QString target = names.claim(source, m_state.OutputDir, Getfn(source), extension);
-        m_services.SavePicture(picture, target);
+void BatchConversion::commitRow(int row, RowOutcome outcome, const RowJob& job) {
+    ListBox& list = m_controls.List1;
+    try {
+        if (outcome.failure) {
+            // The row is selected as it would be had it converted; showing it
+            // fails just as converting it did.
+            list.setListIndex(row);
+            throw PlatformError(*outcome.failure, job.source);
+        }
+        // Selecting the row raises the list click, which shows the preview
+        // made from the batch's own decode.
+        m_services.rememberPreview(job.source, outcome.preview);
+        list.setListIndex(row);
+        m_controls.Picture1.setPicture(m_services.loadPreview(list.List(row)));
+        outcome.file->commit();
     } catch (const PlatformError& error) {
         throw HandlerFailure::forFile(Messages::kConvertFailedTitle, Messages::kConvertFailedText,
-                                      source, error.kind());
+                                      job.source, error.kind());
     }
 }
 

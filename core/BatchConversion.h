@@ -5,6 +5,7 @@
 #include "FormState.h"
 #include "OutputNaming.h"
 #include "PictureServices.h"
+#include "RowPipeline.h"
 
 // The controls the batch works on.
 struct BatchControls {
@@ -22,12 +23,16 @@ public:
     void Showbc();
 
     // The click of convert button `formatIndex` (a kTargetFormats index).
-    // A row that cannot be converted ends the batch there with HandlerFailure;
-    // the rows before it stay written and OutputDir keeps its folder.
+    // Rows are decoded and encoded ahead on worker threads and written in list
+    // order, each selected and shown as it is written. A row that cannot be
+    // converted, or a cancel, ends the batch there with HandlerFailure: the
+    // rows before it stay written, nothing after it is, and OutputDir keeps
+    // its folder.
     void zhuanhuanClick(int formatIndex);
 
 private:
-    void convertRow(int row, OutputNames& names, QStringView extension);
+    void convertRows(const QList<RowJob>& jobs);
+    void commitRow(int row, RowOutcome outcome, const RowJob& job);
     void finish();
 
     FormState& m_state;

@@ -16,8 +16,13 @@ inline const QString kConvertFailedTitle = QStringLiteral("转换失败");
 inline const QString kConvertFailedText = QStringLiteral("无法转换图片：");
 inline const QString kPreviewFailedTitle = QStringLiteral("无法预览");
 inline const QString kPreviewFailedText = QStringLiteral("无法打开图片：");
+inline const QString kCancelledTitle = QStringLiteral("转换已取消");
 inline const QString kOpenFolderFailedTitle = QStringLiteral("无法打开文件夹");
 inline const QString kOpenFolderFailedText = QStringLiteral("无法打开文件夹：");
+
+inline QString cancelledText(int convertedRows) {
+    return QStringLiteral("已取消，已转换 %1 张图片。").arg(convertedRows);
+}
 
 // Why a file could not be used, in words for the user.
 QString failureReason(FailureKind kind);

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 // The multi-select file-open dialog. Settings are made before every use.
@@ -26,8 +27,29 @@ public:
     virtual QString FileName() const = 0;
 };
 
+// A picture encoded for its target file but not yet in place. Destroying it
+// uncommitted leaves the target as it was and removes what was written.
+class PreparedPicture {
+public:
+    virtual ~PreparedPicture() = default;
+    // Puts the file in place, replacing an existing one. Throws CannotWrite.
+    virtual void commit() = 0;
+};
+
+// The indicator of a running batch. It appears once the batch has taken half a
+// second, is modal, and offers to cancel. Destroying it closes it.
+class BatchProgress {
+public:
+    virtual ~BatchProgress() = default;
+    virtual void setProgress(int doneRows, int totalRows) = 0;
+    virtual bool wasCancelled() const = 0;
+    // Whether the indicator is on screen, so the user can reach its button.
+    virtual bool isShown() const = 0;
+};
+
 // Everything the tool takes from its platform apart from the controls.
-// Failures throw PlatformError.
+// Failures throw PlatformError. LoadPicture, preparePicture and previewOf may
+// be called from worker threads; everything else runs on the event thread.
 class PictureServices {
 public:
     virtual ~PictureServices() = default;
@@ -37,6 +59,21 @@ public:
     // Writes the picture in the format the file name's extension names,
     // replacing an existing file only once the new one is complete.
     virtual void SavePicture(const PictureObject& picture, const QString& fileName) = 0;
+
+    // The work of SavePicture short of putting the file in place.
+    virtual std::unique_ptr<PreparedPicture> preparePicture(const PictureObject& picture,
+                                                            const QString& fileName) = 0;
+
+    // A picture for the preview box: possibly a smaller decode. A picture
+    // handed over with rememberPreview for this file is returned as it is.
+    virtual PictureObject loadPreview(const QString& fileName) = 0;
+    // A decoded picture made small enough for the preview box.
+    virtual PictureObject previewOf(const PictureObject& picture) = 0;
+    // Keeps a preview the batch made from its own decode, so that showing the
+    // row does not decode the file again.
+    virtual void rememberPreview(const QString& fileName, const PictureObject& preview) = 0;
+
+    virtual std::unique_ptr<BatchProgress> startBatchProgress(int totalRows) = 0;
 
     virtual FileOpenDialog& CommonDialog1() = 0;
 

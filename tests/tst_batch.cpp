@@ -24,7 +24,7 @@ struct Rig {
         viewNow.enabled = false;
         list.setClickHandler([this] {
             clicks << list.ListIndex();
-            picture.setPicture(services.LoadPicture(list.List(list.ListIndex())));
+            picture.setPicture(services.loadPreview(list.List(list.ListIndex())));
             state.SelIndex = list.ListIndex();
         });
     }
@@ -50,6 +50,9 @@ private slots:
     void emptyListStillCompletes();
     void rowsNeverOverwriteEachOther_data();
     void rowsNeverOverwriteEachOther();
+    void eachRowIsDecodedOnce();
+    void failureInALongBatchCommitsInOrderUpToIt();
+    void cancelKeepsWhatWasWritten();
 };
 
 void BatchTest::convertsRowsInOrderAndCompletes() {
@@ -179,6 +182,68 @@ void BatchTest::rowsNeverOverwriteEachOther() {
     rig.services.folderAnswers = {folder};
     rig.batch.zhuanhuanClick(1);
     QCOMPARE(rig.savedTargets(), targets);
+}
+
+namespace {
+QStringList letterRows(int count) {
+    QStringList rows;
+    for (int i = 0; i < count; ++i)
+        rows << QStringLiteral("/p/%1.jpg").arg(i);
+    return rows;
+}
+} // namespace
+
+void BatchTest::eachRowIsDecodedOnce() {
+    const QStringList rows = letterRows(12);
+    Rig rig(rows);
+    rig.services.folderAnswers = {kOut};
+    rig.batch.zhuanhuanClick(4);
+
+    QCOMPARE(rig.services.saves.size(), rows.size());
+    for (const QString& row : rows)
+        QCOMPARE(rig.services.loads.value(row), 1);
+    // The last row is shown, from the batch's own decode.
+    QCOMPARE(FakeServices::sourceOf(rig.picture.shown), rows.last());
+}
+
+void BatchTest::failureInALongBatchCommitsInOrderUpToIt() {
+    const QStringList rows = letterRows(12);
+    Rig rig(rows);
+    rig.services.loadFailures.insert(rows.at(5), FailureKind::NotAPicture);
+    rig.services.folderAnswers = {kOut};
+
+    QVERIFY_THROWS_EXCEPTION(HandlerFailure, rig.batch.zhuanhuanClick(1));
+
+    QStringList expected;
+    for (int i = 0; i < 5; ++i)
+        expected << QStringLiteral("/out/%1.bmp").arg(i);
+    QCOMPARE(rig.savedTargets(), expected);
+    // Whatever was made ahead of the failing row was thrown away.
+    for (const QString& target : rig.services.discarded)
+        QVERIFY2(!expected.contains(target), qPrintable(target));
+    // The failing row is selected; its preview failed, so SelIndex stays behind.
+    QCOMPARE(rig.list.ListIndex(), 5);
+    QCOMPARE(rig.state.SelIndex, 4);
+    QCOMPARE(rig.state.OutputDir, kOut);
+}
+
+void BatchTest::cancelKeepsWhatWasWritten() {
+    Rig rig(letterRows(8));
+    rig.services.cancelAtRow = 3;
+    rig.services.folderAnswers = {kOut};
+
+    try {
+        rig.batch.zhuanhuanClick(0);
+        QFAIL("a cancelled batch completed");
+    } catch (const HandlerFailure& failure) {
+        QCOMPARE(failure.title(), QStringLiteral("转换已取消"));
+        QCOMPARE(failure.text(), QStringLiteral("已取消，已转换 3 张图片。"));
+    }
+    QCOMPARE(rig.savedTargets(), (QStringList{"/out/0.jpg", "/out/1.jpg", "/out/2.jpg"}));
+    QCOMPARE(rig.list.ListIndex(), 2);
+    QVERIFY(rig.services.messages.isEmpty());
+    QVERIFY(!rig.viewNow.enabled);
+    QCOMPARE(rig.state.OutputDir, kOut);
 }
 
 QTEST_GUILESS_MAIN(BatchTest)

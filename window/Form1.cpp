@@ -113,6 +113,10 @@ Form1::Form1(PictureServices& services, QWidget* parent)
 
 Form1::~Form1() = default;
 
+QSize Form1::previewBoxSize() const {
+    return m_preview->size();
+}
+
 void Form1::buildControls() {
     std::vector<std::pair<int, QWidget*>> focusOrder;
     for (const ControlSpec& spec : kLayout) {
@@ -234,7 +238,7 @@ void Form1::Command2_Click() {
 
 void Form1::List1_Click() {
     const int row = List1->ListIndex();
-    Picture1->setPicture(m_services.LoadPicture(List1->List(row)));
+    Picture1->setPicture(m_services.loadPreview(List1->List(row)));
     m_state.SelIndex = List1->ListIndex();
 }
 

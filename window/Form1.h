@@ -27,6 +27,8 @@ public:
     ~Form1() override;
 
     const FormState& state() const { return m_state; }
+    // The size of the preview box, which previews are made to fit.
+    QSize previewBoxSize() const;
 
     // The handlers, as the buttons and the list call them.
     void Command7_Click(); // open pictures, replacing the list

@@ -14,6 +14,7 @@ int main(int argc, char* argv[]) {
     QtPictureServices services;
     Form1 form(services);
     services.setOwner(&form);
+    services.setPreviewBox(form.previewBoxSize());
     form.show();
     return QApplication::exec();
 }

@@ -8,8 +8,12 @@
 
 #include <QHash>
 #include <QList>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QPair>
 #include <QStringList>
+
+#include <functional>
 
 class FakeFileDialog : public FileOpenDialog {
 public:
@@ -30,6 +34,46 @@ public:
     QString FileName() const override { return fileName; }
 };
 
+// Records the moment a prepared picture is put in place, or dropped.
+class FakePreparedPicture : public PreparedPicture {
+public:
+    FakePreparedPicture(std::function<void()> onCommit, std::function<void()> onDiscard)
+        : m_onCommit(std::move(onCommit))
+        , m_onDiscard(std::move(onDiscard)) {}
+    ~FakePreparedPicture() override {
+        if (!m_committed)
+            m_onDiscard();
+    }
+    void commit() override {
+        m_onCommit();
+        m_committed = true;
+    }
+
+private:
+    std::function<void()> m_onCommit;
+    std::function<void()> m_onDiscard;
+    bool m_committed = false;
+};
+
+// A progress indicator that the test can make the user cancel.
+class FakeProgress : public BatchProgress {
+public:
+    explicit FakeProgress(int cancelAtRow)
+        : m_cancelAtRow(cancelAtRow) {}
+    void setProgress(int doneRows, int) override {
+        if (m_cancelAtRow >= 0 && doneRows >= m_cancelAtRow)
+            m_cancelled = true;
+    }
+    bool wasCancelled() const override { return m_cancelled; }
+    bool isShown() const override { return false; }
+
+private:
+    int m_cancelAtRow;
+    bool m_cancelled = false;
+};
+
+// Loads and prepares run on worker threads during a batch, so the records they
+// touch are guarded.
 class FakeServices : public PictureServices {
 public:
     // The source path a fake picture was loaded from.
@@ -42,7 +86,10 @@ public:
     QList<std::optional<QString>> folderAnswers;
     bool fileManagerFails = false;
 
-    QHash<QString, int> loads;               // path -> number of loads
+    int cancelAtRow = -1; // the user cancels once this many rows are written
+
+    QHash<QString, int> loads;               // path -> number of full decodes
+    QStringList discarded;                   // targets prepared but never written
     QList<QPair<QString, QString>> saves;    // (source of the picture, target)
     QList<QPair<QString, QString>> messages; // (title, text)
     QStringList folderPrompts;
@@ -52,6 +99,7 @@ public:
     PictureObject LoadPicture(const QString& fileName) override {
         if (fileName.isEmpty())
             return nullptr;
+        QMutexLocker lock(&m_mutex);
         ++loads[fileName];
         if (loadFailures.contains(fileName))
             throw PlatformError(loadFailures.value(fileName), fileName);
@@ -61,9 +109,38 @@ public:
         return picture;
     }
     void SavePicture(const PictureObject& picture, const QString& fileName) override {
-        if (!picture || unwritable.contains(fileName))
+        preparePicture(picture, fileName)->commit();
+    }
+    std::unique_ptr<PreparedPicture> preparePicture(const PictureObject& picture,
+                                                    const QString& fileName) override {
+        if (!picture)
             throw PlatformError(FailureKind::CannotWrite, fileName);
-        saves.append({sourceOf(picture), fileName});
+        const QString source = sourceOf(picture);
+        return std::make_unique<FakePreparedPicture>(
+            [this, source, fileName] {
+                QMutexLocker lock(&m_mutex);
+                if (unwritable.contains(fileName))
+                    throw PlatformError(FailureKind::CannotWrite, fileName);
+                saves.append({source, fileName});
+            },
+            [this, fileName] {
+                QMutexLocker lock(&m_mutex);
+                discarded << fileName;
+            });
+    }
+    // Previews are the pictures themselves; a remembered one is not decoded again.
+    PictureObject loadPreview(const QString& fileName) override {
+        if (!fileName.isEmpty() && fileName == m_rememberedFile)
+            return m_rememberedPreview;
+        return LoadPicture(fileName);
+    }
+    PictureObject previewOf(const PictureObject& picture) override { return picture; }
+    void rememberPreview(const QString& fileName, const PictureObject& preview) override {
+        m_rememberedFile = fileName;
+        m_rememberedPreview = preview;
+    }
+    std::unique_ptr<BatchProgress> startBatchProgress(int) override {
+        return std::make_unique<FakeProgress>(cancelAtRow);
     }
     FileOpenDialog& CommonDialog1() override { return dialog; }
     std::optional<QString> browseForFolder(const QString& prompt) override {
@@ -78,4 +155,9 @@ public:
     void ShowMessage(const QString& prompt, const QString& title) override {
         messages.append({title, prompt});
     }
+
+private:
+    QMutex m_mutex;
+    QString m_rememberedFile;
+    PictureObject m_rememberedPreview;
 };

@@ -1,0 +1,64 @@
+// SPDX-License-Identifier: MIT
+#include "PictureScaling.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+template <typename Sample> void averageInto(const Picture& source, Picture& target) {
+    const int channels = source.channelCount();
+    const auto* samples = reinterpret_cast<const Sample*>(source.pixels.constData());
+    const int shift = sizeof(Sample) == 2 ? 8 : 0;
+    auto* out = reinterpret_cast<uchar*>(target.pixels.data());
+
+    // Column spans are the same for every output row.
+    std::vector<int> columnStart(size_t(target.width) + 1);
+    for (int x = 0; x <= target.width; ++x)
+        columnStart[size_t(x)] = int(qint64(x) * source.width / target.width);
+
+    std::vector<quint64> sums(size_t(target.width) * channels);
+    for (int y = 0; y < target.height; ++y) {
+        const int rowBegin = int(qint64(y) * source.height / target.height);
+        const int rowEnd =
+            std::max(rowBegin + 1, int(qint64(y + 1) * source.height / target.height));
+        std::fill(sums.begin(), sums.end(), 0);
+        for (int sy = rowBegin; sy < rowEnd; ++sy) {
+            const Sample* row = samples + qsizetype(sy) * source.width * channels;
+            for (int x = 0; x < target.width; ++x) {
+                const int end = std::max(columnStart[size_t(x)] + 1, columnStart[size_t(x) + 1]);
+                for (int sx = columnStart[size_t(x)]; sx < end; ++sx)
+                    for (int c = 0; c < channels; ++c)
+                        sums[size_t(x) * channels + c] += row[qsizetype(sx) * channels + c];
+            }
+        }
+        for (int x = 0; x < target.width; ++x) {
+            const int columns = std::max(1, columnStart[size_t(x) + 1] - columnStart[size_t(x)]);
+            const quint64 count = quint64(columns) * (rowEnd - rowBegin);
+            for (int c = 0; c < channels; ++c)
+                *out++ = uchar((sums[size_t(x) * channels + c] / count) >> shift);
+        }
+    }
+}
+} // namespace
+
+PictureObject scaledToFit(const PictureObject& picture, int boxWidth, int boxHeight) {
+    if (!picture || picture->width <= 0 || picture->height <= 0 || boxWidth <= 0 || boxHeight <= 0)
+        return picture;
+    if (picture->width <= boxWidth && picture->height <= boxHeight)
+        return picture;
+
+    auto scaled = std::make_shared<Picture>();
+    const double factor =
+        std::min(double(boxWidth) / picture->width, double(boxHeight) / picture->height);
+    scaled->width = std::max(1, int(picture->width * factor + 0.5));
+    scaled->height = std::max(1, int(picture->height * factor + 0.5));
+    scaled->channels = picture->channels;
+    scaled->bitsPerSample = 8;
+    scaled->iccProfile = picture->iccProfile;
+    scaled->pixels.resize(scaled->bytesPerLine() * scaled->height);
+    if (picture->bitsPerSample == 16)
+        averageInto<quint16>(*picture, *scaled);
+    else
+        averageInto<quint8>(*picture, *scaled);
+    return scaled;
+}
