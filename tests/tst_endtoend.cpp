@@ -1,0 +1,135 @@
+// SPDX-License-Identifier: MIT
+// The whole road through the real window with the real codecs: open, preview,
+// delete, add, convert to every format, view the output folder. Only the
+// dialogs, the message box and the file manager are scripted.
+#include "Form1.h"
+#include "PictureFiles.h"
+#include "PreviewBox.h"
+#include "QtPictureServices.h"
+#include "fakes/FakeServices.h"
+
+#include <QDir>
+#include <QFile>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+class ScriptedServices : public QtPictureServices {
+public:
+    FakeFileDialog dialog;
+    QString nextFolder;
+    QList<QPair<QString, QString>> messages;
+    QStringList openedFolders;
+
+    FileOpenDialog& CommonDialog1() override { return dialog; }
+    std::optional<QString> browseForFolder(const QString&) override { return nextFolder; }
+    void ShowMessage(const QString& prompt, const QString& title) override {
+        messages.append({title, prompt});
+    }
+    void openFolder(const QString& folder) override { openedFolders << folder; }
+};
+
+const char* const kSources[] = {
+    "hopper.jpg",       "hopper_orientation_6.jpg", "transparent.gif", "rgba32.bmp",
+    "hopper.psd",       "tiff_16bit_RGBa.tiff",     "pil184.pcx",      "hopper.ico",
+    "p_trns_single.png"};
+
+// The first bytes each target format starts with.
+QByteArray magicOf(const QString& extension) {
+    static const QHash<QString, QByteArray> magic{
+        {".jpg", QByteArray("\xFF\xD8\xFF")}, {".bmp", QByteArray("BM")},
+        {".gif", QByteArray("GIF8")},         {".pcx", QByteArray("\x0A")},
+        {".png", QByteArray("\x89PNG")},      {".ico", QByteArray("\0\0\1\0", 4)},
+        {".tiff", QByteArray("II*\0", 4)}};
+    return magic.value(extension);
+}
+} // namespace
+
+class EndToEndTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void wholeRoad();
+};
+
+void EndToEndTest::wholeRoad() {
+    QTemporaryDir pictures;
+    QTemporaryDir outputs;
+    QVERIFY(pictures.isValid() && outputs.isValid());
+    QStringList names;
+    for (const char* name : kSources) {
+        QVERIFY(QFile::copy(QStringLiteral(VELMORA_CORPUS_DIR "/good/") + name,
+                            pictures.filePath(name)));
+        names << name;
+    }
+
+    ScriptedServices services;
+    Form1 form(services);
+    services.setOwner(&form);
+    services.setPreviewBox(form.previewBoxSize());
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    auto* list = form.findChild<QListWidget*>("List1");
+    auto* preview = form.findChild<PreviewBox*>("Picture1");
+    const auto press = [&](const QString& name) {
+        QTest::mouseClick(form.findChild<QPushButton*>(name), Qt::LeftButton);
+    };
+
+    // Open all but the last, then add the last.
+    const QString folder = QDir::toNativeSeparators(pictures.path());
+    services.dialog.answers = {
+        (QStringList{folder} + names.mid(0, names.size() - 1)).join(QChar(u'\0')),
+        pictures.filePath(names.last())};
+    press("Command7");
+    press("Command2");
+    QCOMPARE(list->count(), names.size());
+
+    // Preview a row.
+    const int rotated = int(names.indexOf("hopper_orientation_6.jpg"));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(rotated)).center());
+    QVERIFY(!preview->shownImage().isNull());
+    QCOMPARE(form.state().SelIndex, rotated);
+    QVERIFY(services.messages.isEmpty());
+
+    // Delete the first row.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(0)).center());
+    press("Command1");
+    QCOMPARE(list->count(), names.size() - 1);
+    names.removeFirst();
+
+    for (int format = 0; format < 7; ++format) {
+        const QString extension = kTargetFormats[format].extension.toString();
+        const QString target = outputs.filePath(extension.mid(1));
+        QVERIFY(QDir().mkpath(target));
+        services.nextFolder = QDir::toNativeSeparators(target);
+        services.messages.clear();
+        press(QStringLiteral("zhuanhuan(%1)").arg(format));
+
+        const QList<QPair<QString, QString>> done{
+            {"转换完毕", "图片转换完毕！图片已经被输出保存路径到" + services.nextFolder}};
+        QCOMPARE(services.messages, done);
+        QCOMPARE(QDir(target).entryList(QDir::Files | QDir::Hidden).size(), names.size());
+        for (const QString& name : names) {
+            const QString output = target + '/' + QFileInfo(name).completeBaseName() + extension;
+            QFile file(output);
+            QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(output));
+            QVERIFY2(file.read(8).startsWith(magicOf(extension)), qPrintable(output));
+            const PictureObject written = loadPictureFile(output);
+            QVERIFY(written && written->width > 0);
+            if (extension == ".ico")
+                QVERIFY(written->width <= 256 && written->height <= 256);
+        }
+        QCOMPARE(list->currentRow(), names.size() - 1);
+        QCOMPARE(form.state().SelIndex, names.size() - 1);
+    }
+
+    press("CmdCha");
+    QCOMPARE(services.openedFolders, QStringList{services.nextFolder});
+}
+
+QTEST_MAIN(EndToEndTest)
+#include "tst_endtoend.moc"
