@@ -154,6 +154,9 @@ void Form1::buildControls() {
             setTextColor(m_list, QPalette::Text, kWhite);
             QPalette palette = m_list->palette();
             palette.setColor(QPalette::Base, QColor(0, 0, 255));
+            // A selected row must stand out from the blue of the list.
+            palette.setColor(QPalette::Highlight, QColor(0, 48, 120));
+            palette.setColor(QPalette::HighlightedText, kWhite);
             m_list->setPalette(palette);
             widget = m_list;
             break;
