@@ -4,6 +4,7 @@
 // content, so a file's name never reaches it.
 #include "PictureFiles.h"
 
+#include "FastCodecs.h"
 #include "MagickSetup.h"
 #include "PlatformError.h"
 
@@ -12,14 +13,21 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRandomGenerator>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <new>
 #include <stdexcept>
+#include <system_error>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -443,28 +451,18 @@ QByteArray encodePicture(const Picture& source, const TargetFormat& target) {
     return QByteArray(static_cast<const char*>(blob.data()), qsizetype(blob.length()));
 }
 
-void writeWholeFile(const QByteArray& bytes, const QString& fileName) {
+// A file nobody may write is left alone, even where the system would let us
+// replace it (as root, or by renaming over it).
+void checkReplaceable(const QString& fileName) {
     const QFileInfo info(fileName);
-    if (info.exists()) {
-        if (!info.isFile())
-            fail(FailureKind::CannotWrite, fileName, QStringLiteral("not a regular file"));
-        // A file nobody may write is left alone, even where the system would
-        // let us replace it (as root, or by renaming over it).
-        const auto anyWrite =
-            QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
-        if (!(info.permissions() & anyWrite) || !info.isWritable())
-            fail(FailureKind::CannotWrite, fileName, QStringLiteral("the file is read-only"));
-    }
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        fail(FailureKind::CannotWrite, fileName, file.errorString());
-    if (file.write(bytes) != bytes.size()) {
-        const QString why = file.errorString();
-        file.cancelWriting();
-        fail(FailureKind::CannotWrite, fileName, why);
-    }
-    if (!file.commit())
-        fail(FailureKind::CannotWrite, fileName, file.errorString());
+    if (!info.exists())
+        return;
+    if (!info.isFile())
+        fail(FailureKind::CannotWrite, fileName, QStringLiteral("not a regular file"));
+    const auto anyWrite =
+        QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    if (!(info.permissions() & anyWrite) || !info.isWritable())
+        fail(FailureKind::CannotWrite, fileName, QStringLiteral("the file is read-only"));
 }
 
 bool isConsistent(const Picture& p) {
@@ -472,9 +470,41 @@ bool isConsistent(const Picture& p) {
            p.pixels.size() == p.bytesPerLine() * p.height;
 }
 
-} // namespace
 
-PictureObject loadPictureFile(const QString& fileName) {
+// ---- the direct codecs ------------------------------------------------------
+
+std::atomic<bool> g_fastCodecs{true};
+
+// ImageMagick's estimate of a JPEG's quality, from its quantisation tables.
+// Reading the header only is cheap, and gives exactly the figure a full
+// decode reports.
+int magickJpegQuality(const QByteArray& bytes, const QString& fileName) {
+    const ImageList header = decodeBlob(bytes, "JPEG", true, true, fileName);
+    return int(header->quality);
+}
+
+// The direct JPEG decode; null when the general path is to decide (a JPEG
+// variant left to it, or damage the direct decoder gave up on: the general
+// path then reports it in its own words, or reads what it can).
+std::shared_ptr<Picture> decodeJpegDirectly(const QByteArray& bytes, const QString& fileName,
+                                            int boxWidth, int boxHeight) {
+    std::optional<Picture> picture;
+    try {
+        picture = fastcodec::decodeJpeg(
+            bytes,
+            [&](qint64 width, qint64 height) {
+                checkDimensions(fileName, size_t(width), size_t(height));
+            },
+            boxWidth, boxHeight);
+    } catch (const fastcodec::CodecError&) {
+        return nullptr;
+    }
+    if (!picture)
+        return nullptr;
+    return std::make_shared<Picture>(std::move(*picture));
+}
+
+PictureObject loadPicture(const QString& fileName, int boxWidth, int boxHeight) {
     const QString notReady = prepareMagick();
     if (!notReady.isEmpty())
         fail(FailureKind::NotAPicture, fileName, notReady);
@@ -484,6 +514,15 @@ PictureObject loadPictureFile(const QString& fileName) {
         fail(FailureKind::NotAPicture, fileName,
              QStringLiteral("the content is not a picture format we read"));
     try {
+        if (std::strcmp(coder, "JPEG") == 0 && g_fastCodecs.load()) {
+            if (std::shared_ptr<Picture> picture =
+                    decodeJpegDirectly(bytes, fileName, boxWidth, boxHeight)) {
+                // A preview is only looked at; the quality matters for writing.
+                if (boxWidth <= 0)
+                    picture->jpegQuality = magickJpegQuality(bytes, fileName);
+                return picture;
+            }
+        }
         return std::make_shared<const Picture>(decodePicture(bytes, coder, fileName));
     } catch (const PlatformError&) {
         throw;
@@ -498,23 +537,243 @@ PictureObject loadPictureFile(const QString& fileName) {
     }
 }
 
-namespace {
-// The encoded bytes wait in memory and are written when committed.
-class EncodedPictureFile : public PreparedPictureFile {
+// Whether every pixel of an RGB(A) picture is gray (alpha aside).
+template <typename Sample> bool allGray(const Picture& p) {
+    const auto* s = reinterpret_cast<const Sample*>(p.pixels.constData());
+    const qsizetype count = qsizetype(p.width) * p.height;
+    const int step = p.channelCount();
+    for (qsizetype i = 0; i < count; ++i, s += step)
+        if (s[0] != s[1] || s[1] != s[2])
+            return false;
+    return true;
+}
+
+bool isAllGray(const Picture& p) {
+    if (p.channels == Picture::Channels::Gray)
+        return true;
+    return p.bitsPerSample == 16 ? allGray<quint16>(p) : allGray<quint8>(p);
+}
+
+// The gray samples of an RGB picture whose pixels are all gray.
+Picture grayOf(const Picture& p) {
+    Picture gray = p;
+    gray.channels = Picture::Channels::Gray;
+    const int bytes = p.bitsPerSample / 8;
+    gray.pixels = QByteArray(gray.bytesPerLine() * gray.height, Qt::Uninitialized);
+    const qsizetype count = qsizetype(p.width) * p.height;
+    const char* src = p.pixels.constData();
+    char* dst = gray.pixels.data();
+    for (qsizetype i = 0; i < count; ++i)
+        std::memcpy(dst + i * bytes, src + i * 3 * bytes, size_t(bytes));
+    return gray;
+}
+
+// Whether an 8-bit RGB(A) picture has more than 256 colours: ImageMagick
+// writes those with fewer as palette PNGs, which the general path keeps doing.
+bool hasManyColours(const Picture& p) {
+    constexpr int kSlots = 1024;
+    quint32 values[kSlots];
+    bool used[kSlots] = {};
+    int distinct = 0;
+    const int step = p.channelCount();
+    const auto* s = reinterpret_cast<const uchar*>(p.pixels.constData());
+    const qsizetype count = qsizetype(p.width) * p.height;
+    for (qsizetype i = 0; i < count; ++i, s += step) {
+        const quint32 v = quint32(s[0]) | quint32(s[1]) << 8 | quint32(s[2]) << 16 |
+                          (step == 4 ? quint32(s[3]) << 24 : 0u);
+        quint32 at = (v * 2654435761u) >> 22;
+        while (used[at] && values[at] != v)
+            at = (at + 1) % kSlots;
+        if (!used[at]) {
+            used[at] = true;
+            values[at] = v;
+            if (++distinct > 256)
+                return true;
+        }
+    }
+    return false;
+}
+
+// Whether some pixel is partly transparent, which only a full RGBA PNG holds.
+bool hasPartialAlpha(const Picture& p) {
+    const auto* s = reinterpret_cast<const uchar*>(p.pixels.constData()) + 3;
+    const qsizetype count = qsizetype(p.width) * p.height;
+    for (qsizetype i = 0; i < count; ++i, s += 4)
+        if (*s != 0 && *s != 255)
+            return true;
+    return false;
+}
+
+// The picture encoded by a direct codec, or a null array when the target or
+// the picture is left to the general path. Only the cases where the direct
+// codec gives what the general path gives are taken.
+QByteArray encodeDirectly(const Picture& picture, const TargetFormat& target) {
+    const QByteArray coder(target.coder);
+    if (coder == "JPEG" || coder == "BMP3") {
+        Picture flat = fastcodec::flattenedEightBit(picture);
+        if (flat.channels == Picture::Channels::Rgb && isAllGray(flat))
+            flat = grayOf(flat);
+        if (coder == "BMP3")
+            return fastcodec::encodeBmp(flat);
+        return fastcodec::encodeJpeg(flat, picture.jpegQuality > 0 ? picture.jpegQuality : 92);
+    }
+    if (coder == "PNG") {
+        if (picture.bitsPerSample != 8 || !picture.iccProfile.isEmpty() ||
+            picture.channels == Picture::Channels::Gray || !hasManyColours(picture) ||
+            (picture.hasAlpha() && !hasPartialAlpha(picture)))
+            return {};
+        return fastcodec::encodePng(picture);
+    }
+    if (coder == "TIFF") {
+        if (picture.channels == Picture::Channels::Rgb && isAllGray(picture))
+            return fastcodec::encodeTiff(grayOf(picture));
+        if (picture.hasAlpha() && isAllGray(picture))
+            return {};
+        return fastcodec::encodeTiff(picture);
+    }
+    return {};
+}
+
+// ---- writing the file -------------------------------------------------------
+
+std::filesystem::path nativePath(const QString& fileName) {
+#ifdef Q_OS_WIN
+    return std::filesystem::path(fileName.toStdWString());
+#else
+    return std::filesystem::path(QFile::encodeName(fileName).toStdString());
+#endif
+}
+
+// The encoded file waits, complete, under a hidden name beside its target;
+// commit renames it over the target (replacing it in one step), and dropping
+// it uncommitted removes it. Only paths are kept, so any thread may commit.
+class TemporaryPictureFile : public PreparedPictureFile {
 public:
-    EncodedPictureFile(QByteArray bytes, QString fileName)
-        : m_bytes(std::move(bytes))
-        , m_fileName(std::move(fileName)) {}
-    void commit() override { writeWholeFile(m_bytes, m_fileName); }
+    TemporaryPictureFile(QString temporary, QString target)
+        : m_temporary(std::move(temporary))
+        , m_target(std::move(target)) {}
+    ~TemporaryPictureFile() override {
+        if (!m_committed)
+            QFile::remove(m_temporary);
+    }
+    TemporaryPictureFile(const TemporaryPictureFile&) = delete;
+    TemporaryPictureFile& operator=(const TemporaryPictureFile&) = delete;
+
+    void commit() override {
+        if (m_committed)
+            return;
+        checkReplaceable(m_target);
+        std::error_code error;
+        std::filesystem::rename(nativePath(m_temporary), nativePath(m_target), error);
+        if (error)
+            fail(FailureKind::CannotWrite, m_target, QString::fromLocal8Bit(error.message()));
+        m_committed = true;
+    }
 
 private:
-    QByteArray m_bytes;
-    QString m_fileName;
+    QString m_temporary;
+    QString m_target;
+    bool m_committed = false;
 };
+
+std::unique_ptr<PreparedPictureFile> writeTemporaryFile(const QByteArray& bytes,
+                                                        const QString& fileName) {
+    checkReplaceable(fileName);
+    const QFileInfo target(fileName);
+    const QDir folder = target.absoluteDir();
+    // Kept well below the usual 255-byte limit on a name.
+    const QString base = target.fileName().left(160);
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        QString unique;
+        for (int i = 0; i < 6; ++i)
+            unique += QLatin1Char(kLetters[QRandomGenerator::global()->bounded(62)]);
+        const QString path = folder.filePath(QStringLiteral(".%1.%2.part").arg(base, unique));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            if (QFileInfo::exists(path))
+                continue; // another writer's name; draw again
+            fail(FailureKind::CannotWrite, fileName, file.errorString());
+        }
+        auto prepared = std::make_unique<TemporaryPictureFile>(path, fileName);
+        if (target.exists())
+            file.setPermissions(target.permissions());
+        bool written = file.write(bytes) == bytes.size() && file.flush();
+#ifdef Q_OS_UNIX
+        // Space the file system only claims on the way to the disk is claimed
+        // now, so a full disk fails here and not after the rename.
+        written = written && ::fdatasync(file.handle()) == 0;
+#endif
+        const QString why = file.errorString();
+        file.close();
+        if (!written || file.error() != QFileDevice::NoError)
+            fail(FailureKind::CannotWrite, fileName, why); // prepared removes the file
+        return prepared;
+    }
+    fail(FailureKind::CannotWrite, fileName, QStringLiteral("no free temporary file name"));
+}
+
 } // namespace
 
-PictureObject loadPreviewFile(const QString& fileName, int, int) {
-    return loadPictureFile(fileName);
+namespace fastcodec {
+
+void setFastCodecsEnabled(bool enabled) {
+    g_fastCodecs.store(enabled);
+}
+
+Picture flattenedEightBit(const Picture& picture) {
+    if (picture.bitsPerSample == 8 && !picture.hasAlpha())
+        return picture;
+    Picture out = picture;
+    out.bitsPerSample = 8;
+    out.channels = picture.hasAlpha() ? Picture::Channels::Rgb : picture.channels;
+    const int inChannels = picture.channelCount();
+    const int outChannels = out.channelCount();
+    out.pixels = QByteArray(out.bytesPerLine() * out.height, Qt::Uninitialized);
+    const qsizetype count = qsizetype(picture.width) * picture.height;
+    auto* dst = reinterpret_cast<uchar*>(out.pixels.data());
+    // Over white at 16 bits, as ImageMagick's quantum arithmetic does it,
+    // then down to 8 bits.
+    auto blend = [](double value, double alpha) {
+        const double a = alpha / 65535.0;
+        return fastcodec::eightBits(quint16(a * value + (1.0 - a) * 65535.0 + 0.5));
+    };
+    if (picture.bitsPerSample == 8) {
+        // Every 8-bit sample and alpha pair, computed once.
+        std::vector<uchar> table(256 * 256);
+        for (int a = 0; a < 256; ++a)
+            for (int v = 0; v < 256; ++v)
+                table[size_t(a) * 256 + size_t(v)] = blend(v * 257.0, a * 257.0);
+        const auto* src = reinterpret_cast<const uchar*>(picture.pixels.constData());
+        for (qsizetype i = 0; i < count; ++i, src += 4, dst += 3) {
+            const uchar* row = table.data() + size_t(src[3]) * 256;
+            dst[0] = row[src[0]];
+            dst[1] = row[src[1]];
+            dst[2] = row[src[2]];
+        }
+        return out;
+    }
+    const auto* src = reinterpret_cast<const quint16*>(picture.pixels.constData());
+    for (qsizetype i = 0; i < count; ++i, src += inChannels, dst += outChannels) {
+        if (picture.hasAlpha()) {
+            for (int c = 0; c < 3; ++c)
+                dst[c] = blend(src[c], src[3]);
+        } else {
+            for (int c = 0; c < outChannels; ++c)
+                dst[c] = fastcodec::eightBits(src[c]);
+        }
+    }
+    return out;
+}
+
+} // namespace fastcodec
+
+PictureObject loadPictureFile(const QString& fileName) {
+    return loadPicture(fileName, 0, 0);
+}
+
+PictureObject loadPreviewFile(const QString& fileName, int boxWidth, int boxHeight) {
+    return loadPicture(fileName, std::max(boxWidth, 1), std::max(boxHeight, 1));
 }
 
 void savePictureFile(const Picture& picture, const QString& fileName) {
@@ -532,11 +791,15 @@ std::unique_ptr<PreparedPictureFile> preparePictureFile(const Picture& picture,
              QStringLiteral("the extension names no format we write"));
     if (!isConsistent(picture))
         fail(FailureKind::CannotWrite, fileName, QStringLiteral("the picture holds no pixels"));
+    checkReplaceable(fileName);
     QByteArray encoded;
     try {
-        encoded = encodePicture(picture, *target);
+        if (g_fastCodecs.load())
+            encoded = encodeDirectly(picture, *target);
+        if (encoded.isNull())
+            encoded = encodePicture(picture, *target);
     } catch (const std::exception& e) {
         fail(FailureKind::CannotWrite, fileName, QString::fromLocal8Bit(e.what()));
     }
-    return std::make_unique<EncodedPictureFile>(std::move(encoded), fileName);
+    return writeTemporaryFile(encoded, fileName);
 }

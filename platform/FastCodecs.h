@@ -1,0 +1,68 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// Direct encoders and decoders for the common formats, beside the general
+// ImageMagick path in PictureFiles.cpp. Each codec library is included by its
+// own file only. None of these functions touch files or shared state, so they
+// may run on several threads at once.
+
+#include "Picture.h"
+
+#include <QByteArray>
+
+#include <functional>
+#include <optional>
+#include <stdexcept>
+
+namespace fastcodec {
+
+// The data is broken: the codec gave up on it.
+class CodecError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Called with the declared width and height before any pixel memory is taken;
+// throws to refuse the picture.
+using SizeCheck = std::function<void(qint64 width, qint64 height)>;
+
+// Decodes an 8-bit gray, YCbCr or RGB JPEG, baseline or progressive, with its
+// EXIF orientation applied and its colour profile kept. With a box (both sides
+// > 0) the smallest libjpeg scale (1/1 .. 1/8) whose upright result still
+// covers the box is used. Returns nothing for a JPEG it leaves to the general
+// path (CMYK, YCCK, 12-bit samples). Throws CodecError on broken data.
+// jpegQuality is left 0: the caller estimates it.
+std::optional<Picture> decodeJpeg(const QByteArray& bytes, const SizeCheck& check, int boxWidth = 0,
+                                  int boxHeight = 0);
+
+// The EXIF orientation (1..8) in a JPEG's APP1 segment payload ("Exif\0\0"
+// followed by a TIFF header), 1 when absent or out of range.
+int exifOrientation(const QByteArray& app1);
+
+// Turns an upright-by-EXIF picture into its upright form.
+Picture orient(const Picture& picture, int orientation);
+
+// The encoders take 8-bit gray or RGB for JPEG and BMP (the caller flattens
+// alpha and reduces depth) and any picture for PNG and TIFF.
+QByteArray encodeJpeg(const Picture& picture, int quality);
+QByteArray encodeBmp(const Picture& picture);
+QByteArray encodePng(const Picture& picture);
+QByteArray encodeTiff(const Picture& picture);
+
+// ImageMagick's reduction of a 16-bit sample to 8 bits (its Q16 rounding).
+inline quint8 eightBits(quint16 v) {
+    const quint32 q = quint32(v) + 128u;
+    return quint8((q - (q >> 8)) >> 8);
+}
+
+// The picture as 8-bit gray or RGB: alpha blended onto white and 16-bit
+// samples reduced, with the rounding ImageMagick uses when it removes alpha
+// against a white background at 16 bits and then writes 8 bits.
+Picture flattenedEightBit(const Picture& picture);
+
+} // namespace fastcodec
+
+namespace fastcodec {
+// Whether pictures go through these codecs where they can (the default) or
+// always through the general path; the tests compare the two.
+void setFastCodecsEnabled(bool enabled);
+} // namespace fastcodec

@@ -1,0 +1,491 @@
+// SPDX-License-Identifier: MIT
+// The direct codecs against the general ImageMagick path: the same decoded
+// samples, the same pictures written back, the same JPEG settings; previews;
+// and the hidden file an output waits in until it is committed.
+#include "FastCodecs.h"
+#include "MagickSetup.h"
+#include "PictureFiles.h"
+#include "PlatformError.h"
+
+#include <Magick++.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstring>
+#include <thread>
+
+namespace {
+
+QString corpusFile(const QString& name) {
+    return QStringLiteral(VELMORA_CORPUS_DIR "/good/") + name;
+}
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeAll(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QStringList entries(const QString& dir) {
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+// Runs a step with the direct codecs on or off, restoring them after.
+template <typename Step> auto withFastCodecs(bool on, Step step) {
+    fastcodec::setFastCodecsEnabled(on);
+    struct Restore {
+        ~Restore() { fastcodec::setFastCodecsEnabled(true); }
+    } restore;
+    return step();
+}
+
+PictureObject loadGeneral(const QString& path) {
+    return withFastCodecs(false, [&] { return loadPictureFile(path); });
+}
+
+void saveGeneral(const Picture& picture, const QString& path) {
+    withFastCodecs(false, [&] { savePictureFile(picture, path); });
+}
+
+// A photo-like picture: smooth gradients with a little deterministic noise
+// (far more than 256 colours), optionally with varying alpha or 16 bits.
+Picture photoLike(int width, int height, Picture::Channels channels, int bits) {
+    Picture p;
+    p.width = width;
+    p.height = height;
+    p.channels = channels;
+    p.bitsPerSample = bits;
+    p.pixels = QByteArray(p.bytesPerLine() * height, Qt::Uninitialized);
+    quint32 seed = 12345;
+    const int n = p.channelCount();
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < n; ++c) {
+                seed = seed * 1664525u + 1013904223u;
+                int v = (x * 255 / width + y * 255 / height * (c + 1) + int(seed >> 28)) % 256;
+                if (c == 3)
+                    v = (x + y) * 255 / (width + height); // alpha: 0 .. 254
+                const qsizetype at = (qsizetype(y) * width + x) * n + c;
+                if (bits == 8)
+                    p.pixels[at] = char(v);
+                else
+                    reinterpret_cast<quint16*>(p.pixels.data())[at] =
+                        quint16(v * 257 + int(seed >> 24) % 200);
+            }
+    return p;
+}
+
+// Red grows to the right, green downwards: which way a picture is turned shows.
+Picture gradient(int width, int height) {
+    Picture p;
+    p.width = width;
+    p.height = height;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            p.pixels += char(x * 255 / width);
+            p.pixels += char(y * 255 / height);
+            p.pixels += char(128);
+        }
+    return p;
+}
+
+// A minimal EXIF segment that holds only the orientation.
+QByteArray exifSegment(int orientation) {
+    QByteArray payload("Exif\0\0II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0", 24);
+    payload += char(orientation);
+    payload += QByteArray("\0\0\0\0\0\0", 6);
+    const int length = int(payload.size()) + 2;
+    return QByteArray("\xFF\xE1") + char(length >> 8) + char(length & 0xFF) + payload;
+}
+
+// The JPEG with an EXIF orientation put right after its start marker.
+QByteArray withOrientation(const QByteArray& jpeg, int orientation) {
+    return jpeg.left(2) + exifSegment(orientation) + jpeg.mid(2);
+}
+
+void comparePictures(const Picture& seen, const Picture& expected) {
+    QCOMPARE(seen.width, expected.width);
+    QCOMPARE(seen.height, expected.height);
+    QCOMPARE(int(seen.channels), int(expected.channels));
+    QCOMPARE(seen.bitsPerSample, expected.bitsPerSample);
+    QCOMPARE(seen.iccProfile, expected.iccProfile);
+    if (seen.pixels != expected.pixels) {
+        qsizetype at = 0;
+        while (seen.pixels[at] == expected.pixels[at])
+            ++at;
+        QFAIL(qPrintable(QStringLiteral("samples differ from byte %1 on (%2 vs %3)")
+                             .arg(at)
+                             .arg(int(quint8(seen.pixels[at])))
+                             .arg(int(quint8(expected.pixels[at])))));
+    }
+}
+
+struct JpegFacts {
+    size_t quality = 0;
+    QString sampling;
+    QString colourSpace;
+};
+
+JpegFacts jpegFacts(const QString& path) {
+    Magick::Image image;
+    image.ping(path.toStdString());
+    return {image.quality(), QString::fromStdString(image.attribute("jpeg:sampling-factor")),
+            QString::fromStdString(image.attribute("jpeg:colorspace"))};
+}
+
+} // namespace
+
+class FastCodecsTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+private slots:
+    void initTestCase();
+    void decodesJpegLikeGeneralPath_data();
+    void decodesJpegLikeGeneralPath();
+    void leavesUnusualJpegsToGeneralPath();
+    void writesLikeGeneralPath_data();
+    void writesLikeGeneralPath();
+    void roundTripsLosslessly_data();
+    void roundTripsLosslessly();
+    void flattensOntoWhiteLikeGeneralPath_data();
+    void flattensOntoWhiteLikeGeneralPath();
+    void writesJpegSettings_data();
+    void writesJpegSettings();
+    void previewCoversBoxUpright_data();
+    void previewCoversBoxUpright();
+    void droppedOutputLeavesNothing();
+    void existingTargetStaysUntilCommit();
+    void failedCommitLeavesNothing();
+};
+
+void FastCodecsTest::initTestCase() {
+    QVERIFY(prepareMagick().isEmpty());
+    QVERIFY(m_dir.isValid());
+    // Generated JPEGs: colour at the two samplings, progressive, gray, and a
+    // non-square one that shows which way it is turned.
+    const Picture photo = photoLike(300, 200, Picture::Channels::Rgb, 8);
+    Picture q75 = photo;
+    q75.jpegQuality = 75;
+    saveGeneral(q75, path("q75.jpg"));
+    saveGeneral(photo, path("q92.jpg"));
+    saveGeneral(photoLike(64, 48, Picture::Channels::Gray, 8), path("gray.jpg"));
+    Magick::Image progressive(path("q75.jpg").toStdString());
+    progressive.interlaceType(MagickCore::PlaneInterlace);
+    progressive.write(path("progressive.jpg").toStdString());
+    const QByteArray q75bytes = readAll(path("q75.jpg"));
+    QVERIFY(writeAll(path("truncated.jpg"), q75bytes.left(q75bytes.size() * 2 / 3)));
+    saveGeneral(gradient(300, 200), path("gradient.jpg"));
+    const QByteArray plain = readAll(path("gradient.jpg"));
+    for (int orientation = 1; orientation <= 8; ++orientation)
+        QVERIFY(writeAll(path(QStringLiteral("turned%1.jpg").arg(orientation)),
+                         withOrientation(orientation % 2 ? q75bytes : plain, orientation)));
+}
+
+void FastCodecsTest::decodesJpegLikeGeneralPath_data() {
+    QTest::addColumn<QString>("file");
+    for (const char* name :
+         {"hopper.jpg", "hopper_orientation_3.jpg", "hopper_orientation_6.jpg",
+          "exif-72dpi-int.jpg", "hopper_gray.jpg", "icc_profile_big.jpg", "flower.jpg"})
+        QTest::newRow(name) << corpusFile(name);
+    for (const char* name : {"q75.jpg", "q92.jpg", "gray.jpg", "progressive.jpg", "truncated.jpg"})
+        QTest::newRow(name) << path(name);
+    for (int orientation = 1; orientation <= 8; ++orientation)
+        QTest::addRow("orientation %d", orientation)
+            << path(QStringLiteral("turned%1.jpg").arg(orientation));
+}
+
+void FastCodecsTest::decodesJpegLikeGeneralPath() {
+    QFETCH(QString, file);
+    const PictureObject general = loadGeneral(file);
+    // The direct decoder itself takes the file (no quiet fallback) ...
+    const std::optional<Picture> direct =
+        fastcodec::decodeJpeg(readAll(file), [](qint64, qint64) {});
+    QVERIFY(direct.has_value());
+    comparePictures(*direct, *general);
+    // ... and the public entry point gives the general path's quality too.
+    const PictureObject fast = loadPictureFile(file);
+    comparePictures(*fast, *general);
+    QCOMPARE(fast->jpegQuality, general->jpegQuality);
+    QVERIFY(fast->jpegQuality > 0);
+}
+
+void FastCodecsTest::leavesUnusualJpegsToGeneralPath() {
+    const QByteArray cmyk = readAll(corpusFile("pil_sample_cmyk.jpg"));
+    QVERIFY(!fastcodec::decodeJpeg(cmyk, [](qint64, qint64) {}).has_value());
+    comparePictures(*loadPictureFile(corpusFile("pil_sample_cmyk.jpg")),
+                    *loadGeneral(corpusFile("pil_sample_cmyk.jpg")));
+    // The declared size is refused before any pixels are decoded.
+    QVERIFY_THROWS_EXCEPTION(
+        std::length_error, fastcodec::decodeJpeg(readAll(path("q75.jpg")), [](qint64 w, qint64 h) {
+            if (w == 300 && h == 200)
+                throw std::length_error("refused");
+        }));
+}
+
+void FastCodecsTest::writesLikeGeneralPath_data() {
+    QTest::addColumn<QString>("source"); // empty: the generated picture
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("bits");
+    QTest::addColumn<QString>("target");
+    const QStringList lossless = {"png", "bmp", "tiff"};
+    for (const QString& target : lossless) {
+        for (const char* name : {"hopper.jpg", "hopper_gray.jpg", "icc_profile_big.jpg",
+                                 "rgba32.bmp", "tiff_16bit_RGBa.tiff", "p_16.png", "hopper.png",
+                                 "transparent.gif", "l_trns.png", "1_trns.png"})
+            QTest::addRow("%s to %s", name, qPrintable(target))
+                << corpusFile(name) << 0 << 0 << target;
+        for (int channels : {1, 3, 4})
+            for (int bits : {8, 16})
+                QTest::addRow("generated %d x %d-bit to %s", channels, bits, qPrintable(target))
+                    << QString() << channels << bits << target;
+    }
+}
+
+// Written directly or by the general path, the file decodes to the same picture.
+void FastCodecsTest::writesLikeGeneralPath() {
+    QFETCH(QString, source);
+    QFETCH(int, channels);
+    QFETCH(int, bits);
+    QFETCH(QString, target);
+    const Picture picture = source.isEmpty() ? photoLike(97, 61, Picture::Channels(channels), bits)
+                                             : *loadPictureFile(source);
+    const QString fast = path("fast." + target);
+    const QString general = path("general." + target);
+    savePictureFile(picture, fast);
+    saveGeneral(picture, general);
+    comparePictures(*loadGeneral(fast), *loadGeneral(general));
+}
+
+void FastCodecsTest::roundTripsLosslessly_data() {
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("bits");
+    QTest::addColumn<QString>("target");
+    for (const char* target : {"png", "tiff"})
+        for (int channels : {1, 3, 4})
+            for (int bits : {8, 16})
+                QTest::addRow("%d x %d-bit %s", channels, bits, target)
+                    << channels << bits << target;
+    QTest::newRow("gray bmp") << 1 << 8 << "bmp";
+    QTest::newRow("rgb bmp") << 3 << 8 << "bmp";
+}
+
+// The direct encoders themselves (whatever the dispatcher would choose) keep
+// every sample, as read back by the general path.
+void FastCodecsTest::roundTripsLosslessly() {
+    QFETCH(int, channels);
+    QFETCH(int, bits);
+    QFETCH(QString, target);
+    Picture picture = photoLike(53, 37, Picture::Channels(channels), bits);
+    const QByteArray encoded = target == "png"    ? fastcodec::encodePng(picture)
+                               : target == "tiff" ? fastcodec::encodeTiff(picture)
+                                                  : fastcodec::encodeBmp(picture);
+    QVERIFY(writeAll(path("direct." + target), encoded));
+    const PictureObject back = loadGeneral(path("direct." + target));
+    if (target == "bmp" && channels == 1) { // a bitmap holds gray as RGB
+        QCOMPARE(back->width, picture.width);
+        for (qsizetype i = 0; i < picture.pixels.size(); ++i)
+            QCOMPARE(back->pixels[i * back->channelCount()], picture.pixels[i]);
+        return;
+    }
+    comparePictures(*back, picture);
+}
+
+void FastCodecsTest::flattensOntoWhiteLikeGeneralPath_data() {
+    QTest::addColumn<int>("bits");
+    QTest::addColumn<QString>("target");
+    for (const char* target : {"bmp", "jpg"})
+        for (int bits : {8, 16})
+            QTest::addRow("%d-bit to %s", bits, target) << bits << target;
+}
+
+// Every 8-bit sample and alpha pair (and 16-bit ones around them) blended onto
+// white: the same bitmap bytes as the general path; the same JPEG samples.
+void FastCodecsTest::flattensOntoWhiteLikeGeneralPath() {
+    QFETCH(int, bits);
+    QFETCH(QString, target);
+    Picture p;
+    p.width = 256;
+    p.height = 256;
+    p.channels = Picture::Channels::Rgba;
+    p.bitsPerSample = bits;
+    p.pixels = QByteArray(p.bytesPerLine() * p.height, Qt::Uninitialized);
+    for (int a = 0; a < 256; ++a)
+        for (int v = 0; v < 256; ++v) {
+            const int values[4] = {v, 255 - v, (v * 7) % 256, a};
+            for (int c = 0; c < 4; ++c) {
+                const qsizetype at = (qsizetype(a) * 256 + v) * 4 + c;
+                if (bits == 8)
+                    p.pixels[at] = char(values[c]);
+                else
+                    reinterpret_cast<quint16*>(p.pixels.data())[at] =
+                        quint16(values[c] * 257 + (v * 31 + a) % 257);
+            }
+        }
+    const QString fast = path("flat-fast." + target);
+    const QString general = path("flat-general." + target);
+    savePictureFile(p, fast);
+    saveGeneral(p, general);
+    if (target == "bmp")
+        QCOMPARE(readAll(fast), readAll(general));
+    comparePictures(*loadGeneral(fast), *loadGeneral(general));
+}
+
+void FastCodecsTest::writesJpegSettings_data() {
+    QTest::addColumn<int>("sourceQuality"); // 0: not from a JPEG
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("quality");
+    QTest::addColumn<QString>("sampling");
+    QTest::newRow("not a JPEG") << 0 << 3 << 92 << "1x1,1x1,1x1";
+    QTest::newRow("quality 75") << 75 << 3 << 75 << "2x2,1x1,1x1";
+    QTest::newRow("quality 89") << 89 << 3 << 89 << "2x2,1x1,1x1";
+    QTest::newRow("quality 90") << 90 << 3 << 90 << "1x1,1x1,1x1";
+    QTest::newRow("quality 100") << 100 << 3 << 100 << "1x1,1x1,1x1";
+    QTest::newRow("rgba") << 0 << 4 << 92 << "1x1,1x1,1x1";
+    QTest::newRow("gray") << 80 << 1 << 80 << "1x1";
+}
+
+// The quality and sampling intended, as the general path writes them, at a
+// size within a couple of per cent of its file.
+void FastCodecsTest::writesJpegSettings() {
+    QFETCH(int, sourceQuality);
+    QFETCH(int, channels);
+    QFETCH(int, quality);
+    QFETCH(QString, sampling);
+    Picture picture = photoLike(320, 240, Picture::Channels(channels), 8);
+    picture.jpegQuality = sourceQuality;
+    savePictureFile(picture, path("settings-fast.jpg"));
+    saveGeneral(picture, path("settings-general.jpg"));
+    const JpegFacts fast = jpegFacts(path("settings-fast.jpg"));
+    const JpegFacts general = jpegFacts(path("settings-general.jpg"));
+    QCOMPARE(fast.quality, size_t(quality));
+    QCOMPARE(fast.sampling, sampling);
+    QCOMPARE(general.quality, fast.quality);
+    QCOMPARE(general.sampling, fast.sampling);
+    QCOMPARE(general.colourSpace, fast.colourSpace);
+    const double ratio = double(QFileInfo(path("settings-fast.jpg")).size()) /
+                         double(QFileInfo(path("settings-general.jpg")).size());
+    QVERIFY2(ratio > 0.98 && ratio < 1.02, qPrintable(QString::number(ratio)));
+}
+
+void FastCodecsTest::previewCoversBoxUpright_data() {
+    QTest::addColumn<int>("orientation");
+    QTest::addColumn<int>("boxWidth");
+    QTest::addColumn<int>("boxHeight");
+    QTest::addColumn<int>("width"); // of the preview, upright
+    QTest::addColumn<int>("height");
+    // The stored picture is 300 x 200; turned by 6 or 8 it stands 200 x 300.
+    QTest::newRow("eighth") << 1 << 30 << 25 << 38 << 25;
+    QTest::newRow("quarter") << 1 << 60 << 40 << 75 << 50;
+    QTest::newRow("half, one side just over") << 1 << 76 << 10 << 150 << 100;
+    QTest::newRow("whole") << 1 << 200 << 180 << 300 << 200;
+    QTest::newRow("box larger than picture") << 1 << 4000 << 4000 << 300 << 200;
+    QTest::newRow("turned, eighth") << 6 << 25 << 30 << 25 << 38;
+    QTest::newRow("turned, height decides") << 6 << 20 << 70 << 50 << 75;
+    QTest::newRow("turned back, half") << 8 << 90 << 140 << 100 << 150;
+    QTest::newRow("mirrored, quarter") << 4 << 70 << 45 << 75 << 50;
+}
+
+void FastCodecsTest::previewCoversBoxUpright() {
+    QFETCH(int, orientation);
+    QFETCH(int, boxWidth);
+    QFETCH(int, boxHeight);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QVERIFY(orientation % 2 == 0 || orientation == 1);
+    const QString file = orientation == 1 ? path("gradient.jpg")
+                                          : path(QStringLiteral("turned%1.jpg").arg(orientation));
+    const PictureObject preview = loadPreviewFile(file, boxWidth, boxHeight);
+    QCOMPARE(preview->width, width);
+    QCOMPARE(preview->height, height);
+    QVERIFY(preview->width >= std::min(boxWidth, width) &&
+            preview->height >= std::min(boxHeight, height));
+    // Upright: the preview's corners look like the full decode's corners.
+    const PictureObject full = loadGeneral(file);
+    for (auto [fx, fy] : {std::pair{0.1, 0.1}, {0.9, 0.1}, {0.1, 0.9}, {0.9, 0.9}}) {
+        const int px = int(fx * preview->width), py = int(fy * preview->height);
+        const int x = int(fx * full->width), y = int(fy * full->height);
+        for (int c = 0; c < 3; ++c) {
+            const int seen = quint8(preview->pixels[(qsizetype(py) * preview->width + px) * 3 + c]);
+            const int expected = quint8(full->pixels[(qsizetype(y) * full->width + x) * 3 + c]);
+            QVERIFY2(qAbs(seen - expected) < 40,
+                     qPrintable(QStringLiteral("corner %1,%2 channel %3: %4 vs %5")
+                                    .arg(fx)
+                                    .arg(fy)
+                                    .arg(c)
+                                    .arg(seen)
+                                    .arg(expected)));
+        }
+    }
+}
+
+void FastCodecsTest::droppedOutputLeavesNothing() {
+    for (const char* target : {"out.jpg", "out.png", "out.gif"}) {
+        QTemporaryDir dir;
+        const Picture p = photoLike(40, 30, Picture::Channels::Rgb, 8);
+        {
+            const auto prepared = preparePictureFile(p, dir.filePath(target));
+            const QStringList waiting = entries(dir.path());
+            QCOMPARE(waiting.size(), 1);
+            QVERIFY2(waiting[0].startsWith(QStringLiteral(".") + target) &&
+                         waiting[0].endsWith(".part"),
+                     qPrintable(waiting[0]));
+        }
+        QCOMPARE(entries(dir.path()), QStringList());
+    }
+}
+
+void FastCodecsTest::existingTargetStaysUntilCommit() {
+    QTemporaryDir dir;
+    const QString target = dir.filePath("photo.png");
+    QVERIFY(writeAll(target, "the old file"));
+    QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                              QFileDevice::ReadGroup));
+    const Picture p = photoLike(40, 30, Picture::Channels::Rgb, 8);
+    const auto prepared = preparePictureFile(p, target);
+    QCOMPARE(readAll(target), QByteArray("the old file"));
+    QCOMPARE(entries(dir.path()).size(), 2);
+    // Committed by another thread than the one that prepared it.
+    std::thread([&] { prepared->commit(); }).join();
+    QCOMPARE(entries(dir.path()), QStringList{"photo.png"});
+    QVERIFY(readAll(target).startsWith("\x89PNG"));
+    QCOMPARE(QFile::permissions(target), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                             QFileDevice::ReadGroup | QFileDevice::ReadUser |
+                                             QFileDevice::WriteUser);
+    comparePictures(*loadGeneral(target), p);
+}
+
+// A target made read-only after the output was prepared is still refused,
+// and the prepared file goes away with the failed save.
+void FastCodecsTest::failedCommitLeavesNothing() {
+    QTemporaryDir dir;
+    const QString target = dir.filePath("photo.jpg");
+    QVERIFY(writeAll(target, "keep"));
+    const Picture p = photoLike(40, 30, Picture::Channels::Rgb, 8);
+    {
+        const auto prepared = preparePictureFile(p, target);
+        QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner));
+        bool refused = false;
+        try {
+            prepared->commit();
+        } catch (const PlatformError& e) {
+            refused = e.kind() == FailureKind::CannotWrite;
+        }
+        QVERIFY(refused);
+    }
+    QCOMPARE(entries(dir.path()), QStringList{"photo.jpg"});
+    QCOMPARE(readAll(target), QByteArray("keep"));
+}
+
+QTEST_GUILESS_MAIN(FastCodecsTest)
+#include "tst_fastcodecs.moc"
