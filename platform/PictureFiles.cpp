@@ -282,12 +282,14 @@ QByteArray readPictureBytes(const QString& fileName) {
         fail(FailureKind::NotAPicture, fileName, QStringLiteral("not a regular file"));
     if (info.size() > kMaxPictureFileBytes)
         fail(FailureKind::PictureTooLarge, fileName, QStringLiteral("the file is too large"));
+    // A file that is there but may not be read is no damaged picture: the
+    // user is told so.
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
-        fail(FailureKind::NotAPicture, fileName, file.errorString());
+        fail(FailureKind::CannotRead, fileName, file.errorString());
     QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        fail(FailureKind::NotAPicture, fileName, file.errorString());
+        fail(FailureKind::CannotRead, fileName, file.errorString());
     if (bytes.isEmpty())
         fail(FailureKind::NotAPicture, fileName, QStringLiteral("the file is empty"));
     return bytes;
