@@ -125,9 +125,13 @@ struct ImageListDeleter {
 using ImageList = std::unique_ptr<MagickCore::Image, ImageListDeleter>;
 using ExceptionPtr = std::unique_ptr<MagickCore::ExceptionInfo, ExceptionDeleter>;
 
+// A picture within our declared limits may still need more pixel cache than
+// the codec's resource limits give it (a 14000 x 14000 PNG does); ImageMagick
+// then says "cache resources exhausted", which is a size, not damage.
 bool isLimitMessage(const QString& text) {
     return text.contains(QLatin1String("exceeds limit"), Qt::CaseInsensitive) ||
-           text.contains(QLatin1String("ExceedsLimit"), Qt::CaseInsensitive);
+           text.contains(QLatin1String("ExceedsLimit"), Qt::CaseInsensitive) ||
+           text.contains(QLatin1String("resources exhausted"), Qt::CaseInsensitive);
 }
 
 [[noreturn]] void failFromCodec(const QString& fileName, MagickCore::ExceptionType severity,

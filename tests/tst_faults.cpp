@@ -272,6 +272,8 @@ private slots:
     void fullDisk();
     void awkwardNames_data();
     void awkwardNames();
+    void regressions_data();
+    void regressions();
 };
 
 void FaultsTest::initTestCase() {
@@ -586,6 +588,35 @@ void FaultsTest::awkwardNames() {
         QCOMPARE(text, failureText(source, Messages::failureReason(kind)));
         QCOMPARE(entries(out), QStringList{});
     }
+}
+
+// Inputs that once went wrong (tests/regressions/, named after what they
+// showed): each ends the way the table says, promptly and without output.
+void FaultsTest::regressions_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<FailureKind>("kind");
+    // A few bytes declaring a picture within our limits whose pixel cache is
+    // beyond the codec's: it was reported as damaged, not as too large.
+    QTest::newRow("png 14000 x 14000")
+        << "png-14000x14000-cache-exhausted.png" << FailureKind::PictureTooLarge;
+    QTest::newRow("gif screen 10000 x 10000")
+        << "gif-screen-10000x10000-cache-exhausted.gif" << FailureKind::PictureTooLarge;
+}
+
+void FaultsTest::regressions() {
+    QFETCH(QString, file);
+    QFETCH(FailureKind, kind);
+    const QString source = QStringLiteral(VELMORA_REGRESSIONS_DIR "/") + file;
+    QVERIFY(QFile::exists(source));
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QFile::copy(source, dir.filePath(file)));
+    Batch batch({dir.filePath(file)}, dir.filePath("out"));
+    QVERIFY(QDir().mkdir(dir.filePath("out")));
+    const auto text = bounded<QString>([&] { return batch.run(4); }, false);
+    QVERIFY2(text, "the batch did not come back");
+    QCOMPARE(*text, failureText(dir.filePath(file), Messages::failureReason(kind)));
+    QCOMPARE(entries(dir.filePath("out")), QStringList{});
 }
 
 QTEST_GUILESS_MAIN(FaultsTest)
