@@ -58,8 +58,7 @@ void writeFile(const QString& path, const QByteArray& content) {
         throw std::runtime_error("cannot write " + path.toStdString());
 }
 
-// What a call ended with: "ok", or the failure's kind and whether its detail
-// starts with the file's (native) name.
+// What a call ended with: no failure, or a PlatformError's kind and detail.
 struct Outcome {
     bool failed = false;
     FailureKind kind = FailureKind::Cancelled;
