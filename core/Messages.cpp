@@ -5,6 +5,8 @@ QString Messages::failureReason(FailureKind kind) {
     switch (kind) {
     case FailureKind::FileMissing:
         return QStringLiteral("文件不存在");
+    case FailureKind::CannotRead:
+        return QStringLiteral("无法读取文件");
     case FailureKind::NotAPicture:
         return QStringLiteral("不是可识别的图片，或文件已损坏");
     case FailureKind::PictureTooLarge:

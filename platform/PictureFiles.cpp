@@ -133,9 +133,13 @@ struct ImageListDeleter {
 using ImageList = std::unique_ptr<MagickCore::Image, ImageListDeleter>;
 using ExceptionPtr = std::unique_ptr<MagickCore::ExceptionInfo, ExceptionDeleter>;
 
+// A picture within our declared limits may still need more pixel cache than
+// the codec's resource limits give it (a 14000 x 14000 PNG does); ImageMagick
+// then says "cache resources exhausted", which is a size, not damage.
 bool isLimitMessage(const QString& text) {
     return text.contains(QLatin1String("exceeds limit"), Qt::CaseInsensitive) ||
-           text.contains(QLatin1String("ExceedsLimit"), Qt::CaseInsensitive);
+           text.contains(QLatin1String("ExceedsLimit"), Qt::CaseInsensitive) ||
+           text.contains(QLatin1String("resources exhausted"), Qt::CaseInsensitive);
 }
 
 [[noreturn]] void failFromCodec(const QString& fileName, MagickCore::ExceptionType severity,
@@ -290,12 +294,14 @@ QByteArray readPictureBytes(const QString& fileName) {
         fail(FailureKind::NotAPicture, fileName, QStringLiteral("not a regular file"));
     if (info.size() > kMaxPictureFileBytes)
         fail(FailureKind::PictureTooLarge, fileName, QStringLiteral("the file is too large"));
+    // A file that is there but may not be read is no damaged picture: the
+    // user is told so.
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
-        fail(FailureKind::NotAPicture, fileName, file.errorString());
+        fail(FailureKind::CannotRead, fileName, file.errorString());
     QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        fail(FailureKind::NotAPicture, fileName, file.errorString());
+        fail(FailureKind::CannotRead, fileName, file.errorString());
     if (bytes.isEmpty())
         fail(FailureKind::NotAPicture, fileName, QStringLiteral("the file is empty"));
     return bytes;

@@ -8,7 +8,7 @@
 #include <memory>
 
 // Reads a picture file into an upright, sRGB, single-frame picture.
-// Throws PlatformError: FileMissing, NotAPicture or PictureTooLarge.
+// Throws PlatformError: FileMissing, CannotRead, NotAPicture or PictureTooLarge.
 PictureObject loadPictureFile(const QString& fileName);
 
 // Writes the picture in the format the file name's extension names. The file

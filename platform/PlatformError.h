@@ -11,6 +11,7 @@
 enum class FailureKind {
     Cancelled,       // the user cancelled a dialog
     FileMissing,     // the source file does not exist
+    CannotRead,      // the source exists but may not be read (permissions, I/O error)
     NotAPicture,     // not a picture we can read, or damaged
     PictureTooLarge, // declared dimensions beyond our resource limits
     CannotWrite,     // the output file could not be written

@@ -1,0 +1,57 @@
+// SPDX-License-Identifier: MIT
+// libFuzzer harness over the picture load path: the input bytes become a file,
+// which is loaded and written to every target format. A PlatformError is the
+// expected way for a bad input to end; anything else -- a crash, a sanitizer
+// report, another exception, a hang -- is a fault.
+#include "PictureFiles.h"
+#include "PlatformError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+const char* const kTargets[] = {"jpg", "bmp", "gif", "pcx", "png", "ico", "tiff"};
+
+const QTemporaryDir& workDir() {
+    static const QTemporaryDir dir;
+    if (!dir.isValid())
+        std::abort();
+    return dir;
+}
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const QTemporaryDir& dir = workDir();
+    const QString input = dir.filePath(QStringLiteral("input"));
+    {
+        QFile file(input);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            file.write(reinterpret_cast<const char*>(data), qint64(size)) != qint64(size))
+            std::abort();
+    }
+
+    PictureObject picture;
+    try {
+        picture = loadPictureFile(input);
+    } catch (const PlatformError&) {
+        return 0;
+    }
+    if (!picture || picture->width <= 0 || picture->height <= 0 ||
+        picture->pixels.size() != picture->bytesPerLine() * picture->height)
+        std::abort(); // a loaded picture is always whole
+
+    for (const char* target : kTargets) {
+        const QString output = dir.filePath(QStringLiteral("out.") + QLatin1String(target));
+        try {
+            preparePictureFile(*picture, output)->commit();
+        } catch (const PlatformError&) {
+        }
+        QFile::remove(output);
+    }
+    return 0;
+}

@@ -1,0 +1,176 @@
+// SPDX-License-Identifier: MIT
+// Long lists through the real window with a scripted platform: tens of
+// thousands of rows opened, added, deleted and converted in one go. Work that
+// grows with the square of the list would not finish within the suite's
+// time-out; what is checked here is that every row ends up where it belongs
+// and that the user sees one message, not one per row.
+#include "Form1.h"
+#include "PreviewBox.h"
+#include "fakes/FakeServices.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSet>
+#include <QTest>
+
+namespace {
+
+const QString kFolder = QStringLiteral("/pictures/");
+
+// `count` names from `first` on. Every 1000th name is the one before as a
+// PNG, so the batch has to number some outputs.
+QStringList names(int first, int count) {
+    QStringList list;
+    list.reserve(count);
+    for (int i = first; i < first + count; ++i)
+        list << (i % 1000 == 999 ? QStringLiteral("p%1.png").arg(i - 1)
+                                 : QStringLiteral("p%1.jpg").arg(i));
+    return list;
+}
+
+// A dialog answer for several files: the folder, then each name, NUL between.
+QString dialogAnswer(const QStringList& fileNames) {
+    return QStringList{kFolder.chopped(1)}.join(QChar(u'\0')) + QChar(u'\0') +
+           fileNames.join(QChar(u'\0'));
+}
+
+struct Session {
+    FakeServices services;
+    Form1 form{services};
+    QListWidget* list = form.findChild<QListWidget*>("List1");
+
+    Session() {
+        form.show();
+        if (!QTest::qWaitForWindowExposed(&form))
+            qWarning("the window was not exposed");
+    }
+    void press(const char* button) {
+        QTest::mouseClick(form.findChild<QPushButton*>(button), Qt::LeftButton);
+    }
+    void clickRow(int row) {
+        list->scrollToItem(list->item(row));
+        const QRect place = list->visualItemRect(list->item(row));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, place.center());
+    }
+    QStringList rows() const {
+        QStringList texts;
+        texts.reserve(list->count());
+        for (int i = 0; i < list->count(); ++i)
+            texts << list->item(i)->text();
+        return texts;
+    }
+};
+
+QStringList withFolder(const QStringList& fileNames) {
+    QStringList paths;
+    paths.reserve(fileNames.size());
+    for (const QString& name : fileNames)
+        paths << kFolder + name;
+    return paths;
+}
+
+} // namespace
+
+class BigListTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void openAddAndDelete_data();
+    void openAddAndDelete();
+    void convertsEveryRow_data();
+    void convertsEveryRow();
+};
+
+void BigListTest::openAddAndDelete_data() {
+    QTest::addColumn<int>("opened");
+    QTest::addColumn<int>("added");
+    QTest::addColumn<QList<int>>("deleted"); // rows clicked and deleted, in order
+
+    QTest::newRow("2,000 and 2,000 more") << 2000 << 2000 << QList<int>{0, 1999, 3997};
+    QTest::newRow("20,000 and 20,000 more")
+        << 20000 << 20000 << QList<int>{0, 12345, 19999, 20000, 39995};
+}
+
+void BigListTest::openAddAndDelete() {
+    QFETCH(int, opened);
+    QFETCH(int, added);
+    QFETCH(QList<int>, deleted);
+
+    Session session;
+    session.services.dialog.answers = {dialogAnswer(names(0, opened)),
+                                       dialogAnswer(names(opened, added))};
+    session.press("Command7");
+    QCOMPARE(session.list->count(), opened);
+    session.press("Command2");
+
+    QStringList expected = withFolder(names(0, opened) + names(opened, added));
+    QCOMPARE(session.rows(), expected);
+    QCOMPARE(session.form.state().FileParts.size(), added + 1);
+    QCOMPARE(session.form.findChild<QLabel*>("Label3")->text(), kFolder);
+
+    const auto shown = [&] {
+        return FakeServices::sourceOf(session.form.findChild<PreviewBox*>("Picture1")->picture());
+    };
+    for (int row : deleted) {
+        session.clickRow(row);
+        QCOMPARE(shown(), expected.at(row));
+        session.press("Command1");
+        expected.removeAt(row);
+        // The row that moved up is selected and shown; after the last row,
+        // nothing is.
+        const bool wasLast = row == expected.size();
+        QCOMPARE(session.list->currentRow(), wasLast ? -1 : row);
+        QCOMPARE(shown(), wasLast ? QString() : expected.at(row));
+    }
+    QCOMPARE(session.rows(), expected);
+    QVERIFY(session.services.messages.isEmpty());
+}
+
+void BigListTest::convertsEveryRow_data() {
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("formatIndex");
+    QTest::addColumn<QString>("extension");
+    QTest::newRow("2,000 rows to PNG") << 2000 << 4 << ".png";
+    QTest::newRow("20,000 rows to JPG") << 20000 << 0 << ".jpg";
+}
+
+void BigListTest::convertsEveryRow() {
+    QFETCH(int, rows);
+    QFETCH(int, formatIndex);
+    QFETCH(QString, extension);
+
+    Session session;
+    const QStringList paths = withFolder(names(0, rows));
+    session.services.dialog.answers = {dialogAnswer(names(0, rows))};
+    session.press("Command7");
+    session.services.folderAnswers = {QStringLiteral("/out")};
+    session.press(qPrintable(QStringLiteral("zhuanhuan(%1)").arg(formatIndex)));
+
+    // Every row, in list order, each to its own file.
+    QCOMPARE(session.services.saves.size(), rows);
+    QSet<QString> targets;
+    for (int row = 0; row < rows; ++row) {
+        const auto& [source, target] = session.services.saves.at(row);
+        QCOMPARE(source, paths.at(row));
+        QVERIFY2(target.startsWith("/out/p") && target.endsWith(extension), qPrintable(target));
+        targets.insert(target);
+    }
+    QCOMPARE(targets.size(), rows);
+    QCOMPARE(session.services.saves.at(999).second, "/out/p998 (2)" + extension);
+    // Each row is loaded twice: by the click and by the conversion.
+    QCOMPARE(session.services.loads.size(), rows);
+    for (const QString& path : paths)
+        QCOMPARE(session.services.loads.value(path), 2);
+
+    const QList<QPair<QString, QString>> expectedMessages{
+        {"转换完毕", "图片转换完毕！图片已经被输出保存路径到/out"}};
+    QCOMPARE(session.services.messages, expectedMessages);
+    QCOMPARE(session.list->currentRow(), rows - 1);
+    QCOMPARE(FakeServices::sourceOf(session.form.findChild<PreviewBox*>("Picture1")->picture()),
+             paths.last());
+    QVERIFY(session.form.findChild<QPushButton*>("CmdCha")->isEnabled());
+}
+
+QTEST_MAIN(BigListTest)
+#include "tst_biglist.moc"
