@@ -6,6 +6,7 @@
 
 #include "FastCodecs.h"
 #include "MagickSetup.h"
+#include "OutputFiles.h"
 #include "PlatformError.h"
 
 #include <Magick++.h>
@@ -457,25 +458,10 @@ QByteArray encodePicture(const Picture& source, const TargetFormat& target) {
     return QByteArray(static_cast<const char*>(blob.data()), qsizetype(blob.length()));
 }
 
-// A file nobody may write is left alone, even where the system would let us
-// replace it (as root, or by renaming over it).
-void checkReplaceable(const QString& fileName) {
-    const QFileInfo info(fileName);
-    if (!info.exists())
-        return;
-    if (!info.isFile())
-        fail(FailureKind::CannotWrite, fileName, QStringLiteral("not a regular file"));
-    const auto anyWrite =
-        QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
-    if (!(info.permissions() & anyWrite) || !info.isWritable())
-        fail(FailureKind::CannotWrite, fileName, QStringLiteral("the file is read-only"));
-}
-
 bool isConsistent(const Picture& p) {
     return p.width > 0 && p.height > 0 && (p.bitsPerSample == 8 || p.bitsPerSample == 16) &&
            p.pixels.size() == p.bytesPerLine() * p.height;
 }
-
 
 // ---- the direct codecs ------------------------------------------------------
 
@@ -640,85 +626,6 @@ QByteArray encodeDirectly(const Picture& picture, const TargetFormat& target) {
     return {};
 }
 
-// ---- writing the file -------------------------------------------------------
-
-std::filesystem::path nativePath(const QString& fileName) {
-#ifdef Q_OS_WIN
-    return std::filesystem::path(fileName.toStdWString());
-#else
-    return std::filesystem::path(QFile::encodeName(fileName).toStdString());
-#endif
-}
-
-// The encoded file waits, complete, under a hidden name beside its target;
-// commit renames it over the target (replacing it in one step), and dropping
-// it uncommitted removes it. Only paths are kept, so any thread may commit.
-class TemporaryPictureFile : public PreparedPictureFile {
-public:
-    TemporaryPictureFile(QString temporary, QString target)
-        : m_temporary(std::move(temporary))
-        , m_target(std::move(target)) {}
-    ~TemporaryPictureFile() override {
-        if (!m_committed)
-            QFile::remove(m_temporary);
-    }
-    TemporaryPictureFile(const TemporaryPictureFile&) = delete;
-    TemporaryPictureFile& operator=(const TemporaryPictureFile&) = delete;
-
-    void commit() override {
-        if (m_committed)
-            return;
-        checkReplaceable(m_target);
-        std::error_code error;
-        std::filesystem::rename(nativePath(m_temporary), nativePath(m_target), error);
-        if (error)
-            fail(FailureKind::CannotWrite, m_target, QString::fromLocal8Bit(error.message()));
-        m_committed = true;
-    }
-
-private:
-    QString m_temporary;
-    QString m_target;
-    bool m_committed = false;
-};
-
-std::unique_ptr<PreparedPictureFile> writeTemporaryFile(const QByteArray& bytes,
-                                                        const QString& fileName) {
-    checkReplaceable(fileName);
-    const QFileInfo target(fileName);
-    const QDir folder = target.absoluteDir();
-    // Kept well below the usual 255-byte limit on a name.
-    const QString base = target.fileName().left(160);
-    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    for (int attempt = 0; attempt < 64; ++attempt) {
-        QString unique;
-        for (int i = 0; i < 6; ++i)
-            unique += QLatin1Char(kLetters[QRandomGenerator::global()->bounded(62)]);
-        const QString path = folder.filePath(QStringLiteral(".%1.%2.part").arg(base, unique));
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            if (QFileInfo::exists(path))
-                continue; // another writer's name; draw again
-            fail(FailureKind::CannotWrite, fileName, file.errorString());
-        }
-        auto prepared = std::make_unique<TemporaryPictureFile>(path, fileName);
-        if (target.exists())
-            file.setPermissions(target.permissions());
-        bool written = file.write(bytes) == bytes.size() && file.flush();
-#ifdef Q_OS_UNIX
-        // Space the file system only claims on the way to the disk is claimed
-        // now, so a full disk fails here and not after the rename.
-        written = written && ::fdatasync(file.handle()) == 0;
-#endif
-        const QString why = file.errorString();
-        file.close();
-        if (!written || file.error() != QFileDevice::NoError)
-            fail(FailureKind::CannotWrite, fileName, why); // prepared removes the file
-        return prepared;
-    }
-    fail(FailureKind::CannotWrite, fileName, QStringLiteral("no free temporary file name"));
-}
-
 } // namespace
 
 namespace fastcodec {
@@ -807,5 +714,5 @@ std::unique_ptr<PreparedPictureFile> preparePictureFile(const Picture& picture,
     } catch (const std::exception& e) {
         fail(FailureKind::CannotWrite, fileName, QString::fromLocal8Bit(e.what()));
     }
-    return writeTemporaryFile(encoded, fileName);
+    return prepareOutputFile(encoded, fileName);
 }
