@@ -435,11 +435,13 @@ void FastCodecsTest::droppedOutputLeavesNothing() {
         const Picture p = photoLike(40, 30, Picture::Channels::Rgb, 8);
         {
             const auto prepared = preparePictureFile(p, dir.filePath(target));
+            // Nothing under the target's name until committed; at most a
+            // hidden file where the file system has no unnamed files.
+            QVERIFY(!QFile::exists(dir.filePath(target)));
             const QStringList waiting = entries(dir.path());
-            QCOMPARE(waiting.size(), 1);
-            QVERIFY2(waiting[0].startsWith(QStringLiteral(".") + target) &&
-                         waiting[0].endsWith(".part"),
-                     qPrintable(waiting[0]));
+            QVERIFY(waiting.size() <= 1);
+            for (const QString& name : waiting)
+                QVERIFY2(name.startsWith('.') && name.endsWith(".part"), qPrintable(name));
         }
         QCOMPARE(entries(dir.path()), QStringList());
     }
@@ -454,7 +456,6 @@ void FastCodecsTest::existingTargetStaysUntilCommit() {
     const Picture p = photoLike(40, 30, Picture::Channels::Rgb, 8);
     const auto prepared = preparePictureFile(p, target);
     QCOMPARE(readAll(target), QByteArray("the old file"));
-    QCOMPARE(entries(dir.path()).size(), 2);
     // Committed by another thread than the one that prepared it.
     std::thread([&] { prepared->commit(); }).join();
     QCOMPARE(entries(dir.path()), QStringList{"photo.png"});
