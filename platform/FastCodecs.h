@@ -30,7 +30,7 @@ using SizeCheck = std::function<void(qint64 width, qint64 height)>;
 // > 0) the smallest libjpeg scale (1/1 .. 1/8) whose upright result still
 // covers the box is used. Returns nothing for a JPEG it leaves to the general
 // path (CMYK, YCCK, 12-bit samples). Throws CodecError on broken data.
-// jpegQuality is left 0: the caller estimates it.
+// jpegQuality is left 0: the caller estimates it; the sampling is noted.
 std::optional<Picture> decodeJpeg(const QByteArray& bytes, const SizeCheck& check, int boxWidth = 0,
                                   int boxHeight = 0);
 
@@ -42,7 +42,9 @@ int exifOrientation(const QByteArray& app1);
 Picture orient(const Picture& picture, int orientation);
 
 // The encoders take 8-bit gray or RGB for JPEG and BMP (the caller flattens
-// alpha and reduces depth) and any picture for PNG and TIFF.
+// alpha and reduces depth) and any picture for PNG and TIFF. JPEG colour is
+// sampled as the source JPEG was, else fully from quality 90 up and halved in
+// both directions below, ImageMagick's choice.
 QByteArray encodeJpeg(const Picture& picture, int quality);
 QByteArray encodeBmp(const Picture& picture);
 QByteArray encodePng(const Picture& picture);

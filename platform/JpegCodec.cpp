@@ -252,6 +252,12 @@ std::optional<Picture> decodeJpeg(const QByteArray& bytes, const SizeCheck& chec
             throw CodecError("the JPEG decoder made no progress");
     }
     jpeg_finish_decompress(&cinfo);
+    if (colour && cinfo.comp_info[1].h_samp_factor == 1 && cinfo.comp_info[1].v_samp_factor == 1 &&
+        cinfo.comp_info[2].h_samp_factor == 1 && cinfo.comp_info[2].v_samp_factor == 1) {
+        const bool swaps = orientation >= 5;
+        picture.jpegSamplingX = swaps ? cinfo.comp_info[0].v_samp_factor : cinfo.comp_info[0].h_samp_factor;
+        picture.jpegSamplingY = swaps ? cinfo.comp_info[0].h_samp_factor : cinfo.comp_info[0].v_samp_factor;
+    }
     if (orientation != 1)
         return orient(picture, orientation);
     return picture;
@@ -270,12 +276,11 @@ QByteArray encodeJpeg(const Picture& picture, int quality) {
     cinfo.in_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
-    // Full-resolution colour at high qualities, half in both directions
-    // below 90: ImageMagick's choice.
     if (!gray) {
+        const bool fromJpeg = picture.jpegSamplingX > 0 && picture.jpegSamplingY > 0;
         const int factor = quality >= 90 ? 1 : 2;
-        cinfo.comp_info[0].h_samp_factor = factor;
-        cinfo.comp_info[0].v_samp_factor = factor;
+        cinfo.comp_info[0].h_samp_factor = fromJpeg ? picture.jpegSamplingX : factor;
+        cinfo.comp_info[0].v_samp_factor = fromJpeg ? picture.jpegSamplingY : factor;
         for (int i = 1; i < 3; ++i)
             cinfo.comp_info[i].h_samp_factor = cinfo.comp_info[i].v_samp_factor = 1;
     }

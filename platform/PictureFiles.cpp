@@ -18,6 +18,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -308,6 +310,21 @@ QByteArray readPictureBytes(const QString& fileName) {
     return bytes;
 }
 
+// Notes a JPEG's sampling as ImageMagick reports it ("2x2,1x1,1x1") when the
+// chroma components are sampled once per block.
+void noteJpegSampling(Picture& picture, const std::string& factors, bool turnsSideways) {
+    const QStringList parts = QString::fromStdString(factors).split(',');
+    if (parts.size() != 3 || parts[1] != QLatin1String("1x1") || parts[2] != QLatin1String("1x1"))
+        return;
+    const QStringList luma = parts[0].split('x');
+    const int x = luma.value(0).toInt();
+    const int y = luma.size() == 2 ? luma[1].toInt() : 0;
+    if (x < 1 || x > 4 || y < 1 || y > 4)
+        return;
+    picture.jpegSamplingX = turnsSideways ? y : x;
+    picture.jpegSamplingY = turnsSideways ? x : y;
+}
+
 Picture decodePicture(const QByteArray& bytes, const char* coder, const QString& fileName) {
     const bool isIcon = std::strcmp(coder, "ICO") == 0;
     if (const DeclaredSize declared = declaredSize(bytes, coder); declared.width >= 0)
@@ -322,11 +339,14 @@ Picture decodePicture(const QByteArray& bytes, const char* coder, const QString&
     checkDimensions(fileName, image.columns(), image.rows());
     if (std::strcmp(coder, "GIF") == 0)
         placeOnCanvas(image, fileName);
+    const bool turnsSideways = image.orientation() >= MagickCore::LeftTopOrientation;
     image.autoOrient();
     const bool keepProfile = toStandardColours(image);
     Picture picture = toPicture(image, keepProfile);
-    if (std::strcmp(coder, "JPEG") == 0)
+    if (std::strcmp(coder, "JPEG") == 0) {
         picture.jpegQuality = int(image.quality());
+        noteJpegSampling(picture, image.attribute("jpeg:sampling-factor"), turnsSideways);
+    }
     return picture;
 }
 
@@ -401,6 +421,39 @@ void attachProfile(Magick::Image& image, const QByteArray& icc) {
     MagickCore::DestroyStringInfo(profile);
 }
 
+bool isAllGray(const Picture& p);
+
+// ImageMagick's in-memory writer refuses a seek to the very end of its
+// buffer, which is where libtiff puts its directory: an uncompressed TIFF
+// whose pixels fill the buffer exactly (a 128 x 128 RGBA picture, say) fails
+// with "IO error writing tag data". An unnamed temporary file seeks like any
+// file; its name, if it has one, is never seen by ImageMagick.
+QByteArray encodeThroughFile(Magick::Image& image, const char* coder) {
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::tmpfile(), &std::fclose);
+    if (!file)
+        throw std::system_error(errno, std::generic_category(), "no temporary file");
+    std::unique_ptr<MagickCore::ImageInfo, ImageInfoDeleter> info(
+        MagickCore::CloneImageInfo(image.constImageInfo()));
+    info->file = file.get();
+    const std::string name = std::string(coder) + ':';
+    MagickCore::CopyMagickString(info->magick, coder, MaxTextExtent);
+    MagickCore::CopyMagickString(info->filename, name.c_str(), MaxTextExtent);
+    image.modifyImage();
+    MagickCore::CopyMagickString(image.image()->filename, name.c_str(), MaxTextExtent);
+    const bool written = MagickCore::WriteImage(info.get(), image.image()) == MagickCore::MagickTrue;
+    Magick::throwException(&image.image()->exception, image.quiet());
+    if (!written || std::fflush(file.get()) != 0 || std::fseek(file.get(), 0, SEEK_END) != 0)
+        throw std::runtime_error("the codec could not write its temporary file");
+    const long size = std::ftell(file.get());
+    if (size <= 0)
+        throw std::runtime_error("the codec produced no data");
+    QByteArray bytes(qsizetype(size), Qt::Uninitialized);
+    std::rewind(file.get());
+    if (std::fread(bytes.data(), 1, size_t(size), file.get()) != size_t(size))
+        throw std::runtime_error("the codec's temporary file could not be read back");
+    return bytes;
+}
+
 QByteArray encodePicture(const Picture& source, const TargetFormat& target) {
     Picture picture = source;
     const bool gif = std::strcmp(target.coder, "GIF") == 0;
@@ -427,15 +480,26 @@ QByteArray encodePicture(const Picture& source, const TargetFormat& target) {
         // The source JPEG's own quality when known, so re-encoding does not
         // bloat it; else ImageMagick's usual 92.
         image.quality(picture.jpegQuality > 0 ? size_t(picture.jpegQuality) : 92);
+        // The source JPEG's colour sampling, as ImageMagick keeps it when it
+        // re-encodes a JPEG; without one it decides by the quality. A gray
+        // picture is written with one component, sampled 1 x 1.
+        if (picture.jpegSamplingX > 0 && picture.jpegSamplingY > 0 &&
+            !isAllGray(picture))
+            image.defineValue("jpeg", "sampling-factor",
+                              QStringLiteral("%1x%2")
+                                  .arg(picture.jpegSamplingX)
+                                  .arg(picture.jpegSamplingY)
+                                  .toStdString());
     } else if (coder == "PNG") {
         // zlib level 7 with adaptive row filters: ImageMagick's usual trade of
         // size against speed. No time stamps, so equal pictures give equal files.
         image.quality(75);
         image.defineValue("png", "exclude-chunk", "date,time");
     } else if (coder == "TIFF") {
-        // Lossless and read by every TIFF reader; ImageMagick adds the
-        // horizontal predictor for 8 and 16-bit samples.
-        image.compressType(MagickCore::LZWCompression);
+        // Uncompressed, as ImageMagick writes a photo: read by every TIFF
+        // reader at disk speed. LZW with the predictor saved a third on
+        // camera photos but took five times as long as the whole conversion.
+        image.compressType(MagickCore::NoCompression);
     } else if (gif) {
         // Up to 256 colours map exactly; more are reduced with error diffusion.
         const bool exact = image.totalColors() <= 256;
@@ -451,6 +515,8 @@ QByteArray encodePicture(const Picture& source, const TargetFormat& target) {
             image.resize(Magick::Geometry(256, 256));
     }
 
+    if (coder == "TIFF")
+        return encodeThroughFile(image, target.coder);
     Magick::Blob blob;
     image.write(&blob, target.coder);
     if (blob.length() == 0)

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// TIFF through libtiff directly: LZW with the horizontal predictor, strips of
-// about a megabyte, alpha as unassociated extra sample, the colour profile in
-// its tag, like the general path.
+// TIFF through libtiff directly: uncompressed, strips of about a megabyte,
+// alpha as unassociated extra sample, the colour profile in its tag, like the
+// general path.
 #include "FastCodecs.h"
 
 #include <tiffio.h>
@@ -104,8 +104,7 @@ QByteArray encodeTiff(const Picture& picture) {
               TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG)) &&
               TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC,
                            uint16_t(channels == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB)) &&
-              TIFFSetField(tiff, TIFFTAG_COMPRESSION, uint16_t(COMPRESSION_LZW)) &&
-              TIFFSetField(tiff, TIFFTAG_PREDICTOR, uint16_t(PREDICTOR_HORIZONTAL)) &&
+              TIFFSetField(tiff, TIFFTAG_COMPRESSION, uint16_t(COMPRESSION_NONE)) &&
               TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, uint32_t(rowsPerStrip)) &&
               TIFFSetField(tiff, TIFFTAG_ORIENTATION, uint16_t(ORIENTATION_TOPLEFT));
     if (ok && picture.hasAlpha()) {

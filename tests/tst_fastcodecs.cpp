@@ -162,6 +162,8 @@ private slots:
     void flattensOntoWhiteLikeGeneralPath();
     void writesJpegSettings_data();
     void writesJpegSettings();
+    void notesJpegSamplingUpright_data();
+    void notesJpegSamplingUpright();
     void previewCoversBoxUpright_data();
     void previewCoversBoxUpright();
     void droppedOutputLeavesNothing();
@@ -183,6 +185,10 @@ void FastCodecsTest::initTestCase() {
     Magick::Image progressive(path("q75.jpg").toStdString());
     progressive.interlaceType(MagickCore::PlaneInterlace);
     progressive.write(path("progressive.jpg").toStdString());
+    Magick::Image halfAcross(path("q92.jpg").toStdString());
+    halfAcross.defineValue("jpeg", "sampling-factor", "2x1");
+    halfAcross.write(path("s422.jpg").toStdString());
+    QVERIFY(writeAll(path("s422-turned6.jpg"), withOrientation(readAll(path("s422.jpg")), 6)));
     const QByteArray q75bytes = readAll(path("q75.jpg"));
     QVERIFY(writeAll(path("truncated.jpg"), q75bytes.left(q75bytes.size() * 2 / 3)));
     saveGeneral(gradient(300, 200), path("gradient.jpg"));
@@ -218,6 +224,8 @@ void FastCodecsTest::decodesJpegLikeGeneralPath() {
     comparePictures(*fast, *general);
     QCOMPARE(fast->jpegQuality, general->jpegQuality);
     QVERIFY(fast->jpegQuality > 0);
+    QCOMPARE(direct->jpegSamplingX, general->jpegSamplingX);
+    QCOMPARE(direct->jpegSamplingY, general->jpegSamplingY);
 }
 
 void FastCodecsTest::leavesUnusualJpegsToGeneralPath() {
@@ -345,14 +353,21 @@ void FastCodecsTest::writesJpegSettings_data() {
     QTest::addColumn<int>("sourceQuality"); // 0: not from a JPEG
     QTest::addColumn<int>("channels");
     QTest::addColumn<int>("quality");
+    QTest::addColumn<QString>("sourceSampling"); // empty: none known
     QTest::addColumn<QString>("sampling");
-    QTest::newRow("not a JPEG") << 0 << 3 << 92 << "1x1,1x1,1x1";
-    QTest::newRow("quality 75") << 75 << 3 << 75 << "2x2,1x1,1x1";
-    QTest::newRow("quality 89") << 89 << 3 << 89 << "2x2,1x1,1x1";
-    QTest::newRow("quality 90") << 90 << 3 << 90 << "1x1,1x1,1x1";
-    QTest::newRow("quality 100") << 100 << 3 << 100 << "1x1,1x1,1x1";
-    QTest::newRow("rgba") << 0 << 4 << 92 << "1x1,1x1,1x1";
-    QTest::newRow("gray") << 80 << 1 << 80 << "1x1";
+    QTest::newRow("not a JPEG") << 0 << 3 << 92 << "" << "1x1,1x1,1x1";
+    QTest::newRow("quality 75") << 75 << 3 << 75 << "" << "2x2,1x1,1x1";
+    QTest::newRow("quality 89") << 89 << 3 << 89 << "" << "2x2,1x1,1x1";
+    QTest::newRow("quality 90") << 90 << 3 << 90 << "" << "1x1,1x1,1x1";
+    QTest::newRow("quality 100") << 100 << 3 << 100 << "" << "1x1,1x1,1x1";
+    QTest::newRow("rgba") << 0 << 4 << 92 << "" << "1x1,1x1,1x1";
+    QTest::newRow("gray") << 80 << 1 << 80 << "" << "1x1";
+    // A JPEG source's sampling wins over the quality's.
+    QTest::newRow("source 4:2:0 at 92") << 92 << 3 << 92 << "2x2" << "2x2,1x1,1x1";
+    QTest::newRow("source 4:2:2 at 95") << 95 << 3 << 95 << "2x1" << "2x1,1x1,1x1";
+    QTest::newRow("source 4:4:0 at 80") << 80 << 3 << 80 << "1x2" << "1x2,1x1,1x1";
+    QTest::newRow("source 4:4:4 at 75") << 75 << 3 << 75 << "1x1" << "1x1,1x1,1x1";
+    QTest::newRow("gray, source 2x2") << 80 << 1 << 80 << "2x2" << "1x1";
 }
 
 // The quality and sampling intended, as the general path writes them, at a
@@ -361,9 +376,14 @@ void FastCodecsTest::writesJpegSettings() {
     QFETCH(int, sourceQuality);
     QFETCH(int, channels);
     QFETCH(int, quality);
+    QFETCH(QString, sourceSampling);
     QFETCH(QString, sampling);
     Picture picture = photoLike(320, 240, Picture::Channels(channels), 8);
     picture.jpegQuality = sourceQuality;
+    if (!sourceSampling.isEmpty()) {
+        picture.jpegSamplingX = sourceSampling.section('x', 0, 0).toInt();
+        picture.jpegSamplingY = sourceSampling.section('x', 1, 1).toInt();
+    }
     savePictureFile(picture, path("settings-fast.jpg"));
     saveGeneral(picture, path("settings-general.jpg"));
     const JpegFacts fast = jpegFacts(path("settings-fast.jpg"));
@@ -376,6 +396,28 @@ void FastCodecsTest::writesJpegSettings() {
     const double ratio = double(QFileInfo(path("settings-fast.jpg")).size()) /
                          double(QFileInfo(path("settings-general.jpg")).size());
     QVERIFY2(ratio > 0.98 && ratio < 1.02, qPrintable(QString::number(ratio)));
+}
+
+void FastCodecsTest::notesJpegSamplingUpright_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("samplingX");
+    QTest::addColumn<int>("samplingY");
+    QTest::newRow("4:2:0") << path("q75.jpg") << 2 << 2;
+    QTest::newRow("4:4:4") << path("q92.jpg") << 1 << 1;
+    QTest::newRow("4:2:2") << path("s422.jpg") << 2 << 1;
+    QTest::newRow("4:2:2 stood upright") << path("s422-turned6.jpg") << 1 << 2;
+    QTest::newRow("gray") << path("gray.jpg") << 0 << 0;
+}
+
+// Both decoders note the sampling the encoders keep, as seen upright.
+void FastCodecsTest::notesJpegSamplingUpright() {
+    QFETCH(QString, file);
+    QFETCH(int, samplingX);
+    QFETCH(int, samplingY);
+    for (const PictureObject& picture : {loadPictureFile(file), loadGeneral(file)}) {
+        QCOMPARE(picture->jpegSamplingX, samplingX);
+        QCOMPARE(picture->jpegSamplingY, samplingY);
+    }
 }
 
 void FastCodecsTest::previewCoversBoxUpright_data() {
