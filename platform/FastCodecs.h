@@ -41,12 +41,13 @@ int exifOrientation(const QByteArray& app1);
 // Turns an upright-by-EXIF picture into its upright form.
 Picture orient(const Picture& picture, int orientation);
 
-// The encoders take 8-bit gray or RGB for JPEG and BMP (the caller flattens
+// The encoders take 8-bit gray or RGB for JPEG, BMP and PCX (the caller flattens
 // alpha and reduces depth) and any picture for PNG and TIFF. JPEG colour is
 // sampled as the source JPEG was, else fully from quality 90 up and halved in
 // both directions below, ImageMagick's choice.
 QByteArray encodeJpeg(const Picture& picture, int quality);
 QByteArray encodeBmp(const Picture& picture);
+QByteArray encodePcx(const Picture& picture);
 QByteArray encodePng(const Picture& picture);
 QByteArray encodeTiff(const Picture& picture);
 

@@ -667,12 +667,15 @@ bool hasPartialAlpha(const Picture& p) {
 // codec gives what the general path gives are taken.
 QByteArray encodeDirectly(const Picture& picture, const TargetFormat& target) {
     const QByteArray coder(target.coder);
-    if (coder == "JPEG" || coder == "BMP3") {
+    if (coder == "BMP3")
+        return fastcodec::encodeBmp(fastcodec::flattenedEightBit(picture));
+    if (coder == "PCX")
+        return fastcodec::encodePcx(fastcodec::flattenedEightBit(picture));
+    if (coder == "JPEG") {
+        // A gray picture is written with one component.
         Picture flat = fastcodec::flattenedEightBit(picture);
         if (flat.channels == Picture::Channels::Rgb && isAllGray(flat))
             flat = grayOf(flat);
-        if (coder == "BMP3")
-            return fastcodec::encodeBmp(flat);
         return fastcodec::encodeJpeg(flat, picture.jpegQuality > 0 ? picture.jpegQuality : 92);
     }
     if (coder == "PNG") {
