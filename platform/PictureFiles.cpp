@@ -7,6 +7,7 @@
 #include "FastCodecs.h"
 #include "MagickSetup.h"
 #include "OutputFiles.h"
+#include "PictureScaling.h"
 #include "PlatformError.h"
 
 #include <Magick++.h>
@@ -464,6 +465,23 @@ QByteArray encodePicture(const Picture& source, const TargetFormat& target) {
         else
             prepareGifAlpha(reinterpret_cast<quint8*>(picture.pixels.data()), count);
     }
+    // Icons hold at most 256 x 256; larger pictures are fitted keeping their
+    // aspect. A photo is first averaged down in blocks to at least twice the
+    // icon's size, which makes the filtered resize cheap and looks the same;
+    // pictures with transparency take the filtered resize whole, as it
+    // weights colours by their alpha.
+    const bool icon = std::strcmp(target.coder, "ICO") == 0;
+    size_t iconWidth = size_t(picture.width);
+    size_t iconHeight = size_t(picture.height);
+    if (icon && (picture.width > 256 || picture.height > 256)) {
+        ssize_t x = 0;
+        ssize_t y = 0;
+        MagickCore::ParseMetaGeometry("256x256", &x, &y, &iconWidth, &iconHeight);
+        const int blocks = std::max(picture.width, picture.height) / 512;
+        if (!picture.hasAlpha() && blocks >= 2)
+            picture = *scaledToFit(std::make_shared<const Picture>(picture),
+                                   picture.width / blocks, picture.height / blocks);
+    }
     Magick::Image image = toMagickImage(picture);
     image.depth(picture.bitsPerSample == 16 && target.holds16Bits ? 16 : 8);
 
@@ -508,11 +526,12 @@ QByteArray encodePicture(const Picture& source, const TargetFormat& target) {
         if (!exact)
             image.quantizeDitherMethod(MagickCore::FloydSteinbergDitherMethod);
         image.quantize();
-    } else if (coder == "ICO") {
-        // Icons hold at most 256 x 256; larger pictures are fitted keeping
-        // their aspect.
-        if (image.columns() > 256 || image.rows() > 256)
-            image.resize(Magick::Geometry(256, 256));
+    } else if (icon) {
+        if (image.columns() != iconWidth || image.rows() != iconHeight) {
+            Magick::Geometry size(iconWidth, iconHeight);
+            size.aspect(true);
+            image.resize(size);
+        }
     }
 
     if (coder == "TIFF")

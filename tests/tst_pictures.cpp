@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <thread>
@@ -157,6 +158,8 @@ private slots:
     void keepsSixteenBits();
     void keepsGrayAndConvertsCmyk();
     void fitsLargeIcons();
+    void shrinksPhotosToIconsLikeFilteredResize_data();
+    void shrinksPhotosToIconsLikeFilteredResize();
     void keepsProfileAndQuality_data();
     void keepsProfileAndQuality();
     void convertsInParallel();
@@ -367,6 +370,67 @@ void PicturesTest::fitsLargeIcons() {
     QCOMPARE(back->width, 256);
     QCOMPARE(back->height, 128);
     QCOMPARE(pixelAt(*back, 100, 60).mid(0, 3), (QList<int>{10, 200, 30}));
+}
+
+void PicturesTest::shrinksPhotosToIconsLikeFilteredResize_data() {
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("iconWidth");
+    QTest::addColumn<int>("iconHeight");
+    QTest::newRow("camera photo") << 4000 << 3000 << 256 << 192;
+    QTest::newRow("portrait, odd sides") << 1537 << 3001 << 131 << 256;
+    QTest::newRow("just over the block size") << 1024 << 1023 << 256 << 256;
+    QTest::newRow("a thin strip") << 5000 << 9 << 256 << 0; // 0: whatever ImageMagick makes of it
+}
+
+// Big pictures take a shortcut to the icon; it must keep the size ImageMagick
+// would fit them to and look like its filtered resize.
+void PicturesTest::shrinksPhotosToIconsLikeFilteredResize() {
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, iconWidth);
+    QFETCH(int, iconHeight);
+    Picture picture;
+    picture.width = width;
+    picture.height = height;
+    picture.pixels = QByteArray(picture.bytesPerLine() * height, Qt::Uninitialized);
+    auto* at = reinterpret_cast<uchar*>(picture.pixels.data());
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            *at++ = uchar(255.0 * x / width);
+            *at++ = uchar(127.5 + 127.0 * std::sin(x / 97.0 + y / 61.0));
+            *at++ = uchar(255.0 * y / height);
+        }
+    Magick::Image reference(size_t(width), size_t(height), "RGB", MagickCore::CharPixel,
+                            picture.pixels.constData());
+    reference.resize(Magick::Geometry(256, 256));
+    if (iconHeight == 0)
+        iconHeight = int(reference.rows());
+    QCOMPARE(int(reference.columns()), iconWidth);
+
+    QTemporaryDir dir;
+    const QString output = dir.filePath("photo.ico");
+    savePictureFile(picture, output);
+    const PictureObject back = loadPictureFile(output);
+    QCOMPARE(back->width, iconWidth);
+    QCOMPARE(back->height, iconHeight);
+    std::vector<quint8> expected(size_t(iconWidth) * iconHeight * 3);
+    reference.write(0, 0, size_t(iconWidth), size_t(iconHeight), "RGB", MagickCore::CharPixel,
+                    expected.data());
+    int worst = 0;
+    double total = 0;
+    for (int y = 0; y < iconHeight; ++y)
+        for (int x = 0; x < iconWidth; ++x) {
+            const QList<int> seen = pixelAt(*back, x, y);
+            for (int c = 0; c < 3; ++c) {
+                const int d = qAbs(seen[c] - expected[(size_t(y) * iconWidth + x) * 3 + c]);
+                worst = std::max(worst, d);
+                total += d;
+            }
+        }
+    const double mean = total / (double(iconWidth) * iconHeight * 3);
+    QVERIFY2(worst <= 8 && mean < 1.0,
+             qPrintable(QStringLiteral("worst %1, mean %2").arg(worst).arg(mean)));
 }
 
 void PicturesTest::keepsProfileAndQuality_data() {
