@@ -49,12 +49,11 @@ constexpr int kPhotoCount = 16;
 constexpr int kBaseCount = 4; // distinct fractal bases the photos are varied from
 constexpr int kPreviewClicks = 5;
 
-// Our JPEG output keeps the source's quality (the corpus is written at 92).
-// ImageMagick turns chroma subsampling off from quality 90 up and optimises the
-// Huffman tables, so our output is 4:4:4 and optimised, and the floor is made
-// the same way (cjpeg then writes the very same bytes).
+// Our JPEG output keeps the source's quality (the corpus is written at 92) and
+// its 4:2:0 colour sampling, with optimised Huffman tables; the floor is made
+// the same way.
 constexpr int kJpegQuality = 92;
-constexpr const char* kJpegSampling = "1x1";
+constexpr const char* kJpegSampling = "2x2";
 // Our PNG output is zlib level 3 with the Average filter on every row.
 constexpr int kPngZlibLevel = 3;
 // Our TIFF output is uncompressed, as pnmtotiff writes by default.

@@ -28,6 +28,7 @@
 #include <new>
 #include <stdexcept>
 #include <system_error>
+#include <unordered_set>
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>
@@ -396,6 +397,28 @@ template <typename Sample> void prepareGifAlpha(Sample* p, qsizetype pixelCount)
     }
 }
 
+bool hasAtMostColours(const Picture& picture, int limit) {
+    Q_ASSERT(picture.bitsPerSample == 8);
+    const int channels = picture.channelCount();
+    const auto* p = reinterpret_cast<const uchar*>(picture.pixels.constData());
+    const qsizetype count = qsizetype(picture.width) * picture.height;
+    std::unordered_set<quint32> seen;
+    seen.reserve(size_t(limit) * 2);
+    quint32 previous = 0;
+    for (qsizetype i = 0; i < count; ++i, p += channels) {
+        quint32 key = 0;
+        for (int c = 0; c < channels; ++c)
+            key = key << 8 | p[c];
+        if (i > 0 && key == previous)
+            continue;
+        previous = key;
+        seen.insert(key);
+        if (seen.size() > size_t(limit))
+            return false;
+    }
+    return true;
+}
+
 Magick::Image toMagickImage(const Picture& picture) {
     const char* map = picture.channels == Picture::Channels::Gray  ? "I"
                       : picture.channels == Picture::Channels::Rgb ? "RGB"
@@ -520,7 +543,10 @@ QByteArray encodePicture(const Picture& source, const TargetFormat& target) {
         image.compressType(MagickCore::NoCompression);
     } else if (gif) {
         // Up to 256 colours map exactly; more are reduced with error diffusion.
-        const bool exact = image.totalColors() <= 256;
+        // Counting stops at the 257th colour, which a photo reaches at once;
+        // ImageMagick's own count walks every pixel of it first.
+        const bool exact = picture.bitsPerSample == 8 ? hasAtMostColours(picture, 256)
+                                                      : image.totalColors() <= 256;
         image.quantizeColors(256);
         image.quantizeDither(!exact);
         if (!exact)

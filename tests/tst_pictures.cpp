@@ -158,6 +158,8 @@ private slots:
     void keepsSixteenBits();
     void keepsGrayAndConvertsCmyk();
     void fitsLargeIcons();
+    void countsGifColoursAsImageMagick_data();
+    void countsGifColoursAsImageMagick();
     void shrinksPhotosToIconsLikeFilteredResize_data();
     void shrinksPhotosToIconsLikeFilteredResize();
     void keepsProfileAndQuality_data();
@@ -370,6 +372,71 @@ void PicturesTest::fitsLargeIcons() {
     QCOMPARE(back->width, 256);
     QCOMPARE(back->height, 128);
     QCOMPARE(pixelAt(*back, 100, 60).mid(0, 3), (QList<int>{10, 200, 30}));
+}
+
+void PicturesTest::countsGifColoursAsImageMagick_data() {
+    QTest::addColumn<int>("colours");     // distinct opaque colours
+    QTest::addColumn<bool>("transparent"); // plus transparent (white) pixels
+    QTest::addColumn<bool>("gray");
+    QTest::newRow("256 colours") << 256 << false << false;
+    QTest::newRow("257 colours") << 257 << false << false;
+    QTest::newRow("255 colours and transparency") << 255 << true << false;
+    QTest::newRow("256 colours and transparency") << 256 << true << false;
+    QTest::newRow("256 grays") << 256 << false << true;
+}
+
+// Whether a picture maps exactly or is dithered is decided by counting its
+// colours; our count must agree with ImageMagick's, transparency included.
+void PicturesTest::countsGifColoursAsImageMagick() {
+    QFETCH(int, colours);
+    QFETCH(bool, transparent);
+    QFETCH(bool, gray);
+    Picture picture;
+    picture.width = 64;
+    picture.height = 64;
+    picture.channels = gray          ? Picture::Channels::Gray
+                       : transparent ? Picture::Channels::Rgba
+                                     : Picture::Channels::Rgb;
+    picture.pixels = QByteArray(picture.bytesPerLine() * picture.height, Qt::Uninitialized);
+    auto* at = reinterpret_cast<uchar*>(picture.pixels.data());
+    for (int i = 0; i < picture.width * picture.height; ++i) {
+        const int colour = i % (colours + (transparent ? 1 : 0));
+        const bool clear = colour == colours;
+        if (gray) {
+            *at++ = uchar(colour);
+            continue;
+        }
+        // Opaque white is among the colours, so it differs from the
+        // transparent white only by its alpha.
+        *at++ = clear || colour == 0 ? 255 : uchar(colour);
+        *at++ = clear || colour == 0 ? 255 : uchar(colour * 7);
+        *at++ = clear || colour == 0 ? 255 : uchar(colour / 2);
+        if (transparent)
+            *at++ = clear ? 0 : 255;
+    }
+    Magick::Image reference(64, 64, gray ? "I" : transparent ? "RGBA" : "RGB",
+                            MagickCore::CharPixel, picture.pixels.constData());
+    reference.depth(8);
+    const bool exact = reference.totalColors() <= 256;
+    reference.quantizeColors(256);
+    reference.quantizeDither(!exact);
+    if (!exact)
+        reference.quantizeDitherMethod(MagickCore::FloydSteinbergDitherMethod);
+    reference.quantize();
+    Magick::Blob blob;
+    reference.write(&blob, "GIF");
+
+    QTemporaryDir dir;
+    const QString output = dir.filePath("count.gif");
+    savePictureFile(picture, output);
+    const PictureObject ours = loadPictureFile(output);
+    QFile written(dir.filePath("reference.gif"));
+    QVERIFY(written.open(QIODevice::WriteOnly));
+    written.write(static_cast<const char*>(blob.data()), qsizetype(blob.length()));
+    written.close();
+    const PictureObject expected = loadPictureFile(written.fileName());
+    QCOMPARE(ours->channels, expected->channels);
+    QVERIFY(ours->pixels == expected->pixels);
 }
 
 void PicturesTest::shrinksPhotosToIconsLikeFilteredResize_data() {
