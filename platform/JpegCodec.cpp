@@ -255,8 +255,10 @@ std::optional<Picture> decodeJpeg(const QByteArray& bytes, const SizeCheck& chec
     if (colour && cinfo.comp_info[1].h_samp_factor == 1 && cinfo.comp_info[1].v_samp_factor == 1 &&
         cinfo.comp_info[2].h_samp_factor == 1 && cinfo.comp_info[2].v_samp_factor == 1) {
         const bool swaps = orientation >= 5;
-        picture.jpegSamplingX = swaps ? cinfo.comp_info[0].v_samp_factor : cinfo.comp_info[0].h_samp_factor;
-        picture.jpegSamplingY = swaps ? cinfo.comp_info[0].h_samp_factor : cinfo.comp_info[0].v_samp_factor;
+        picture.jpegSamplingX =
+            swaps ? cinfo.comp_info[0].v_samp_factor : cinfo.comp_info[0].h_samp_factor;
+        picture.jpegSamplingY =
+            swaps ? cinfo.comp_info[0].h_samp_factor : cinfo.comp_info[0].v_samp_factor;
     }
     if (orientation != 1)
         return orient(picture, orientation);

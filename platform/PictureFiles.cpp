@@ -464,7 +464,8 @@ QByteArray encodeThroughFile(Magick::Image& image, const char* coder) {
     MagickCore::CopyMagickString(info->filename, name.c_str(), MaxTextExtent);
     image.modifyImage();
     MagickCore::CopyMagickString(image.image()->filename, name.c_str(), MaxTextExtent);
-    const bool written = MagickCore::WriteImage(info.get(), image.image()) == MagickCore::MagickTrue;
+    const bool written =
+        MagickCore::WriteImage(info.get(), image.image()) == MagickCore::MagickTrue;
     Magick::throwException(&image.image()->exception, image.quiet());
     if (!written || std::fflush(file.get()) != 0 || std::fseek(file.get(), 0, SEEK_END) != 0)
         throw std::runtime_error("the codec could not write its temporary file");
@@ -502,8 +503,8 @@ QByteArray encodePicture(const Picture& source, const TargetFormat& target) {
         MagickCore::ParseMetaGeometry("256x256", &x, &y, &iconWidth, &iconHeight);
         const int blocks = std::max(picture.width, picture.height) / 512;
         if (!picture.hasAlpha() && blocks >= 2)
-            picture = *scaledToFit(std::make_shared<const Picture>(picture),
-                                   picture.width / blocks, picture.height / blocks);
+            picture = *scaledToFit(std::make_shared<const Picture>(picture), picture.width / blocks,
+                                   picture.height / blocks);
     }
     Magick::Image image = toMagickImage(picture);
     image.depth(picture.bitsPerSample == 16 && target.holds16Bits ? 16 : 8);
@@ -524,8 +525,7 @@ QByteArray encodePicture(const Picture& source, const TargetFormat& target) {
         // The source JPEG's colour sampling, as ImageMagick keeps it when it
         // re-encodes a JPEG; without one it decides by the quality. A gray
         // picture is written with one component, sampled 1 x 1.
-        if (picture.jpegSamplingX > 0 && picture.jpegSamplingY > 0 &&
-            !isAllGray(picture))
+        if (picture.jpegSamplingX > 0 && picture.jpegSamplingY > 0 && !isAllGray(picture))
             image.defineValue("jpeg", "sampling-factor",
                               QStringLiteral("%1x%2")
                                   .arg(picture.jpegSamplingX)

@@ -360,19 +360,31 @@ void FastCodecsTest::writesJpegSettings_data() {
     QTest::addColumn<int>("quality");
     QTest::addColumn<QString>("sourceSampling"); // empty: none known
     QTest::addColumn<QString>("sampling");
-    QTest::newRow("not a JPEG") << 0 << 3 << 92 << "" << "1x1,1x1,1x1";
-    QTest::newRow("quality 75") << 75 << 3 << 75 << "" << "2x2,1x1,1x1";
-    QTest::newRow("quality 89") << 89 << 3 << 89 << "" << "2x2,1x1,1x1";
-    QTest::newRow("quality 90") << 90 << 3 << 90 << "" << "1x1,1x1,1x1";
-    QTest::newRow("quality 100") << 100 << 3 << 100 << "" << "1x1,1x1,1x1";
-    QTest::newRow("rgba") << 0 << 4 << 92 << "" << "1x1,1x1,1x1";
-    QTest::newRow("gray") << 80 << 1 << 80 << "" << "1x1";
+    QTest::newRow("not a JPEG") << 0 << 3 << 92 << ""
+                                << "1x1,1x1,1x1";
+    QTest::newRow("quality 75") << 75 << 3 << 75 << ""
+                                << "2x2,1x1,1x1";
+    QTest::newRow("quality 89") << 89 << 3 << 89 << ""
+                                << "2x2,1x1,1x1";
+    QTest::newRow("quality 90") << 90 << 3 << 90 << ""
+                                << "1x1,1x1,1x1";
+    QTest::newRow("quality 100") << 100 << 3 << 100 << ""
+                                 << "1x1,1x1,1x1";
+    QTest::newRow("rgba") << 0 << 4 << 92 << ""
+                          << "1x1,1x1,1x1";
+    QTest::newRow("gray") << 80 << 1 << 80 << ""
+                          << "1x1";
     // A JPEG source's sampling wins over the quality's.
-    QTest::newRow("source 4:2:0 at 92") << 92 << 3 << 92 << "2x2" << "2x2,1x1,1x1";
-    QTest::newRow("source 4:2:2 at 95") << 95 << 3 << 95 << "2x1" << "2x1,1x1,1x1";
-    QTest::newRow("source 4:4:0 at 80") << 80 << 3 << 80 << "1x2" << "1x2,1x1,1x1";
-    QTest::newRow("source 4:4:4 at 75") << 75 << 3 << 75 << "1x1" << "1x1,1x1,1x1";
-    QTest::newRow("gray, source 2x2") << 80 << 1 << 80 << "2x2" << "1x1";
+    QTest::newRow("source 4:2:0 at 92") << 92 << 3 << 92 << "2x2"
+                                        << "2x2,1x1,1x1";
+    QTest::newRow("source 4:2:2 at 95") << 95 << 3 << 95 << "2x1"
+                                        << "2x1,1x1,1x1";
+    QTest::newRow("source 4:4:0 at 80") << 80 << 3 << 80 << "1x2"
+                                        << "1x2,1x1,1x1";
+    QTest::newRow("source 4:4:4 at 75") << 75 << 3 << 75 << "1x1"
+                                        << "1x1,1x1,1x1";
+    QTest::newRow("gray, source 2x2") << 80 << 1 << 80 << "2x2"
+                                      << "1x1";
 }
 
 // The quality and sampling intended, as the general path writes them, at a

@@ -375,7 +375,7 @@ void PicturesTest::fitsLargeIcons() {
 }
 
 void PicturesTest::countsGifColoursAsImageMagick_data() {
-    QTest::addColumn<int>("colours");     // distinct opaque colours
+    QTest::addColumn<int>("colours");      // distinct opaque colours
     QTest::addColumn<bool>("transparent"); // plus transparent (white) pixels
     QTest::addColumn<bool>("gray");
     QTest::newRow("256 colours") << 256 << false << false;
@@ -414,7 +414,10 @@ void PicturesTest::countsGifColoursAsImageMagick() {
         if (transparent)
             *at++ = clear ? 0 : 255;
     }
-    Magick::Image reference(64, 64, gray ? "I" : transparent ? "RGBA" : "RGB",
+    Magick::Image reference(64, 64,
+                            gray          ? "I"
+                            : transparent ? "RGBA"
+                                          : "RGB",
                             MagickCore::CharPixel, picture.pixels.constData());
     reference.depth(8);
     const bool exact = reference.totalColors() <= 256;
