@@ -233,6 +233,15 @@ std::optional<Picture> decodeJpeg(const QByteArray& bytes, const SizeCheck& chec
                 break;
         }
     }
+    // The sampling is read now: finishing frees the component table.
+    if (colour && cinfo.comp_info[1].h_samp_factor == 1 && cinfo.comp_info[1].v_samp_factor == 1 &&
+        cinfo.comp_info[2].h_samp_factor == 1 && cinfo.comp_info[2].v_samp_factor == 1) {
+        const bool swaps = orientation >= 5;
+        picture.jpegSamplingX =
+            swaps ? cinfo.comp_info[0].v_samp_factor : cinfo.comp_info[0].h_samp_factor;
+        picture.jpegSamplingY =
+            swaps ? cinfo.comp_info[0].h_samp_factor : cinfo.comp_info[0].v_samp_factor;
+    }
     jpeg_start_decompress(&cinfo);
 
     picture.width = int(cinfo.output_width);
@@ -252,14 +261,6 @@ std::optional<Picture> decodeJpeg(const QByteArray& bytes, const SizeCheck& chec
             throw CodecError("the JPEG decoder made no progress");
     }
     jpeg_finish_decompress(&cinfo);
-    if (colour && cinfo.comp_info[1].h_samp_factor == 1 && cinfo.comp_info[1].v_samp_factor == 1 &&
-        cinfo.comp_info[2].h_samp_factor == 1 && cinfo.comp_info[2].v_samp_factor == 1) {
-        const bool swaps = orientation >= 5;
-        picture.jpegSamplingX =
-            swaps ? cinfo.comp_info[0].v_samp_factor : cinfo.comp_info[0].h_samp_factor;
-        picture.jpegSamplingY =
-            swaps ? cinfo.comp_info[0].h_samp_factor : cinfo.comp_info[0].v_samp_factor;
-    }
     if (orientation != 1)
         return orient(picture, orientation);
     return picture;
