@@ -644,6 +644,18 @@ double runFloor(const Tools& tools, const Target& target, const QStringList& fil
     return seconds(timer.nsecsElapsed());
 }
 
+// What a tool wrote into the folder; the run gives up unless it is a file per photo.
+FolderFiles expectEveryPhoto(const QString& folder, const Target& target, const QString& tool) {
+    const FolderFiles written = filesIn(folder, target.extension);
+    if (written.count != kPhotoCount)
+        die(QStringLiteral("%1 wrote %2 %3 files, not %4")
+                .arg(tool)
+                .arg(written.count)
+                .arg(target.name)
+                .arg(kPhotoCount));
+    return written;
+}
+
 QString ratio(double a, double b) {
     return b > 0 ? fixed(a / b, 2) + QStringLiteral("×") : QStringLiteral("–");
 }
@@ -727,11 +739,7 @@ int benchmark(const QString& corpus, const QString& workRoot, const QStringList&
         progress(
             QStringLiteral("mogrify: %1 pictures to %2").arg(kPhotoCount).arg(row.target.name));
         row.mogrify = runMogrify(tools, row.target, files, folder);
-        const FolderFiles written = filesIn(folder, row.target.extension);
-        if (written.count != kPhotoCount)
-            die(QStringLiteral("mogrify wrote %1 %2 files")
-                    .arg(written.count)
-                    .arg(row.target.name));
+        const FolderFiles written = expectEveryPhoto(folder, row.target, QStringLiteral("mogrify"));
         row.mogrifyBytes = written.bytes;
         if (row.target.extension == QLatin1String("jpg"))
             mogrifyNotes << QStringLiteral("- mogrify JPG keeps the source's chroma sampling: %1")
@@ -748,11 +756,8 @@ int benchmark(const QString& corpus, const QString& workRoot, const QStringList&
         const QString folder = work.filePath(QStringLiteral("floor-") + row.target.extension);
         progress(QStringLiteral("floor: %1 pictures to %2").arg(kPhotoCount).arg(row.target.name));
         row.floor = runFloor(tools, row.target, files, folder);
-        const FolderFiles written = filesIn(folder, row.target.extension);
-        if (written.count != kPhotoCount)
-            die(QStringLiteral("the floor wrote %1 %2 files")
-                    .arg(written.count)
-                    .arg(row.target.name));
+        const FolderFiles written =
+            expectEveryPhoto(folder, row.target, QStringLiteral("the floor"));
         notes << QStringLiteral("- floor %1: %2 MB").arg(row.target.name, megabytes(written.bytes));
         if (!keep)
             QDir(folder).removeRecursively();

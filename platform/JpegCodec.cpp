@@ -112,6 +112,17 @@ SourcePosition sourceOf(int orientation, qsizetype x, qsizetype y, qsizetype w, 
     }
 }
 
+// libjpeg takes up to 16 rows a call: points rows at the picture's lines from
+// `first` on and says how many.
+constexpr JDIMENSION kRowsPerCall = 16;
+JDIMENSION pointRows(JSAMPLE* base, qsizetype line, JDIMENSION first, JDIMENSION height,
+                     JSAMPROW (&rows)[kRowsPerCall]) {
+    const JDIMENSION n = std::min(kRowsPerCall, height - first);
+    for (JDIMENSION i = 0; i < n; ++i)
+        rows[i] = base + qsizetype(first + i) * line;
+    return n;
+}
+
 } // namespace
 
 int exifOrientation(const QByteArray& app1) {
@@ -251,12 +262,10 @@ std::optional<Picture> decodeJpeg(const QByteArray& bytes, const SizeCheck& chec
     picture.pixels = QByteArray(picture.bytesPerLine() * picture.height, Qt::Uninitialized);
     const qsizetype line = picture.bytesPerLine();
     auto* base = reinterpret_cast<JSAMPLE*>(picture.pixels.data());
-    JSAMPROW rows[16];
+    JSAMPROW rows[kRowsPerCall];
     while (cinfo.output_scanline < cinfo.output_height) {
-        const JDIMENSION first = cinfo.output_scanline;
-        const JDIMENSION n = std::min<JDIMENSION>(16, cinfo.output_height - first);
-        for (JDIMENSION i = 0; i < n; ++i)
-            rows[i] = base + qsizetype(first + i) * line;
+        const JDIMENSION n =
+            pointRows(base, line, cinfo.output_scanline, cinfo.output_height, rows);
         if (jpeg_read_scanlines(&cinfo, rows, n) == 0)
             throw CodecError("the JPEG decoder made no progress");
     }
@@ -296,12 +305,9 @@ QByteArray encodeJpeg(const Picture& picture, int quality) {
                                static_cast<unsigned int>(picture.iccProfile.size()));
     const qsizetype line = picture.bytesPerLine();
     auto* base = reinterpret_cast<JSAMPLE*>(const_cast<char*>(picture.pixels.constData()));
-    JSAMPROW rows[16];
+    JSAMPROW rows[kRowsPerCall];
     while (cinfo.next_scanline < cinfo.image_height) {
-        const JDIMENSION first = cinfo.next_scanline;
-        const JDIMENSION n = std::min<JDIMENSION>(16, cinfo.image_height - first);
-        for (JDIMENSION i = 0; i < n; ++i)
-            rows[i] = base + qsizetype(first + i) * line;
+        const JDIMENSION n = pointRows(base, line, cinfo.next_scanline, cinfo.image_height, rows);
         jpeg_write_scanlines(&cinfo, rows, n);
     }
     jpeg_finish_compress(&cinfo);

@@ -6,7 +6,7 @@
 // and that the user sees one message, not one per row.
 #include "Form1.h"
 #include "PreviewBox.h"
-#include "fakes/FakeServices.h"
+#include "fakes/WindowSession.h"
 
 #include <QLabel>
 #include <QListWidget>
@@ -35,32 +35,7 @@ QString dialogAnswer(const QStringList& fileNames) {
            fileNames.join(QChar(u'\0'));
 }
 
-struct Session {
-    FakeServices services;
-    Form1 form{services};
-    QListWidget* list = form.findChild<QListWidget*>("List1");
-
-    Session() {
-        form.show();
-        if (!QTest::qWaitForWindowExposed(&form))
-            qWarning("the window was not exposed");
-    }
-    void press(const char* button) {
-        QTest::mouseClick(form.findChild<QPushButton*>(button), Qt::LeftButton);
-    }
-    void clickRow(int row) {
-        list->scrollToItem(list->item(row));
-        const QRect place = list->visualItemRect(list->item(row));
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, place.center());
-    }
-    QStringList rows() const {
-        QStringList texts;
-        texts.reserve(list->count());
-        for (int i = 0; i < list->count(); ++i)
-            texts << list->item(i)->text();
-        return texts;
-    }
-};
+using Session = WindowSession;
 
 QStringList withFolder(const QStringList& fileNames) {
     QStringList paths;

@@ -3,7 +3,7 @@
 // driven through the real window with a scripted platform.
 #include "Form1.h"
 #include "PreviewBox.h"
-#include "fakes/FakeServices.h"
+#include "fakes/WindowSession.h"
 
 #include <QLabel>
 #include <QListWidget>
@@ -23,19 +23,7 @@ QString rowPath(const QString& letter) {
 }
 
 // A window on a scripted platform, driven the way a user drives it.
-struct Session {
-    FakeServices services;
-    Form1 form{services};
-    QListWidget* list = form.findChild<QListWidget*>("List1");
-
-    Session() {
-        form.show();
-        if (!QTest::qWaitForWindowExposed(&form))
-            qWarning("the window was not exposed");
-    }
-    void press(const char* button) {
-        QTest::mouseClick(form.findChild<QPushButton*>(button), Qt::LeftButton);
-    }
+struct Session : WindowSession {
     // "open:A,B" / "add:C" / "click:1" / "delete" / "convert" / "fail:B" / "cancel-open"
     void perform(const QString& action) {
         const QString verb = action.section(':', 0, 0);
@@ -50,8 +38,7 @@ struct Session {
         } else if (verb == "cancel-open") {
             press("Command7");
         } else if (verb == "click") {
-            const QRect row = list->visualItemRect(list->item(argument.toInt()));
-            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row.center());
+            clickRow(argument.toInt());
         } else if (verb == "delete") {
             press("Command1");
         } else if (verb == "convert") {
@@ -60,12 +47,6 @@ struct Session {
         } else if (verb == "fail") {
             services.loadFailures.insert(rowPath(argument), FailureKind::FileMissing);
         }
-    }
-    QStringList rows() const {
-        QStringList texts;
-        for (int i = 0; i < list->count(); ++i)
-            texts << list->item(i)->text();
-        return texts;
     }
     int selectedRow() const {
         const auto selected = list->selectedItems();

@@ -1,0 +1,38 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "Form1.h"
+#include "fakes/FakeServices.h"
+
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+
+// The real window on a scripted platform, shown, with the list at hand.
+struct WindowSession {
+    FakeServices services;
+    Form1 form{services};
+    QListWidget* list = form.findChild<QListWidget*>("List1");
+
+    WindowSession() {
+        form.show();
+        if (!QTest::qWaitForWindowExposed(&form))
+            qWarning("the window was not exposed");
+    }
+    void press(const char* button) {
+        QTest::mouseClick(form.findChild<QPushButton*>(button), Qt::LeftButton);
+    }
+    // Clicks a row where the user sees it.
+    void clickRow(int row) {
+        list->scrollToItem(list->item(row));
+        const QRect place = list->visualItemRect(list->item(row));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, place.center());
+    }
+    QStringList rows() const {
+        QStringList texts;
+        texts.reserve(list->count());
+        for (int i = 0; i < list->count(); ++i)
+            texts << list->item(i)->text();
+        return texts;
+    }
+};
