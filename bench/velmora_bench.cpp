@@ -39,6 +39,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include <unistd.h>
+
 namespace {
 
 // ---- what is measured --------------------------------------------------------
@@ -656,6 +658,14 @@ FolderFiles expectEveryPhoto(const QString& folder, const Target& target, const 
     return written;
 }
 
+// Every timed run starts with nothing left to write back from the one before:
+// hundreds of megabytes of bitmaps still on their way to the disk would slow
+// whichever run comes next, above all ours, which waits for its files to be
+// on the disk before it puts them in place.
+void settleDisk() {
+    ::sync();
+}
+
 QString ratio(double a, double b) {
     return b > 0 ? fixed(a / b, 2) + QStringLiteral("×") : QStringLiteral("–");
 }
@@ -705,6 +715,7 @@ int benchmark(const QString& corpus, const QString& workRoot, const QStringList&
             QDir().mkpath(folder);
             progress(
                 QStringLiteral("Velmora: %1 pictures to %2").arg(kPhotoCount).arg(target.name));
+            settleDisk();
             const Window::Batch batch = window.convert(target.formatIndex, folder);
             const QString extension = outputExtension(target.formatIndex);
             const FolderFiles written = filesIn(folder, extension);
@@ -738,6 +749,7 @@ int benchmark(const QString& corpus, const QString& workRoot, const QStringList&
         const QString folder = work.filePath(QStringLiteral("mogrify-") + row.target.extension);
         progress(
             QStringLiteral("mogrify: %1 pictures to %2").arg(kPhotoCount).arg(row.target.name));
+        settleDisk();
         row.mogrify = runMogrify(tools, row.target, files, folder);
         const FolderFiles written = expectEveryPhoto(folder, row.target, QStringLiteral("mogrify"));
         row.mogrifyBytes = written.bytes;
@@ -755,6 +767,7 @@ int benchmark(const QString& corpus, const QString& workRoot, const QStringList&
             continue;
         const QString folder = work.filePath(QStringLiteral("floor-") + row.target.extension);
         progress(QStringLiteral("floor: %1 pictures to %2").arg(kPhotoCount).arg(row.target.name));
+        settleDisk();
         row.floor = runFloor(tools, row.target, files, folder);
         const FolderFiles written =
             expectEveryPhoto(folder, row.target, QStringLiteral("the floor"));
