@@ -4,6 +4,7 @@
 // pictures as 24-bit too, no resolution, no palette.
 #include "FastCodecs.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace fastcodec {
@@ -25,8 +26,9 @@ QByteArray encodeBmp(const Picture& picture) {
     if (kHeaderBytes + imageBytes > std::numeric_limits<quint32>::max())
         throw CodecError("the picture is too large for a bitmap file");
 
-    QByteArray out(kHeaderBytes + imageBytes, '\0');
+    QByteArray out(kHeaderBytes + imageBytes, Qt::Uninitialized);
     char* h = out.data();
+    std::fill(h, h + kHeaderBytes, '\0');
     h[0] = 'B';
     h[1] = 'M';
     putLittle(h + 2, quint32(out.size()), 4);
@@ -54,6 +56,7 @@ QByteArray encodeBmp(const Picture& picture) {
                 dst[2] = src[0];
             }
         }
+        std::fill(dst, dst + (rowBytes - qsizetype(picture.width) * 3), uchar(0)); // padding
     }
     return out;
 }
