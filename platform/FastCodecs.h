@@ -50,6 +50,10 @@ QByteArray encodeBmp(const Picture& picture);
 QByteArray encodePcx(const Picture& picture);
 QByteArray encodePng(const Picture& picture);
 QByteArray encodeTiff(const Picture& picture);
+// A picture already reduced to at most 256 colours: the palette holds three
+// bytes (red, green, blue) a colour, the indexes one byte a pixel, rows top
+// to bottom.
+QByteArray encodeGif(int width, int height, const QByteArray& palette, const QByteArray& indexes);
 
 // ImageMagick's reduction of a 16-bit sample to 8 bits (its Q16 rounding).
 inline quint8 eightBits(quint16 v) {

@@ -160,6 +160,10 @@ private slots:
     void roundTripsLosslessly();
     void flattensOntoWhiteLikeGeneralPath_data();
     void flattensOntoWhiteLikeGeneralPath();
+    void writesGifLikeGeneralPath_data();
+    void writesGifLikeGeneralPath();
+    void gifKeepsEveryIndex_data();
+    void gifKeepsEveryIndex();
     void writesJpegSettings_data();
     void writesJpegSettings();
     void notesJpegSamplingUpright_data();
@@ -352,6 +356,88 @@ void FastCodecsTest::flattensOntoWhiteLikeGeneralPath() {
     if (target != "jpg")
         QCOMPARE(readAll(fast), readAll(general));
     comparePictures(*loadGeneral(fast), *loadGeneral(general));
+}
+
+void FastCodecsTest::writesGifLikeGeneralPath_data() {
+    QTest::addColumn<QString>("source"); // empty: the generated picture
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    for (const char* name : {"hopper.jpg", "hopper_gray.jpg", "hopper.png", "p_16.png",
+                             "transparent.gif", "1_trns.png"})
+        QTest::newRow(name) << corpusFile(name) << 0 << 0 << 0;
+    QTest::newRow("photo, dithered") << QString() << 3 << 400 << 300;
+    QTest::newRow("gray photo") << QString() << 1 << 200 << 150;
+    QTest::newRow("16-bit photo") << QString() << 3 << 97 << 61;
+    QTest::newRow("one pixel") << QString() << 3 << 1 << 1;
+    QTest::newRow("one column") << QString() << 3 << 1 << 500;
+}
+
+// Opaque pictures are reduced by ImageMagick and written by the direct GIF
+// encoder; what it writes shows the same pixels as ImageMagick's own file.
+void FastCodecsTest::writesGifLikeGeneralPath() {
+    QFETCH(QString, source);
+    QFETCH(int, channels);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    const Picture picture = source.isEmpty() ? photoLike(width, height, Picture::Channels(channels),
+                                                         width == 97 ? 16 : 8)
+                                             : *loadPictureFile(source);
+    savePictureFile(picture, path("fast.gif"));
+    saveGeneral(picture, path("general.gif"));
+    comparePictures(*loadGeneral(path("fast.gif")), *loadGeneral(path("general.gif")));
+}
+
+void FastCodecsTest::gifKeepsEveryIndex_data() {
+    QTest::addColumn<int>("colours");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("pattern"); // 0: noise, 1: runs, 2: one colour
+    QTest::newRow("one colour") << 1 << 50 << 40 << 2;
+    QTest::newRow("two colours, noise") << 2 << 300 << 200 << 0;
+    QTest::newRow("five colours, noise") << 5 << 131 << 77 << 0;
+    QTest::newRow("256 colours, noise, table cleared often") << 256 << 640 << 480 << 0;
+    QTest::newRow("256 colours, long runs") << 256 << 512 << 512 << 1;
+    QTest::newRow("one pixel") << 3 << 1 << 1 << 0;
+}
+
+// The direct encoder alone: every index comes back through ImageMagick's
+// reader, whatever the code widths and table clears it went through.
+void FastCodecsTest::gifKeepsEveryIndex() {
+    QFETCH(int, colours);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, pattern);
+    QByteArray palette(colours * 3, Qt::Uninitialized);
+    for (int i = 0; i < colours; ++i) {
+        palette[i * 3] = char(i);
+        palette[i * 3 + 1] = char(255 - i);
+        palette[i * 3 + 2] = char((i * 37) % 256);
+    }
+    QByteArray indexes(qsizetype(width) * height, Qt::Uninitialized);
+    quint32 state = 12345;
+    for (qsizetype i = 0; i < indexes.size(); ++i) {
+        state = state * 1664525u + 1013904223u;
+        indexes[i] = char(pattern == 2   ? 0
+                          : pattern == 1 ? (i / 97) % colours
+                                         : (state >> 16) % quint32(colours));
+    }
+    QVERIFY(writeAll(path("direct.gif"), fastcodec::encodeGif(width, height, palette, indexes)));
+    const PictureObject back = loadGeneral(path("direct.gif"));
+    QCOMPARE(back->width, width);
+    QCOMPARE(back->height, height);
+    QCOMPARE(back->bitsPerSample, 8);
+    for (qsizetype i = 0; i < indexes.size(); ++i) {
+        const int index = uchar(indexes[i]);
+        const QList<int> expected{uchar(palette[index * 3]), uchar(palette[index * 3 + 1]),
+                                  uchar(palette[index * 3 + 2])};
+        QList<int> seen;
+        for (int c = 0; c < 3; ++c)
+            seen << uchar(back->pixels[i * back->channelCount() +
+                                       (back->channels == Picture::Channels::Gray ? 0 : c)]);
+        if (seen != expected)
+            QFAIL(qPrintable(QStringLiteral("pixel %1").arg(i)));
+    }
 }
 
 void FastCodecsTest::writesJpegSettings_data() {

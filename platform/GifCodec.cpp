@@ -1,0 +1,177 @@
+// SPDX-License-Identifier: MIT
+// The GIF file of a picture already reduced to at most 256 colours, laid out
+// as the general path writes it: GIF89a, a global colour table padded with
+// black to a power of two, an empty graphic control block, one image,
+// LZW-coded. Codes grow from the table's bit depth up to 12 bits; when the
+// code table is full it is cleared and started again.
+#include "FastCodecs.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace fastcodec {
+namespace {
+
+constexpr int kMaxCodeBits = 12;
+constexpr int kMaxCodes = 1 << kMaxCodeBits;
+
+void putLittle16(QByteArray& out, int value) {
+    out.append(char(value & 0xFF));
+    out.append(char((value >> 8) & 0xFF));
+}
+
+// Codes packed least significant bit first, in sub-blocks of up to 255 bytes.
+class CodeWriter {
+public:
+    explicit CodeWriter(QByteArray& out)
+        : m_out(out) {}
+
+    void put(int code, int bits) {
+        m_bits |= quint32(code) << m_bitCount;
+        m_bitCount += bits;
+        while (m_bitCount >= 8) {
+            putByte(char(m_bits & 0xFF));
+            m_bits >>= 8;
+            m_bitCount -= 8;
+        }
+    }
+    void finish() {
+        if (m_bitCount > 0)
+            putByte(char(m_bits & 0xFF));
+        m_bits = 0;
+        m_bitCount = 0;
+        flushBlock();
+        m_out.append('\0'); // the block terminator
+    }
+
+private:
+    void putByte(char byte) {
+        m_block[m_blockSize++] = byte;
+        if (m_blockSize == 255)
+            flushBlock();
+    }
+    void flushBlock() {
+        if (m_blockSize == 0)
+            return;
+        m_out.append(char(m_blockSize));
+        m_out.append(m_block, m_blockSize);
+        m_blockSize = 0;
+    }
+
+    QByteArray& m_out;
+    quint32 m_bits = 0;
+    int m_bitCount = 0;
+    char m_block[255] = {};
+    int m_blockSize = 0;
+};
+
+// The code table as an open-addressed hash of (prefix code, next index). A
+// clear empties it at once by starting a new generation.
+class CodeTable {
+public:
+    CodeTable()
+        : m_keys(kSlots)
+        , m_codes(kSlots)
+        , m_generations(kSlots, 0) {}
+
+    void clear() { ++m_generation; }
+    // The code of prefix followed by index, or -1.
+    int find(int prefix, int index, quint32& slot) const {
+        const quint32 key = quint32(prefix) << 8 | quint32(index);
+        slot = (key * 2654435761u) >> (32 - kSlotBits);
+        while (m_generations[slot] == m_generation) {
+            if (m_keys[slot] == key)
+                return m_codes[slot];
+            slot = (slot + 1) & (kSlots - 1);
+        }
+        return -1;
+    }
+    // Adds at the slot find() stopped at.
+    void add(quint32 slot, int prefix, int index, int code) {
+        m_keys[slot] = quint32(prefix) << 8 | quint32(index);
+        m_codes[slot] = quint16(code);
+        m_generations[slot] = m_generation;
+    }
+
+private:
+    static constexpr int kSlotBits = 13; // twice the codes, so probes stay short
+    static constexpr quint32 kSlots = 1u << kSlotBits;
+    std::vector<quint32> m_keys;
+    std::vector<quint16> m_codes;
+    std::vector<quint32> m_generations;
+    quint32 m_generation = 1;
+};
+
+void appendLzw(QByteArray& out, const uchar* indexes, qsizetype count, int minimumCodeBits) {
+    out.append(char(minimumCodeBits));
+    CodeWriter writer(out);
+    const int clearCode = 1 << minimumCodeBits;
+    const int endCode = clearCode + 1;
+    int codeBits = minimumCodeBits + 1;
+    int nextCode = endCode + 1;
+    CodeTable table;
+    writer.put(clearCode, codeBits);
+    int prefix = indexes[0];
+    for (qsizetype i = 1; i < count; ++i) {
+        const int index = indexes[i];
+        quint32 slot = 0;
+        if (const int code = table.find(prefix, index, slot); code >= 0) {
+            prefix = code;
+            continue;
+        }
+        writer.put(prefix, codeBits);
+        if (nextCode < kMaxCodes) {
+            table.add(slot, prefix, index, nextCode);
+            // The reader widens its codes once it has a code this width
+            // cannot hold; it adds each entry one code later than we do.
+            if (nextCode == (1 << codeBits) && codeBits < kMaxCodeBits)
+                ++codeBits;
+            ++nextCode;
+        } else {
+            writer.put(clearCode, codeBits);
+            table.clear();
+            codeBits = minimumCodeBits + 1;
+            nextCode = endCode + 1;
+        }
+        prefix = index;
+    }
+    writer.put(prefix, codeBits);
+    writer.put(endCode, codeBits);
+    writer.finish();
+}
+
+} // namespace
+
+QByteArray encodeGif(int width, int height, const QByteArray& palette, const QByteArray& indexes) {
+    const int colours = int(palette.size() / 3);
+    if (width < 1 || height < 1 || width > 0xFFFF || height > 0xFFFF || colours < 1 ||
+        colours > 256 || palette.size() % 3 != 0 || indexes.size() != qsizetype(width) * height)
+        throw CodecError("not a picture the GIF encoder takes");
+    int tableBits = 1;
+    while ((1 << tableBits) < colours)
+        ++tableBits;
+
+    QByteArray out;
+    out.reserve(1024 + indexes.size() / 2);
+    out.append("GIF89a");
+    putLittle16(out, width);
+    putLittle16(out, height);
+    out.append(char(0x80 | 0x70 | (tableBits - 1))); // global table, 8-bit colour
+    out.append('\0');                                // background colour
+    out.append('\0');                                // pixel aspect
+    out.append(palette);
+    out.append(QByteArray(3 * ((1 << tableBits) - colours), '\0'));
+    out.append("\x21\xF9\x04\0\0\0\0\0", 8); // graphic control: no delay, no transparency
+    out.append(char(0x2C));                  // the image
+    putLittle16(out, 0);
+    putLittle16(out, 0);
+    putLittle16(out, width);
+    putLittle16(out, height);
+    out.append('\0'); // no local table, not interlaced
+    appendLzw(out, reinterpret_cast<const uchar*>(indexes.constData()), indexes.size(),
+              std::max(2, tableBits));
+    out.append(char(0x3B));
+    return out;
+}
+
+} // namespace fastcodec
