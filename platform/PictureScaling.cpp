@@ -2,11 +2,15 @@
 #include "PictureScaling.h"
 
 #include <algorithm>
+#include <type_traits>
 #include <vector>
 
 namespace {
 template <typename Sample> void averageInto(const Picture& source, Picture& target) {
+    // Sums of 16-bit samples over a tall band could pass 32 bits.
+    using Sum = std::conditional_t<sizeof(Sample) == 2, quint64, quint32>;
     const int channels = source.channelCount();
+    const qsizetype sourceLine = qsizetype(source.width) * channels;
     const auto* samples = reinterpret_cast<const Sample*>(source.pixels.constData());
     const int shift = sizeof(Sample) == 2 ? 8 : 0;
     auto* out = reinterpret_cast<uchar*>(target.pixels.data());
@@ -16,29 +20,34 @@ template <typename Sample> void averageInto(const Picture& source, Picture& targ
     for (int x = 0; x <= target.width; ++x)
         columnStart[size_t(x)] = int(qint64(x) * source.width / target.width);
 
-    std::vector<quint64> sums(size_t(target.width) * channels);
+    // Each band of source rows is first summed down every column, a plain
+    // pass over whole rows that the compiler turns into vector adds, then
+    // across each output pixel's columns.
+    std::vector<Sum> columnSums(static_cast<size_t>(sourceLine));
     for (int y = 0; y < target.height; ++y) {
         const int rowBegin = int(qint64(y) * source.height / target.height);
         const int rowEnd =
             std::max(rowBegin + 1, int(qint64(y + 1) * source.height / target.height));
-        std::fill(sums.begin(), sums.end(), 0);
+        std::fill(columnSums.begin(), columnSums.end(), Sum(0));
         for (int sy = rowBegin; sy < rowEnd; ++sy) {
-            const Sample* row = samples + qsizetype(sy) * source.width * channels;
-            for (int x = 0; x < target.width; ++x) {
-                const int end = std::max(columnStart[size_t(x)] + 1, columnStart[size_t(x) + 1]);
-                for (int sx = columnStart[size_t(x)]; sx < end; ++sx)
-                    for (int c = 0; c < channels; ++c)
-                        sums[size_t(x) * channels + c] += row[qsizetype(sx) * channels + c];
-            }
+            const Sample* row = samples + qsizetype(sy) * sourceLine;
+            for (qsizetype i = 0; i < sourceLine; ++i)
+                columnSums[size_t(i)] += row[i];
         }
         for (int x = 0; x < target.width; ++x) {
-            const int columns = std::max(1, columnStart[size_t(x) + 1] - columnStart[size_t(x)]);
-            const quint64 count = quint64(columns) * (rowEnd - rowBegin);
-            for (int c = 0; c < channels; ++c)
-                *out++ = uchar((sums[size_t(x) * channels + c] / count) >> shift);
+            const int begin = columnStart[size_t(x)];
+            const int end = std::max(begin + 1, columnStart[size_t(x) + 1]);
+            const quint64 count = quint64(end - begin) * quint64(rowEnd - rowBegin);
+            for (int c = 0; c < channels; ++c) {
+                quint64 sum = 0;
+                for (int sx = begin; sx < end; ++sx)
+                    sum += columnSums[size_t(sx) * channels + c];
+                *out++ = uchar((sum / count) >> shift);
+            }
         }
     }
 }
+
 } // namespace
 
 PictureObject scaledToFit(const PictureObject& picture, int boxWidth, int boxHeight) {

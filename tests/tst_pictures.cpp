@@ -3,6 +3,7 @@
 // files, refusals, literal file names and safe writing.
 #include "MagickSetup.h"
 #include "PictureFiles.h"
+#include "PictureScaling.h"
 #include "PlatformError.h"
 
 #include <Magick++.h>
@@ -158,6 +159,8 @@ private slots:
     void keepsSixteenBits();
     void keepsGrayAndConvertsCmyk();
     void fitsLargeIcons();
+    void previewAveragesEveryCoveredPixel_data();
+    void previewAveragesEveryCoveredPixel();
     void countsGifColoursAsImageMagick_data();
     void countsGifColoursAsImageMagick();
     void shrinksPhotosToIconsLikeFilteredResize_data();
@@ -372,6 +375,77 @@ void PicturesTest::fitsLargeIcons() {
     QCOMPARE(back->width, 256);
     QCOMPARE(back->height, 128);
     QCOMPARE(pixelAt(*back, 100, 60).mid(0, 3), (QList<int>{10, 200, 30}));
+}
+
+void PicturesTest::previewAveragesEveryCoveredPixel_data() {
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("bits");
+    QTest::addColumn<int>("boxWidth");
+    QTest::addColumn<int>("boxHeight");
+    QTest::newRow("photo into the preview box") << 1200 << 900 << 3 << 8 << 297 << 198;
+    QTest::newRow("uneven blocks") << 1001 << 77 << 3 << 8 << 300 << 40;
+    QTest::newRow("gray, tall") << 31 << 700 << 1 << 8 << 297 << 198;
+    QTest::newRow("with alpha") << 640 << 480 << 4 << 8 << 64 << 64;
+    QTest::newRow("16-bit") << 500 << 333 << 3 << 16 << 100 << 100;
+}
+
+// Each preview pixel is the plain average of the source pixels it covers.
+void PicturesTest::previewAveragesEveryCoveredPixel() {
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, channels);
+    QFETCH(int, bits);
+    QFETCH(int, boxWidth);
+    QFETCH(int, boxHeight);
+    auto source = std::make_shared<Picture>();
+    source->width = width;
+    source->height = height;
+    source->channels = Picture::Channels(channels);
+    source->bitsPerSample = bits;
+    source->pixels = QByteArray(source->bytesPerLine() * height, Qt::Uninitialized);
+    const qsizetype samples = qsizetype(width) * height * channels;
+    auto sample = [&](qsizetype i) -> quint64 {
+        return bits == 8 ? uchar(source->pixels[i])
+                         : reinterpret_cast<const quint16*>(source->pixels.constData())[i];
+    };
+    quint32 state = 7;
+    for (qsizetype i = 0; i < samples; ++i) {
+        state = state * 1664525u + 1013904223u;
+        if (bits == 8)
+            source->pixels[i] = char(state >> 24);
+        else
+            reinterpret_cast<quint16*>(source->pixels.data())[i] = quint16(state >> 16);
+    }
+    const PictureObject preview = scaledToFit(source, boxWidth, boxHeight);
+    QCOMPARE(preview->bitsPerSample, 8);
+    QVERIFY(preview->width <= boxWidth && preview->height <= boxHeight);
+    QVERIFY(preview->width == boxWidth || preview->height == boxHeight);
+    for (int y = 0; y < preview->height; ++y)
+        for (int x = 0; x < preview->width; ++x) {
+            const int top = int(qint64(y) * height / preview->height);
+            const int bottom = std::max(top + 1, int(qint64(y + 1) * height / preview->height));
+            const int left = int(qint64(x) * width / preview->width);
+            const int right = std::max(left + 1, int(qint64(x + 1) * width / preview->width));
+            for (int c = 0; c < channels; ++c) {
+                quint64 sum = 0;
+                for (int sy = top; sy < bottom; ++sy)
+                    for (int sx = left; sx < right; ++sx)
+                        sum += sample((qsizetype(sy) * width + sx) * channels + c);
+                const quint64 count = quint64(bottom - top) * quint64(right - left);
+                const int expected = int((sum / count) >> (bits == 16 ? 8 : 0));
+                const int seen =
+                    uchar(preview->pixels[(qsizetype(y) * preview->width + x) * channels + c]);
+                if (seen != expected)
+                    QFAIL(qPrintable(QStringLiteral("pixel %1,%2 channel %3: %4, not %5")
+                                         .arg(x)
+                                         .arg(y)
+                                         .arg(c)
+                                         .arg(seen)
+                                         .arg(expected)));
+            }
+        }
 }
 
 void PicturesTest::countsGifColoursAsImageMagick_data() {
