@@ -31,6 +31,8 @@
 #include <unordered_set>
 
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -302,8 +304,27 @@ QByteArray readPictureBytes(const QString& fileName) {
     // A file that is there but may not be read is no damaged picture: the
     // user is told so.
     QFile file(fileName);
+#ifdef Q_OS_UNIX
+    // Opened without waiting and checked again once open: a FIFO put in the
+    // file's place after the check above would otherwise wait for a writer
+    // that never comes. Regular files ignore O_NONBLOCK.
+    const int descriptor =
+        ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0)
+        fail(FailureKind::CannotRead, fileName, QString::fromLocal8Bit(std::strerror(errno)));
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(descriptor);
+        fail(FailureKind::NotAPicture, fileName, QStringLiteral("not a regular file"));
+    }
+    if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
+        fail(FailureKind::CannotRead, fileName, file.errorString());
+    }
+#else
     if (!file.open(QIODevice::ReadOnly))
         fail(FailureKind::CannotRead, fileName, file.errorString());
+#endif
     QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         fail(FailureKind::CannotRead, fileName, file.errorString());
