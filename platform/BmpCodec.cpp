@@ -8,15 +8,6 @@
 #include <limits>
 
 namespace fastcodec {
-namespace {
-
-void putLittle(char* at, quint32 value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        at[i] = char((value >> (8 * i)) & 0xFF);
-}
-
-} // namespace
-
 QByteArray encodeBmp(const Picture& picture) {
     if (picture.bitsPerSample != 8 || picture.hasAlpha())
         throw CodecError("the BMP encoder takes 8-bit gray or RGB");

@@ -55,6 +55,13 @@ QByteArray encodeTiff(const Picture& picture);
 // to bottom.
 QByteArray encodeGif(int width, int height, const QByteArray& palette, const QByteArray& indexes);
 
+// Writes value at `at` in little-endian byte order, in `bytes` bytes: the
+// headers of BMP, PCX and GIF files.
+inline void putLittle(char* at, quint32 value, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        at[i] = char((value >> (8 * i)) & 0xFF);
+}
+
 // ImageMagick's reduction of a 16-bit sample to 8 bits (its Q16 rounding).
 inline quint8 eightBits(quint16 v) {
     const quint32 q = quint32(v) + 128u;

@@ -15,9 +15,10 @@ namespace {
 constexpr int kMaxCodeBits = 12;
 constexpr int kMaxCodes = 1 << kMaxCodeBits;
 
-void putLittle16(QByteArray& out, int value) {
-    out.append(char(value & 0xFF));
-    out.append(char((value >> 8) & 0xFF));
+void appendLittle16(QByteArray& out, int value) {
+    char bytes[2];
+    putLittle(bytes, quint32(value), 2);
+    out.append(bytes, 2);
 }
 
 // Codes packed least significant bit first, in sub-blocks of up to 255 bytes.
@@ -154,8 +155,8 @@ QByteArray encodeGif(int width, int height, const QByteArray& palette, const QBy
     QByteArray out;
     out.reserve(1024 + indexes.size() / 2);
     out.append("GIF89a");
-    putLittle16(out, width);
-    putLittle16(out, height);
+    appendLittle16(out, width);
+    appendLittle16(out, height);
     out.append(char(0x80 | 0x70 | (tableBits - 1))); // global table, 8-bit colour
     out.append('\0');                                // background colour
     out.append('\0');                                // pixel aspect
@@ -163,10 +164,10 @@ QByteArray encodeGif(int width, int height, const QByteArray& palette, const QBy
     out.append(QByteArray(3 * ((1 << tableBits) - colours), '\0'));
     out.append("\x21\xF9\x04\0\0\0\0\0", 8); // graphic control: no delay, no transparency
     out.append(char(0x2C));                  // the image
-    putLittle16(out, 0);
-    putLittle16(out, 0);
-    putLittle16(out, width);
-    putLittle16(out, height);
+    appendLittle16(out, 0);
+    appendLittle16(out, 0);
+    appendLittle16(out, width);
+    appendLittle16(out, height);
     out.append('\0'); // no local table, not interlaced
     appendLzw(out, reinterpret_cast<const uchar*>(indexes.constData()), indexes.size(),
               std::max(2, tableBits));

@@ -11,11 +11,6 @@
 namespace fastcodec {
 namespace {
 
-void putLittle16(char* at, int value) {
-    at[0] = char(value & 0xFF);
-    at[1] = char((value >> 8) & 0xFF);
-}
-
 // Runs of up to 63 equal bytes become a count byte (0xC0 | n) and the value; a
 // lone byte stands for itself unless its top two bits would read as a count.
 char* appendRuns(const uchar* plane, qsizetype length, char* out) {
@@ -51,11 +46,11 @@ QByteArray encodePcx(const Picture& picture) {
     h[1] = 5;    // version
     h[2] = 1;    // run-length encoding
     h[3] = 8;    // bits per pixel and plane
-    putLittle16(h + 8, picture.width - 1);
-    putLittle16(h + 10, picture.height - 1);
+    putLittle(h + 8, quint32(picture.width - 1), 2);
+    putLittle(h + 10, quint32(picture.height - 1), 2);
     h[65] = 3; // planes
-    putLittle16(h + 66, picture.width);
-    putLittle16(h + 68, 1); // colour palette info
+    putLittle(h + 66, quint32(picture.width), 2);
+    putLittle(h + 68, 1, 2); // colour palette info
 
     QByteArray planes(3 * width, Qt::Uninitialized);
     auto* red = reinterpret_cast<uchar*>(planes.data());

@@ -19,7 +19,7 @@
 namespace {
 enum class Kind { Button, ConvertButton, Label, HiddenLabel, List, Image };
 
-struct ControlSpec {
+struct ControlPlacement {
     const char* name;
     Kind kind;
     const char16_t* caption; // convert buttons take theirs from the format table
@@ -29,7 +29,7 @@ struct ControlSpec {
 };
 
 // The whole window, control by control.
-const ControlSpec kLayout[] = {
+const ControlPlacement kLayout[] = {
     {"Command7", Kind::Button, u"打开图片", {32, 48, 69, 37}, 5},
     {"Command1", Kind::Button, u"删除图片", {32, 96, 69, 37}, 6},
     {"Command2", Kind::Button, u"添加图片", {32, 144, 69, 37}, 7},
@@ -119,19 +119,19 @@ QSize Form1::previewBoxSize() const {
 
 void Form1::buildControls() {
     std::vector<std::pair<int, QWidget*>> focusOrder;
-    for (const ControlSpec& spec : kLayout) {
+    for (const ControlPlacement& control : kLayout) {
         QWidget* widget = nullptr;
-        switch (spec.kind) {
+        switch (control.kind) {
         case Kind::Button:
         case Kind::ConvertButton: {
-            const QString caption = spec.kind == Kind::Button
-                                        ? QString::fromUtf16(spec.caption)
-                                        : kTargetFormats.at(spec.formatIndex).caption.toString();
+            const QString caption = control.kind == Kind::Button
+                                        ? QString::fromUtf16(control.caption)
+                                        : kTargetFormats.at(control.formatIndex).caption.toString();
             auto* button = new QPushButton(caption, this);
             button->setAutoDefault(false);
             button->setDefault(false);
-            if (spec.kind == Kind::ConvertButton) {
-                const int index = spec.formatIndex;
+            if (control.kind == Kind::ConvertButton) {
+                const int index = control.formatIndex;
                 connect(button, &QPushButton::clicked, this,
                         [this, index] { runHandler([&] { zhuanhuan_Click(index); }); });
             }
@@ -140,9 +140,9 @@ void Form1::buildControls() {
         }
         case Kind::Label:
         case Kind::HiddenLabel: {
-            auto* label = new QLabel(QString::fromUtf16(spec.caption), this);
+            auto* label = new QLabel(QString::fromUtf16(control.caption), this);
             setTextColor(label, QPalette::WindowText, kWhite);
-            label->setVisible(spec.kind == Kind::Label);
+            label->setVisible(control.kind == Kind::Label);
             widget = label;
             break;
         }
@@ -166,10 +166,10 @@ void Form1::buildControls() {
             widget = m_preview;
             break;
         }
-        widget->setObjectName(QString::fromLatin1(spec.name));
-        widget->setGeometry(spec.place);
-        if (spec.tabIndex >= 0 && widget->focusPolicy() != Qt::NoFocus)
-            focusOrder.emplace_back(spec.tabIndex, widget);
+        widget->setObjectName(QString::fromLatin1(control.name));
+        widget->setGeometry(control.place);
+        if (control.tabIndex >= 0 && widget->focusPolicy() != Qt::NoFocus)
+            focusOrder.emplace_back(control.tabIndex, widget);
     }
     m_label3 = findChild<QLabel*>(QStringLiteral("Label3"));
     m_cmdCha = findChild<QPushButton*>(QStringLiteral("CmdCha"));
