@@ -9,12 +9,13 @@
 // The corpus is made by ImageMagick's convert, not by our code, and is kept
 // between runs. Everything else lives in a temporary folder that is removed at
 // the end.
+#include "FilePictureCodec.h"
 #include "Form1.h"
 #include "Messages.h"
 #include "OutputNaming.h"
 #include "PlatformError.h"
 #include "PreviewBox.h"
-#include "QtPictureServices.h"
+#include "QtDesktop.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -325,20 +326,20 @@ public:
     void setCancelError(bool) override {}
     void setFlags(int) override {}
     void setFilter(const QString&) override {}
-    void ShowOpen() override {
+    void showOpen() override {
         m_fileName = std::exchange(nextAnswer, QString());
         if (m_fileName.isEmpty())
             throw PlatformError(FailureKind::Cancelled, QStringLiteral("cancelled"));
     }
-    QString FileName() const override { return m_fileName; }
+    QString fileName() const override { return m_fileName; }
 
 private:
     QString m_fileName;
 };
 
-// The real platform, except that the folder chooser and the open dialog answer
+// The real desktop, except that the folder chooser and the open dialog answer
 // as scripted and the message box is closed at once, its time noted.
-class BenchServices : public QtPictureServices {
+class BenchDesktop : public QtDesktop {
 public:
     struct Message {
         qint64 at = 0; // benchClock() nanoseconds
@@ -350,22 +351,22 @@ public:
     QString nextFolder;
     QList<Message> messages;
 
-    FileOpenDialog& CommonDialog1() override { return dialog; }
+    FileOpenDialog& fileOpenDialog() override { return dialog; }
     std::optional<QString> browseForFolder(const QString&) override {
         if (nextFolder.isEmpty())
             return std::nullopt;
         return QDir::toNativeSeparators(std::exchange(nextFolder, QString()));
     }
-    void ShowMessage(const QString& prompt, const QString& title) override {
-        messages.append({benchClock().nsecsElapsed(), title, prompt});
+    void showMessage(const QString& text, const QString& title, MessageIcon) override {
+        messages.append({benchClock().nsecsElapsed(), title, text});
     }
 };
 
 class Window {
 public:
     Window() {
-        m_services.setOwner(&m_form);
-        m_services.setPreviewBox(m_form.previewBoxSize());
+        m_desktop.setOwner(&m_form);
+        m_codec->setPreviewBox(m_form.previewBoxSize());
         m_form.show();
         if (!QTest::qWaitForWindowExposed(&m_form))
             progress(QStringLiteral("warning: the window was not exposed"));
@@ -379,9 +380,9 @@ public:
     void open(const QString& folder, const QStringList& names) {
         QStringList parts{QDir::toNativeSeparators(folder)};
         parts += names;
-        m_services.dialog.nextAnswer = names.size() == 1
-                                           ? QDir::toNativeSeparators(folder + '/' + names.first())
-                                           : parts.join(QChar(u'\0'));
+        m_desktop.dialog.nextAnswer = names.size() == 1
+                                          ? QDir::toNativeSeparators(folder + '/' + names.first())
+                                          : parts.join(QChar(u'\0'));
         press(QStringLiteral("Command7"));
         if (m_list->count() != names.size())
             die(QStringLiteral("the list holds %1 rows after opening %2 files")
@@ -398,16 +399,16 @@ public:
     // Presses convert button formatIndex, choosing the folder; the time runs from
     // the click to the message that ends the batch.
     Batch convert(int formatIndex, const QString& folder) {
-        m_services.messages.clear();
-        m_services.nextFolder = folder;
+        m_desktop.messages.clear();
+        m_desktop.nextFolder = folder;
         const qint64 started = benchClock().nsecsElapsed();
         press(QStringLiteral("zhuanhuan(%1)").arg(formatIndex));
         // The click returns once the batch has ended; wait anyway, in case it
         // ever hands the work to the event loop.
-        if (m_services.messages.isEmpty() &&
-            !QTest::qWaitFor([&] { return !m_services.messages.isEmpty(); }, 3600 * 1000))
+        if (m_desktop.messages.isEmpty() &&
+            !QTest::qWaitFor([&] { return !m_desktop.messages.isEmpty(); }, 3600 * 1000))
             die(QStringLiteral("no message after convert button %1").arg(formatIndex));
-        const BenchServices::Message& message = m_services.messages.first();
+        const BenchDesktop::Message& message = m_desktop.messages.first();
         return {seconds(message.at - started), message.title, message.text};
     }
 
@@ -416,13 +417,13 @@ public:
     double clickRow(int row) {
         const QRect place = m_list->visualItemRect(m_list->item(row));
         const PictureObject before = m_preview->picture();
-        m_services.messages.clear();
+        m_desktop.messages.clear();
         const qint64 started = benchClock().nsecsElapsed();
         QTest::mouseClick(m_list->viewport(), Qt::LeftButton, {}, place.center());
-        if (!m_services.messages.isEmpty())
+        if (!m_desktop.messages.isEmpty())
             die(QStringLiteral("clicking row %1: %2")
                     .arg(row)
-                    .arg(m_services.messages.first().text));
+                    .arg(m_desktop.messages.first().text));
         if (!m_preview->picture() || m_preview->picture() == before)
             die(QStringLiteral("clicking row %1 did not show a new picture").arg(row));
         m_preview->repaint();
@@ -439,8 +440,9 @@ private:
         QTest::mouseClick(button, Qt::LeftButton);
     }
 
-    BenchServices m_services;
-    Form1 m_form{m_services};
+    std::shared_ptr<FilePictureCodec> m_codec = std::make_shared<FilePictureCodec>();
+    BenchDesktop m_desktop;
+    Form1 m_form{m_codec, m_desktop};
     QListWidget* m_list = nullptr;
     PreviewBox* m_preview = nullptr;
 };

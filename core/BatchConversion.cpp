@@ -30,14 +30,15 @@ bool waitForRow(RowPipeline& pipeline, int row, int totalRows, BatchProgress& pr
 }
 } // namespace
 
-BatchConversion::BatchConversion(FormState& state, PictureServices& services,
-                                 BatchControls controls)
+BatchConversion::BatchConversion(FormState& state, std::shared_ptr<PictureCodec> codec,
+                                 Desktop& desktop, BatchControls controls)
     : m_state(state)
-    , m_services(services)
+    , m_codec(std::move(codec))
+    , m_desktop(desktop)
     , m_controls(controls) {}
 
 void BatchConversion::Showbc() {
-    if (const auto folder = m_services.browseForFolder(Messages::kFolderPrompt))
+    if (const auto folder = m_desktop.browseForFolder(Messages::kFolderPrompt))
         m_state.OutputDir = *folder;
 }
 
@@ -62,17 +63,19 @@ void BatchConversion::zhuanhuanClick(int formatIndex) {
 
 void BatchConversion::convertRows(const QList<RowJob>& jobs) {
     const int rowCount = int(jobs.size());
-    const std::unique_ptr<BatchProgress> progress = m_services.startBatchProgress(rowCount);
-    RowPipeline pipeline(m_services, jobs);
+    const std::unique_ptr<BatchProgress> progress = m_desktop.startBatchProgress(rowCount);
+    RowPipeline pipeline(m_codec, jobs);
     for (int row = 0; row < rowCount; ++row) {
+        // A cancel is what the user asked for, not a failure. The pipeline
+        // goes with the handler and does not wait for its workers.
         if (!waitForRow(pipeline, row, rowCount, *progress))
-            throw HandlerFailure(Messages::kCancelledTitle, Messages::cancelledText(row));
-        commitRow(row, pipeline.take(row), jobs.at(row));
+            throw HandlerFailure(Messages::kCancelledTitle, Messages::cancelledText(row), false);
+        commitRow(row, pipeline.take(row), jobs.at(row), rowCount);
         progress->setProgress(row + 1, rowCount);
     }
 }
 
-void BatchConversion::commitRow(int row, RowOutcome outcome, const RowJob& job) {
+void BatchConversion::commitRow(int row, RowOutcome outcome, const RowJob& job, int rowCount) {
     ListBox& list = m_controls.List1;
     try {
         if (outcome.failure) {
@@ -83,19 +86,22 @@ void BatchConversion::commitRow(int row, RowOutcome outcome, const RowJob& job) 
         }
         // Selecting the row raises the list click, which shows the preview
         // made from the batch's own decode.
-        m_services.rememberPreview(job.source, outcome.preview);
+        m_codec->rememberPreview(job.source, outcome.preview);
         list.setListIndex(row);
-        m_controls.Picture1.setPicture(m_services.loadPreview(list.List(row)));
+        m_controls.Picture1.setPicture(m_codec->loadPreview(list.List(row)));
         outcome.file->commit();
     } catch (const PlatformError& error) {
-        throw HandlerFailure::forFile(Messages::kConvertFailedTitle, Messages::kConvertFailedText,
-                                      job.source, error.kind());
+        const HandlerFailure failure = HandlerFailure::forFile(
+            Messages::kConvertFailedTitle, Messages::kConvertFailedText, job.source, error.kind());
+        throw HandlerFailure(failure.title(), failure.text() + u'\n' +
+                                                  Messages::stoppedBatchText(row, rowCount - row));
     }
 }
 
 void BatchConversion::finish() {
     m_state.LastOutputDir = m_state.OutputDir;
     m_controls.CmdCha.setEnabled(true);
-    m_services.ShowMessage(Messages::kDoneText + m_state.OutputDir, Messages::kDoneTitle);
+    m_desktop.showMessage(Messages::kDoneText + m_state.OutputDir, Messages::kDoneTitle,
+                          MessageIcon::Information);
     m_state.OutputDir.clear();
 }

@@ -2,10 +2,13 @@
 #pragma once
 
 #include "Controls.h"
+#include "Desktop.h"
 #include "FormState.h"
 #include "OutputNaming.h"
-#include "PictureServices.h"
+#include "PictureCodec.h"
 #include "RowPipeline.h"
+
+#include <memory>
 
 // The controls the batch works on.
 struct BatchControls {
@@ -17,7 +20,8 @@ struct BatchControls {
 // Asking for the output folder and converting every row of the list into it.
 class BatchConversion {
 public:
-    BatchConversion(FormState& state, PictureServices& services, BatchControls controls);
+    BatchConversion(FormState& state, std::shared_ptr<PictureCodec> codec, Desktop& desktop,
+                    BatchControls controls);
 
     // Asks for the output folder; OutputDir keeps its value when the user cancels.
     void Showbc();
@@ -32,10 +36,11 @@ public:
 
 private:
     void convertRows(const QList<RowJob>& jobs);
-    void commitRow(int row, RowOutcome outcome, const RowJob& job);
+    void commitRow(int row, RowOutcome outcome, const RowJob& job, int rowCount);
     void finish();
 
     FormState& m_state;
-    PictureServices& m_services;
+    std::shared_ptr<PictureCodec> m_codec;
+    Desktop& m_desktop;
     BatchControls m_controls;
 };

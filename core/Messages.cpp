@@ -13,6 +13,12 @@ QString Messages::failureReason(FailureKind kind) {
         return QStringLiteral("图片尺寸超出限制");
     case FailureKind::CannotWrite:
         return QStringLiteral("无法写入文件");
+    case FailureKind::NoWriteAccess:
+        return QStringLiteral("没有写入权限");
+    case FailureKind::DiskFull:
+        return QStringLiteral("磁盘空间不足");
+    case FailureKind::FolderMissing:
+        return QStringLiteral("输出文件夹不存在");
     case FailureKind::Cancelled:
         return QStringLiteral("操作已取消");
     case FailureKind::NoSuchRow:

@@ -24,18 +24,28 @@ inline QString cancelledText(int convertedRows) {
     return QStringLiteral("已取消，已转换 %1 张图片。").arg(convertedRows);
 }
 
+// What a batch that stopped at a failing row did and did not do.
+inline QString stoppedBatchText(int convertedRows, int remainingRows) {
+    return QStringLiteral("已转换 %1 张图片，其余 %2 张未转换。")
+        .arg(convertedRows)
+        .arg(remainingRows);
+}
+
 // Why a file could not be used, in words for the user.
 QString failureReason(FailureKind kind);
 } // namespace Messages
 
 // Ends a handler with a message for the user. The window catches it at the
-// event boundary and shows it; nothing else is undone.
+// event boundary and shows it; nothing else is undone. A failure is shown
+// with the warning icon; a handler that ends as the user asked (a cancelled
+// batch) with the information icon.
 class HandlerFailure : public std::exception {
 public:
-    HandlerFailure(const QString& title, const QString& text)
+    HandlerFailure(const QString& title, const QString& text, bool isWarning = true)
         : m_title(title)
         , m_text(text)
-        , m_what(text.toUtf8()) {}
+        , m_what(text.toUtf8())
+        , m_isWarning(isWarning) {}
 
     // "<lead><path>\n<reason>": the message for a file that could not be used.
     static HandlerFailure forFile(const QString& title, const QString& lead, const QString& path,
@@ -45,10 +55,12 @@ public:
 
     const QString& title() const { return m_title; }
     const QString& text() const { return m_text; }
+    bool isWarning() const { return m_isWarning; }
     const char* what() const noexcept override { return m_what.constData(); }
 
 private:
     QString m_title;
     QString m_text;
     QByteArray m_what;
+    bool m_isWarning;
 };

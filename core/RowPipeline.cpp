@@ -1,61 +1,43 @@
 // SPDX-License-Identifier: MIT
 #include "RowPipeline.h"
 
+#include <QMutex>
 #include <QMutexLocker>
+#include <QThreadPool>
 
-RowPipeline::RowPipeline(PictureServices& services, QList<RowJob> jobs)
-    : m_services(services)
-    , m_jobs(std::move(jobs))
-    ,
-    // One row per worker in flight and one more waiting to be committed.
-    m_rowsAhead(std::max(2, QThread::idealThreadCount()) + 1) {
-    m_pool.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
-    QMutexLocker lock(&m_mutex);
-    scheduleAhead();
-}
+#include <atomic>
+#include <map>
+#include <stop_token>
 
-RowPipeline::~RowPipeline() {
-    m_stopping = true;
-    m_pool.waitForDone();
-    // Outcomes not taken go with m_outcomes: their prepared files are dropped.
-}
+// What the workers share with the pipeline; a worker keeps it alive while it
+// runs, so a pipeline may go before its workers do.
+struct RowPipeline::Shared {
+    Shared(std::shared_ptr<PictureCodec> codec, QList<RowJob> jobs)
+        : codec(std::move(codec))
+        , jobs(std::move(jobs)) {}
 
-bool RowPipeline::isReady(int row) const {
-    QMutexLocker lock(&m_mutex);
-    return m_outcomes.count(row) != 0;
-}
+    const std::shared_ptr<PictureCodec> codec;
+    const QList<RowJob> jobs;
+    std::stop_source stop;
+    std::atomic<bool> failedRowSeen{false};
 
-RowOutcome RowPipeline::take(int row) {
-    QMutexLocker lock(&m_mutex);
-    Q_ASSERT(row == m_nextToTake);
-    auto found = m_outcomes.find(row);
-    Q_ASSERT(found != m_outcomes.end());
-    RowOutcome outcome = std::move(found->second);
-    m_outcomes.erase(found);
-    ++m_nextToTake;
-    scheduleAhead();
-    return outcome;
-}
+    QMutex mutex;
+    std::map<int, RowOutcome> outcomes; // ready, not yet taken
+    RowPipeline* owner = nullptr;       // null once the pipeline is gone
 
-// Called with m_mutex held.
-void RowPipeline::scheduleAhead() {
-    // Nothing after a failing row will be committed, so nothing is made.
-    while (!m_failedRowSeen && m_nextToSchedule < m_jobs.size() &&
-           m_nextToSchedule < m_nextToTake + m_rowsAhead) {
-        const int row = m_nextToSchedule++;
-        m_pool.start([this, row] { work(row); });
-    }
-}
+    void work(int row);
+};
 
-void RowPipeline::work(int row) {
-    if (m_stopping)
+void RowPipeline::Shared::work(int row) {
+    const std::stop_token stopToken = stop.get_token();
+    if (stopToken.stop_requested())
         return;
-    const RowJob& job = m_jobs.at(row);
+    const RowJob& job = jobs.at(row);
     RowOutcome outcome;
     try {
-        const PictureObject picture = m_services.LoadPicture(job.source);
-        outcome.file = m_services.preparePicture(picture, job.target);
-        outcome.preview = m_services.previewOf(picture);
+        const PictureObject picture = codec->load(job.source, stopToken);
+        outcome.file = codec->prepare(picture, job.target, stopToken);
+        outcome.preview = codec->previewOf(picture);
     } catch (const PlatformError& error) {
         outcome = {};
         outcome.failure = error.kind();
@@ -66,11 +48,93 @@ void RowPipeline::work(int row) {
         outcome = {};
         outcome.failure = FailureKind::NotAPicture;
     }
-    {
-        QMutexLocker lock(&m_mutex);
-        if (outcome.failure)
-            m_failedRowSeen = true;
-        m_outcomes.emplace(row, std::move(outcome));
+    if (outcome.failure)
+        failedRowSeen = true;
+    QMutexLocker lock(&mutex);
+    if (!owner || stopToken.stop_requested()) {
+        lock.unlock();
+        return; // the outcome is dropped here, its output file with it
     }
-    emit rowReady(row);
+    outcomes.emplace(row, std::move(outcome));
+    emit owner->rowReady(row);
+}
+
+int RowPipeline::defaultRowsAhead() {
+    // One row per worker in flight and one more waiting to be committed.
+    return std::max(2, QThread::idealThreadCount()) + 1;
+}
+
+RowPipeline::RowPipeline(std::shared_ptr<PictureCodec> codec, QList<RowJob> jobs, int rowsAhead)
+    : m_shared(std::make_shared<Shared>(std::move(codec), std::move(jobs)))
+    , m_workers(new QThreadPool)
+    , m_rowsAhead(std::max(1, rowsAhead))
+    , m_memoryBudget(m_shared->codec->memoryBudget()) {
+    m_workers->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+    m_shared->owner = this;
+    scheduleAhead();
+}
+
+RowPipeline::~RowPipeline() {
+    m_shared->stop.request_stop();
+    m_workers->clear(); // rows not started yet never start
+    std::map<int, RowOutcome> dropped;
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        m_shared->owner = nullptr;
+        dropped.swap(m_shared->outcomes);
+    }
+    // Rows not taken go with `dropped`: their prepared files are removed.
+    if (m_workers->waitForDone(0)) {
+        delete m_workers;
+        return;
+    }
+    // Rows still inside a codec call finish in the background. Their pool is
+    // waited for on a thread of Qt's own pool (which the program waits for
+    // at exit) and then deleted on the thread that made it.
+    QThreadPool::globalInstance()->start([workers = m_workers] {
+        workers->waitForDone();
+        workers->deleteLater();
+    });
+}
+
+bool RowPipeline::isReady(int row) const {
+    QMutexLocker lock(&m_shared->mutex);
+    return m_shared->outcomes.count(row) != 0;
+}
+
+RowOutcome RowPipeline::take(int row) {
+    RowOutcome outcome;
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        Q_ASSERT(row == m_nextToTake);
+        auto found = m_shared->outcomes.find(row);
+        Q_ASSERT(found != m_shared->outcomes.end());
+        outcome = std::move(found->second);
+        m_shared->outcomes.erase(found);
+    }
+    ++m_nextToTake;
+    m_memoryInFlight -= m_memoryOfRowsInFlight.takeFirst();
+    scheduleAhead();
+    return outcome;
+}
+
+// Runs on the event thread only, like take(); the workers never schedule.
+void RowPipeline::scheduleAhead() {
+    const QList<RowJob>& jobs = m_shared->jobs;
+    // Nothing after a failing row will be committed, so nothing is made.
+    while (!m_shared->failedRowSeen && m_nextToSchedule < jobs.size() &&
+           m_nextToSchedule < m_nextToTake + m_rowsAhead) {
+        const int row = m_nextToSchedule;
+        if (m_memoryOfNextRow < 0)
+            m_memoryOfNextRow =
+                std::max<qint64>(0, m_shared->codec->memoryNeeded(jobs.at(row).source));
+        const qint64 memory = m_memoryOfNextRow;
+        if (!m_memoryOfRowsInFlight.isEmpty() && m_memoryInFlight + memory > m_memoryBudget)
+            return;
+        m_memoryOfNextRow = -1;
+        m_memoryOfRowsInFlight.append(memory);
+        m_memoryInFlight += memory;
+        ++m_nextToSchedule;
+        m_workers->start([shared = m_shared, row] { shared->work(row); });
+    }
 }

@@ -1,16 +1,15 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "PictureServices.h"
+#include "PictureCodec.h"
 #include "PlatformError.h"
 
 #include <QList>
-#include <QMutex>
 #include <QObject>
-#include <QThreadPool>
 
-#include <atomic>
-#include <map>
+class QThreadPool;
+
+#include <memory>
 #include <optional>
 
 // One row of a batch: the picture to read and the file to write.
@@ -28,19 +27,29 @@ struct RowOutcome {
 };
 
 // Decodes and encodes the rows of a batch on worker threads, a few rows ahead
-// of the row the event thread is committing, so memory stays bounded however
-// long the list is. Rows are handed out strictly in order. Destroying the
-// pipeline stops the workers and discards every output not yet taken.
+// of the row the event thread is committing: no more rows at once than the
+// workers and one waiting row, and no more than the memory budget holds (a
+// single row always may run, however big). Rows are handed out strictly in
+// order, and nothing is started after a row that failed.
+//
+// Destroying the pipeline asks the rows still running to stop and returns at
+// once: the window never waits for a codec. Those rows end on their own in
+// the background (they hold what they need), and what they made is dropped.
+// Each batch has workers of its own, made by the thread that runs the batch.
 class RowPipeline : public QObject {
     Q_OBJECT
 
 public:
-    RowPipeline(PictureServices& services, QList<RowJob> jobs);
+    // How many rows may be under way at once, whatever the memory says.
+    static int defaultRowsAhead();
+
+    RowPipeline(std::shared_ptr<PictureCodec> codec, QList<RowJob> jobs,
+                int rowsAhead = defaultRowsAhead());
     ~RowPipeline() override;
 
     bool isReady(int row) const;
     // The outcome of a ready row; rows must be taken in order. Taking a row
-    // lets the workers start on a further one.
+    // lets the workers start on further ones.
     RowOutcome take(int row);
 
 signals:
@@ -48,18 +57,17 @@ signals:
     void rowReady(int row);
 
 private:
+    struct Shared;
     void scheduleAhead();
-    void work(int row);
 
-    PictureServices& m_services;
-    const QList<RowJob> m_jobs;
-    QThreadPool m_pool;
+    std::shared_ptr<Shared> m_shared;
+    QThreadPool* m_workers; // deleted when its last row is done
     const int m_rowsAhead;
-
-    mutable QMutex m_mutex;
-    std::map<int, RowOutcome> m_outcomes; // ready, not yet taken
+    const qint64 m_memoryBudget;
+    // Rows started and not yet taken, with the memory each was judged to need.
+    QList<qint64> m_memoryOfRowsInFlight;
+    qint64 m_memoryInFlight = 0;
+    qint64 m_memoryOfNextRow = -1; // judged once, while the row waits for room
     int m_nextToSchedule = 0;
     int m_nextToTake = 0;
-    bool m_failedRowSeen = false;
-    std::atomic<bool> m_stopping{false};
 };

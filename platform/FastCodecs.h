@@ -6,12 +6,14 @@
 // may run on several threads at once.
 
 #include "Picture.h"
+#include "PlatformError.h"
 
 #include <QByteArray>
 
 #include <functional>
 #include <optional>
 #include <stdexcept>
+#include <stop_token>
 
 namespace fastcodec {
 
@@ -31,8 +33,10 @@ using SizeCheck = std::function<void(qint64 width, qint64 height)>;
 // covers the box is used. Returns nothing for a JPEG it leaves to the general
 // path (CMYK, YCCK, 12-bit samples). Throws CodecError on broken data.
 // jpegQuality is left 0: the caller estimates it; the sampling is noted.
+// The long encoders and decoders check `stop` between rows and throw
+// PlatformError(Cancelled) once it is requested.
 std::optional<Picture> decodeJpeg(const QByteArray& bytes, const SizeCheck& check, int boxWidth = 0,
-                                  int boxHeight = 0);
+                                  int boxHeight = 0, std::stop_token stop = {});
 
 // The EXIF orientation (1..8) in a JPEG's APP1 segment payload ("Exif\0\0"
 // followed by a TIFF header), 1 when absent or out of range.
@@ -45,15 +49,16 @@ Picture orient(const Picture& picture, int orientation);
 // alpha and reduces depth) and any picture for PNG and TIFF. JPEG colour is
 // sampled as the source JPEG was, else fully from quality 90 up and halved in
 // both directions below, ImageMagick's choice.
-QByteArray encodeJpeg(const Picture& picture, int quality);
+QByteArray encodeJpeg(const Picture& picture, int quality, std::stop_token stop = {});
 QByteArray encodeBmp(const Picture& picture);
 QByteArray encodePcx(const Picture& picture);
-QByteArray encodePng(const Picture& picture);
+QByteArray encodePng(const Picture& picture, std::stop_token stop = {});
 QByteArray encodeTiff(const Picture& picture);
 // A picture already reduced to at most 256 colours: the palette holds three
 // bytes (red, green, blue) a colour, the indexes one byte a pixel, rows top
 // to bottom.
-QByteArray encodeGif(int width, int height, const QByteArray& palette, const QByteArray& indexes);
+QByteArray encodeGif(int width, int height, const QByteArray& palette, const QByteArray& indexes,
+                     std::stop_token stop = {});
 
 // Writes value at `at` in little-endian byte order, in `bytes` bytes: the
 // headers of BMP, PCX and GIF files.

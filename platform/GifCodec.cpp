@@ -103,7 +103,8 @@ private:
     quint32 m_generation = 1;
 };
 
-void appendLzw(QByteArray& out, const uchar* indexes, qsizetype count, int minimumCodeBits) {
+void appendLzw(QByteArray& out, const uchar* indexes, qsizetype count, int minimumCodeBits,
+               const std::stop_token& stop) {
     out.append(char(minimumCodeBits));
     CodeWriter writer(out);
     const int clearCode = 1 << minimumCodeBits;
@@ -114,6 +115,8 @@ void appendLzw(QByteArray& out, const uchar* indexes, qsizetype count, int minim
     writer.put(clearCode, codeBits);
     int prefix = indexes[0];
     for (qsizetype i = 1; i < count; ++i) {
+        if ((i & 0xFFFFF) == 0)
+            throwIfStopped(stop);
         const int index = indexes[i];
         quint32 slot = 0;
         if (const int code = table.find(prefix, index, slot); code >= 0) {
@@ -143,7 +146,8 @@ void appendLzw(QByteArray& out, const uchar* indexes, qsizetype count, int minim
 
 } // namespace
 
-QByteArray encodeGif(int width, int height, const QByteArray& palette, const QByteArray& indexes) {
+QByteArray encodeGif(int width, int height, const QByteArray& palette, const QByteArray& indexes,
+                     std::stop_token stop) {
     const int colours = int(palette.size() / 3);
     if (width < 1 || height < 1 || width > 0xFFFF || height > 0xFFFF || colours < 1 ||
         colours > 256 || palette.size() % 3 != 0 || indexes.size() != qsizetype(width) * height)
@@ -170,7 +174,7 @@ QByteArray encodeGif(int width, int height, const QByteArray& palette, const QBy
     appendLittle16(out, height);
     out.append('\0'); // no local table, not interlaced
     appendLzw(out, reinterpret_cast<const uchar*>(indexes.constData()), indexes.size(),
-              std::max(2, tableBits));
+              std::max(2, tableBits), stop);
     out.append(char(0x3B));
     return out;
 }

@@ -188,7 +188,7 @@ Picture orient(const Picture& picture, int orientation) {
 }
 
 std::optional<Picture> decodeJpeg(const QByteArray& bytes, const SizeCheck& check, int boxWidth,
-                                  int boxHeight) {
+                                  int boxHeight, std::stop_token stop) {
     Decompressor d;
     jpeg_decompress_struct& cinfo = d.cinfo;
     jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(bytes.constData()),
@@ -268,6 +268,7 @@ std::optional<Picture> decodeJpeg(const QByteArray& bytes, const SizeCheck& chec
             pointRows(base, line, cinfo.output_scanline, cinfo.output_height, rows);
         if (jpeg_read_scanlines(&cinfo, rows, n) == 0)
             throw CodecError("the JPEG decoder made no progress");
+        throwIfStopped(stop);
     }
     jpeg_finish_decompress(&cinfo);
     if (orientation != 1)
@@ -275,7 +276,7 @@ std::optional<Picture> decodeJpeg(const QByteArray& bytes, const SizeCheck& chec
     return picture;
 }
 
-QByteArray encodeJpeg(const Picture& picture, int quality) {
+QByteArray encodeJpeg(const Picture& picture, int quality, std::stop_token stop) {
     const bool gray = picture.channels == Picture::Channels::Gray;
     if (picture.bitsPerSample != 8 || picture.hasAlpha())
         throw CodecError("the JPEG encoder takes 8-bit gray or RGB");
@@ -309,6 +310,7 @@ QByteArray encodeJpeg(const Picture& picture, int quality) {
     while (cinfo.next_scanline < cinfo.image_height) {
         const JDIMENSION n = pointRows(base, line, cinfo.next_scanline, cinfo.image_height, rows);
         jpeg_write_scanlines(&cinfo, rows, n);
+        throwIfStopped(stop);
     }
     jpeg_finish_compress(&cinfo);
     return QByteArray(reinterpret_cast<const char*>(c.buffer), qsizetype(c.size));

@@ -1,8 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "MagickSetup.h"
 
+#include "SystemMemory.h"
+
 #include <Magick++.h>
 #include <lcms2.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <mutex>
 
@@ -25,6 +31,76 @@ constexpr char kSecurityPolicy[] = R"(<policymap>
 
 constexpr MagickCore::MagickSizeType kMiB = 1024 * 1024;
 
+// The pixel cache counts bytes against its "area" limit: 16-bit samples with
+// alpha and a palette index take 10 bytes a pixel.
+constexpr MagickCore::MagickSizeType kCacheBytesPerPixel = 10;
+
+struct ResourceLimits {
+    MagickCore::MagickSizeType memory;
+    MagickCore::MagickSizeType map;
+    MagickCore::MagickSizeType disk;
+    MagickCore::MagickSizeType area;
+    MagickCore::MagickSizeType side;
+};
+
+// Big pictures stay in memory: the pixel cache may take as much as the
+// conversions in flight may (half the machine), then memory-mapped files,
+// then a little disk; beyond that a decode fails instead of swapping the
+// machine to death. Our own size checks come before the cache ever sees a
+// picture (see kMaxPictureSide).
+ResourceLimits resourceLimits() {
+    const auto budget = MagickCore::MagickSizeType(conversionMemoryBudget());
+    return {budget, budget, 1024 * kMiB,
+            MagickCore::MagickSizeType(kMaxPicturePixels) * kCacheBytesPerPixel,
+            MagickCore::MagickSizeType(kMaxPictureSide)};
+}
+
+// ImageMagick never lets a program raise a limit above what its policy files
+// allow, and a system's policy may be made for servers (Debian's caps the
+// pixel cache at 256 MiB and 128 MB, so one camera photo went to a disk
+// cache). Policy files are searched in the order of their folders, the first
+// value found wins, and MAGICK_CONFIGURE_PATH comes first: so a policy file of
+// ours, read once while the codec starts, sets our limits. The system's coder
+// rules still apply, and ours on top of them (kSecurityPolicy).
+void initialiseWithOurLimits(const ResourceLimits& limits) {
+    QTemporaryDir folder;
+    QFile policy(folder.filePath(QStringLiteral("policy.xml")));
+    const bool written =
+        folder.isValid() && policy.open(QIODevice::WriteOnly) &&
+        policy.write(QStringLiteral("<policymap>\n"
+                                    "  <policy domain=\"resource\" name=\"memory\" value=\"%1\"/>\n"
+                                    "  <policy domain=\"resource\" name=\"map\" value=\"%2\"/>\n"
+                                    "  <policy domain=\"resource\" name=\"disk\" value=\"%3\"/>\n"
+                                    "  <policy domain=\"resource\" name=\"area\" value=\"%4\"/>\n"
+                                    "  <policy domain=\"resource\" name=\"width\" value=\"%5\"/>\n"
+                                    "  <policy domain=\"resource\" name=\"height\" value=\"%5\"/>\n"
+                                    "</policymap>\n")
+                         .arg(limits.memory)
+                         .arg(limits.map)
+                         .arg(limits.disk)
+                         .arg(limits.area)
+                         .arg(limits.side)
+                         .toUtf8()) > 0 &&
+        policy.flush();
+    policy.close();
+    const QByteArray previous = qgetenv("MAGICK_CONFIGURE_PATH");
+    const bool hadPrevious = qEnvironmentVariableIsSet("MAGICK_CONFIGURE_PATH");
+    if (written) {
+        QByteArray path = QFile::encodeName(QDir::toNativeSeparators(folder.path()));
+        if (hadPrevious)
+            path += QDir::listSeparator().toLatin1() + previous;
+        qputenv("MAGICK_CONFIGURE_PATH", path);
+    }
+    Magick::InitializeMagick(nullptr);
+    // The policy files are read on first use; make that now, while ours is
+    // there to be read.
+    MagickCore::RelinquishMagickMemory(MagickCore::GetPolicyValue("memory"));
+    if (hadPrevious)
+        qputenv("MAGICK_CONFIGURE_PATH", previous);
+    else
+        qunsetenv("MAGICK_CONFIGURE_PATH");
+}
+
 QString g_failure;
 QByteArray g_srgbProfile;
 std::once_flag g_once;
@@ -46,7 +122,8 @@ QByteArray makeSrgbProfile() {
 
 void setUp() {
     using namespace MagickCore;
-    Magick::InitializeMagick(nullptr);
+    const ResourceLimits limits = resourceLimits();
+    initialiseWithOurLimits(limits);
 
     ExceptionInfo* exception = AcquireExceptionInfo();
     const bool policyInstalled = SetMagickSecurityPolicy(kSecurityPolicy, exception) == MagickTrue;
@@ -55,15 +132,13 @@ void setUp() {
                         .arg(QString::fromLocal8Bit(exception->reason ? exception->reason : ""));
     DestroyExceptionInfo(exception);
 
-    // The picture cache may use this much memory, then memory-mapped files,
-    // then disk; beyond that a decode fails instead of swapping the machine to
-    // death. The limits are per process and the system policy may lower them.
-    SetMagickResourceLimit(MemoryResource, 256 * kMiB);
-    SetMagickResourceLimit(MapResource, 512 * kMiB);
-    SetMagickResourceLimit(DiskResource, 1024 * kMiB);
-    SetMagickResourceLimit(AreaResource, kMaxPicturePixels);
-    SetMagickResourceLimit(WidthResource, kMaxPictureSide);
-    SetMagickResourceLimit(HeightResource, kMaxPictureSide);
+    // The limits are per process, shared by the workers.
+    SetMagickResourceLimit(MemoryResource, limits.memory);
+    SetMagickResourceLimit(MapResource, limits.map);
+    SetMagickResourceLimit(DiskResource, limits.disk);
+    SetMagickResourceLimit(AreaResource, limits.area);
+    SetMagickResourceLimit(WidthResource, limits.side);
+    SetMagickResourceLimit(HeightResource, limits.side);
     SetMagickResourceLimit(ListLengthResource, 256);
     // Pictures are converted in parallel by our own workers.
     SetMagickResourceLimit(ThreadResource, 1);

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
-// Putting encoded pictures in place, for the picture files code.
+// Putting encoded pictures in place. The bytes are written ahead, out of
+// sight in the target's folder; commit() puts them over the target in one
+// step; a file never committed leaves nothing behind.
 #pragma once
 
-#include "PictureFiles.h"
+#include "PictureCodec.h"
+#include "PlatformError.h"
 
 #include <QByteArray>
 #include <QString>
@@ -11,11 +14,17 @@
 
 // Refuses a target that is not a regular file or that nobody may write, even
 // where the system would let us replace it (as root, or by renaming over it).
-// Throws PlatformError(CannotWrite).
+// Throws a write failure.
 void checkReplaceable(const QString& fileName);
 
-// Writes the bytes ahead, in the target's folder but out of sight; commit()
-// puts them in place over the target in one step. A file never committed
-// leaves nothing behind. Throws PlatformError(CannotWrite).
-std::unique_ptr<PreparedPictureFile> prepareOutputFile(const QByteArray& bytes,
-                                                       const QString& fileName);
+// Writes the bytes ahead for fileName. Throws a write failure.
+std::unique_ptr<PreparedPicture> prepareOutputFile(const QByteArray& bytes,
+                                                   const QString& fileName);
+
+// A short hidden name for a file waiting beside its target (the target's own
+// name could be too long to extend).
+QString hiddenOutputName();
+
+// Throws the write failure for fileName: `kind` says why, in the user's terms,
+// `why` is the system's own words.
+[[noreturn]] void failWrite(FailureKind kind, const QString& fileName, const QString& why);

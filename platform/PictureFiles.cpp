@@ -7,7 +7,9 @@
 #include "FastCodecs.h"
 #include "MagickSetup.h"
 #include "OutputFiles.h"
+#include "PictureReading.h"
 #include "PictureScaling.h"
+#include "PictureSniffing.h"
 #include "PlatformError.h"
 
 #include <Magick++.h>
@@ -15,14 +17,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 #include <memory>
 #include <new>
@@ -30,100 +30,11 @@
 #include <system_error>
 #include <unordered_set>
 
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 namespace {
 
 [[noreturn]] void fail(FailureKind kind, const QString& fileName, const QString& why) {
     throw PlatformError(kind,
                         QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(fileName), why));
-}
-
-// ---- recognising our formats ------------------------------------------------
-
-bool startsWith(const QByteArray& bytes, const char* magic, qsizetype length) {
-    return bytes.size() >= length && std::memcmp(bytes.constData(), magic, size_t(length)) == 0;
-}
-
-bool looksLikePcx(const QByteArray& b) {
-    if (b.size() < 128 || b[0] != 0x0A)
-        return false;
-    const int version = b[1];
-    const int encoding = b[2];
-    const int bitsPerPlane = b[3];
-    return (version == 0 || version == 2 || version == 3 || version == 4 || version == 5) &&
-           (encoding == 0 || encoding == 1) &&
-           (bitsPerPlane == 1 || bitsPerPlane == 2 || bitsPerPlane == 4 || bitsPerPlane == 8);
-}
-
-// The coder for the content, judged by its first bytes; nullptr when it is none
-// of the formats we read (text formats such as SVG never qualify).
-const char* coderForContent(const QByteArray& b) {
-    if (startsWith(b, "\xFF\xD8\xFF", 3))
-        return "JPEG";
-    if (startsWith(b, "\x89PNG\r\n\x1A\n", 8))
-        return "PNG";
-    if (startsWith(b, "GIF87a", 6) || startsWith(b, "GIF89a", 6))
-        return "GIF";
-    if (startsWith(b, "BM", 2))
-        return "BMP";
-    if (startsWith(b, "II*\0", 4) || startsWith(b, "MM\0*", 4) || startsWith(b, "II+\0", 4) ||
-        startsWith(b, "MM\0+", 4))
-        return "TIFF";
-    if (startsWith(b, "8BPS\0\1", 6))
-        return "PSD";
-    if (startsWith(b, "\0\0\1\0", 4) && b.size() >= 6 && (b[4] != 0 || b[5] != 0))
-        return "ICO";
-    if (startsWith(b, "\xB1\x68\xDE\x3A", 4))
-        return "DCX";
-    if (looksLikePcx(b))
-        return "PCX";
-    return nullptr;
-}
-
-quint32 bigEndian(const QByteArray& b, qsizetype at, int bytes) {
-    quint32 value = 0;
-    for (int i = 0; i < bytes; ++i)
-        value = (value << 8) | quint8(b[at + i]);
-    return value;
-}
-
-quint32 littleEndian(const QByteArray& b, qsizetype at, int bytes) {
-    quint32 value = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        value = (value << 8) | quint8(b[at + i]);
-    return value;
-}
-
-struct DeclaredSize {
-    qint64 width = -1; // -1: the header does not say (or we do not look)
-    qint64 height = -1;
-};
-
-// The dimensions the header declares, read by us before the codec sees the
-// data: some codec paths refuse oversized pictures without saying why.
-DeclaredSize declaredSize(const QByteArray& b, const char* coder) {
-    const QByteArray name(coder);
-    if (name == "PNG" && b.size() >= 24 && b.mid(12, 4) == "IHDR")
-        return {bigEndian(b, 16, 4), bigEndian(b, 20, 4)};
-    if (name == "GIF" && b.size() >= 10)
-        return {littleEndian(b, 6, 2), littleEndian(b, 8, 2)};
-    if (name == "PSD" && b.size() >= 22)
-        return {bigEndian(b, 18, 4), bigEndian(b, 14, 4)};
-    if (name == "BMP" && b.size() >= 26) {
-        const quint32 headerSize = littleEndian(b, 14, 4);
-        if (headerSize == 12)
-            return {littleEndian(b, 18, 2), littleEndian(b, 20, 2)};
-        if (headerSize >= 40) {
-            const qint32 height = qint32(littleEndian(b, 22, 4)); // negative: top-down rows
-            return {qint32(littleEndian(b, 18, 4)), height < 0 ? -qint64(height) : height};
-        }
-    }
-    return {};
 }
 
 // ---- decoding ---------------------------------------------------------------
@@ -162,12 +73,34 @@ QString codecMessage(const MagickCore::ExceptionInfo& e) {
     return text;
 }
 
+// ImageMagick asks this between the rows of its long operations; the answer
+// false makes it stop. The client data is the caller's stop token.
+MagickCore::MagickBooleanType keepGoing(const char*, const MagickCore::MagickOffsetType,
+                                        const MagickCore::MagickSizeType, void* stop) {
+    return static_cast<const std::stop_token*>(stop)->stop_requested() ? MagickCore::MagickFalse
+                                                                       : MagickCore::MagickTrue;
+}
+
+// Lets a stop request end ImageMagick's work on the image (and its copies).
+// The token must outlive the image.
+void watchStop(Magick::Image& image, const std::stop_token& stop) {
+    if (!stop.stop_possible())
+        return;
+    image.modifyImage();
+    MagickCore::SetImageProgressMonitor(image.image(), keepGoing,
+                                        const_cast<std::stop_token*>(&stop));
+}
+
 // Decodes the blob with the given coder, or with ping only reads the headers.
 // Warnings are ignored on purpose: a picture that decodes with one (say, a
-// truncated JPEG) is still a picture; an error fails.
+// truncated JPEG) is still a picture; an error fails. The images keep
+// watching `stop`, which must outlive them.
 ImageList decodeBlob(const QByteArray& bytes, const char* coder, bool ping, bool firstOnly,
-                     const QString& fileName) {
+                     const QString& fileName, const std::stop_token& stop) {
     std::unique_ptr<MagickCore::ImageInfo, ImageInfoDeleter> info(MagickCore::AcquireImageInfo());
+    if (stop.stop_possible())
+        MagickCore::SetImageInfoProgressMonitor(info.get(), keepGoing,
+                                                const_cast<std::stop_token*>(&stop));
     MagickCore::CopyMagickString(info->magick, coder, MaxTextExtent);
     info->ping = ping ? MagickCore::MagickTrue : MagickCore::MagickFalse;
     if (firstOnly) {
@@ -177,6 +110,7 @@ ImageList decodeBlob(const QByteArray& bytes, const char* coder, bool ping, bool
     ExceptionPtr exception(MagickCore::AcquireExceptionInfo());
     ImageList images(MagickCore::BlobToImage(info.get(), bytes.constData(), size_t(bytes.size()),
                                              exception.get()));
+    throwIfStopped(stop);
     if (exception->severity >= MagickCore::ErrorException)
         failFromCodec(fileName, exception->severity, codecMessage(*exception));
     if (!images)
@@ -184,6 +118,22 @@ ImageList decodeBlob(const QByteArray& bytes, const char* coder, bool ping, bool
              exception->reason ? codecMessage(*exception)
                                : QStringLiteral("the codec found no picture"));
     return images;
+}
+
+// Refuses a small file whose header declares a huge picture (see
+// kMaxPixelsPerFileByte).
+void checkDeclaredAgainstData(const QString& fileName, const QByteArray& bytes, const char* coder) {
+    const DeclaredSize declared = declaredSize(bytes, coder);
+    if (!declared.isKnown())
+        return;
+    const double pixels = double(declared.width) * double(declared.height);
+    if (pixels > double(kBombCheckFloor) &&
+        pixels > double(bytes.size()) * double(kMaxPixelsPerFileByte))
+        fail(FailureKind::PictureTooLarge, fileName,
+             QStringLiteral("%1 x %2 pixels declared by %3 bytes")
+                 .arg(declared.width)
+                 .arg(declared.height)
+                 .arg(bytes.size()));
 }
 
 void checkDimensions(const QString& fileName, size_t width, size_t height) {
@@ -293,46 +243,6 @@ Picture toPicture(Magick::Image& image, bool keepProfile) {
     return picture;
 }
 
-QByteArray readPictureBytes(const QString& fileName) {
-    const QFileInfo info(fileName);
-    if (!info.exists())
-        fail(FailureKind::FileMissing, fileName, QStringLiteral("no such file"));
-    if (!info.isFile())
-        fail(FailureKind::NotAPicture, fileName, QStringLiteral("not a regular file"));
-    if (info.size() > kMaxPictureFileBytes)
-        fail(FailureKind::PictureTooLarge, fileName, QStringLiteral("the file is too large"));
-    // A file that is there but may not be read is no damaged picture: the
-    // user is told so.
-    QFile file(fileName);
-#ifdef Q_OS_UNIX
-    // Opened without waiting and checked again once open: a FIFO put in the
-    // file's place after the check above would otherwise wait for a writer
-    // that never comes. Regular files ignore O_NONBLOCK.
-    const int descriptor =
-        ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (descriptor < 0)
-        fail(FailureKind::CannotRead, fileName, QString::fromLocal8Bit(std::strerror(errno)));
-    struct stat status {};
-    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(descriptor);
-        fail(FailureKind::NotAPicture, fileName, QStringLiteral("not a regular file"));
-    }
-    if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(descriptor);
-        fail(FailureKind::CannotRead, fileName, file.errorString());
-    }
-#else
-    if (!file.open(QIODevice::ReadOnly))
-        fail(FailureKind::CannotRead, fileName, file.errorString());
-#endif
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        fail(FailureKind::CannotRead, fileName, file.errorString());
-    if (bytes.isEmpty())
-        fail(FailureKind::NotAPicture, fileName, QStringLiteral("the file is empty"));
-    return bytes;
-}
-
 // Notes a JPEG's sampling as ImageMagick reports it ("2x2,1x1,1x1") when the
 // chroma components are sampled once per block.
 void noteJpegSampling(Picture& picture, const std::string& factors, bool turnsSideways) {
@@ -348,16 +258,18 @@ void noteJpegSampling(Picture& picture, const std::string& factors, bool turnsSi
     picture.jpegSamplingY = turnsSideways ? x : y;
 }
 
-Picture decodePicture(const QByteArray& bytes, const char* coder, const QString& fileName) {
+Picture decodePicture(const QByteArray& bytes, const char* coder, const QString& fileName,
+                      const std::stop_token& stop) {
     const bool isIcon = std::strcmp(coder, "ICO") == 0;
     if (const DeclaredSize declared = declaredSize(bytes, coder); declared.width >= 0)
         checkDimensions(fileName, size_t(declared.width), size_t(declared.height));
     {
-        const ImageList header = decodeBlob(bytes, coder, true, !isIcon, fileName);
+        const ImageList header = decodeBlob(bytes, coder, true, !isIcon, fileName, stop);
         for (const MagickCore::Image* p = header.get(); p; p = MagickCore::GetNextImageInList(p))
             checkDimensions(fileName, p->columns, p->rows);
     }
-    Magick::Image image = pickImage(decodeBlob(bytes, coder, false, !isIcon, fileName), isIcon);
+    Magick::Image image =
+        pickImage(decodeBlob(bytes, coder, false, !isIcon, fileName, stop), isIcon);
     image.quiet(true);
     checkDimensions(fileName, image.columns(), image.rows());
     if (std::strcmp(coder, "GIF") == 0)
@@ -365,6 +277,7 @@ Picture decodePicture(const QByteArray& bytes, const char* coder, const QString&
     const bool turnsSideways = image.orientation() >= MagickCore::LeftTopOrientation;
     image.autoOrient();
     const bool keepProfile = toStandardColours(image);
+    throwIfStopped(stop);
     Picture picture = toPicture(image, keepProfile);
     if (std::strcmp(coder, "JPEG") == 0) {
         picture.jpegQuality = int(image.quality());
@@ -475,7 +388,7 @@ bool isAllGray(const Picture& p);
 // A picture ImageMagick has reduced to its palette, written by the direct GIF
 // encoder: ImageMagick's palette and its index for every pixel, only the file
 // written faster. Null when the picture is not an opaque palette picture.
-QByteArray encodeQuantizedGif(const Magick::Image& image) {
+QByteArray encodeQuantizedGif(const Magick::Image& image, const std::stop_token& stop) {
     const MagickCore::Image* core = image.constImage();
     if (core->storage_class != MagickCore::PseudoClass || core->matte || core->colors < 1 ||
         core->colors > 256)
@@ -501,7 +414,7 @@ QByteArray encodeQuantizedGif(const Magick::Image& image) {
         for (qsizetype x = 0; x < width; ++x)
             *out++ = uchar(row[x]);
     }
-    return fastcodec::encodeGif(int(core->columns), int(core->rows), palette, indexes);
+    return fastcodec::encodeGif(int(core->columns), int(core->rows), palette, indexes, stop);
 }
 
 // ImageMagick's in-memory writer refuses a seek to the very end of its
@@ -536,7 +449,8 @@ QByteArray encodeThroughFile(Magick::Image& image, const char* coder) {
     return bytes;
 }
 
-QByteArray encodePicture(const Picture& source, const TargetFormat& target) {
+QByteArray encodePicture(const Picture& source, const TargetFormat& target,
+                         const std::stop_token& stop) {
     Picture picture = source;
     const bool gif = std::strcmp(target.coder, "GIF") == 0;
     if (gif && picture.hasAlpha()) {
@@ -564,6 +478,7 @@ QByteArray encodePicture(const Picture& source, const TargetFormat& target) {
                                    picture.height / blocks);
     }
     Magick::Image image = toMagickImage(picture);
+    watchStop(image, stop);
     image.depth(picture.bitsPerSample == 16 && target.holds16Bits ? 16 : 8);
 
     if (picture.hasAlpha() && !target.hasAlpha) {
@@ -609,14 +524,16 @@ QByteArray encodePicture(const Picture& source, const TargetFormat& target) {
         if (!exact)
             image.quantizeDitherMethod(MagickCore::FloydSteinbergDitherMethod);
         image.quantize();
+        throwIfStopped(stop);
         if (g_fastCodecs.load())
-            if (QByteArray encoded = encodeQuantizedGif(image); !encoded.isEmpty())
+            if (QByteArray encoded = encodeQuantizedGif(image, stop); !encoded.isEmpty())
                 return encoded;
     } else if (icon) {
         if (image.columns() != iconWidth || image.rows() != iconHeight) {
             Magick::Geometry size(iconWidth, iconHeight);
             size.aspect(true);
             image.resize(size);
+            throwIfStopped(stop);
         }
     }
 
@@ -624,6 +541,7 @@ QByteArray encodePicture(const Picture& source, const TargetFormat& target) {
         return encodeThroughFile(image, target.coder);
     Magick::Blob blob;
     image.write(&blob, target.coder);
+    throwIfStopped(stop);
     if (blob.length() == 0)
         throw std::runtime_error("the codec produced no data");
     return QByteArray(static_cast<const char*>(blob.data()), qsizetype(blob.length()));
@@ -640,7 +558,8 @@ bool isConsistent(const Picture& p) {
 // Reading the header only is cheap, and gives exactly the figure a full
 // decode reports.
 int magickJpegQuality(const QByteArray& bytes, const QString& fileName) {
-    const ImageList header = decodeBlob(bytes, "JPEG", true, true, fileName);
+    const std::stop_token headerOnly;
+    const ImageList header = decodeBlob(bytes, "JPEG", true, true, fileName, headerOnly);
     return int(header->quality);
 }
 
@@ -648,7 +567,8 @@ int magickJpegQuality(const QByteArray& bytes, const QString& fileName) {
 // variant left to it, or damage the direct decoder gave up on: the general
 // path then reports it in its own words, or reads what it can).
 std::shared_ptr<Picture> decodeJpegDirectly(const QByteArray& bytes, const QString& fileName,
-                                            int boxWidth, int boxHeight) {
+                                            int boxWidth, int boxHeight,
+                                            const std::stop_token& stop) {
     std::optional<Picture> picture;
     try {
         picture = fastcodec::decodeJpeg(
@@ -656,7 +576,7 @@ std::shared_ptr<Picture> decodeJpegDirectly(const QByteArray& bytes, const QStri
             [&](qint64 width, qint64 height) {
                 checkDimensions(fileName, size_t(width), size_t(height));
             },
-            boxWidth, boxHeight);
+            boxWidth, boxHeight, stop);
     } catch (const fastcodec::CodecError&) {
         return nullptr;
     }
@@ -665,7 +585,8 @@ std::shared_ptr<Picture> decodeJpegDirectly(const QByteArray& bytes, const QStri
     return std::make_shared<Picture>(std::move(*picture));
 }
 
-PictureObject loadPicture(const QString& fileName, int boxWidth, int boxHeight) {
+PictureObject loadPicture(const QString& fileName, int boxWidth, int boxHeight,
+                          const std::stop_token& stop) {
     const QString notReady = prepareMagick();
     if (!notReady.isEmpty())
         fail(FailureKind::NotAPicture, fileName, notReady);
@@ -674,17 +595,18 @@ PictureObject loadPicture(const QString& fileName, int boxWidth, int boxHeight) 
     if (!coder)
         fail(FailureKind::NotAPicture, fileName,
              QStringLiteral("the content is not a picture format we read"));
+    checkDeclaredAgainstData(fileName, bytes, coder);
     try {
         if (std::strcmp(coder, "JPEG") == 0 && g_fastCodecs.load()) {
             if (std::shared_ptr<Picture> picture =
-                    decodeJpegDirectly(bytes, fileName, boxWidth, boxHeight)) {
+                    decodeJpegDirectly(bytes, fileName, boxWidth, boxHeight, stop)) {
                 // A preview is only looked at; the quality matters for writing.
                 if (boxWidth <= 0)
                     picture->jpegQuality = magickJpegQuality(bytes, fileName);
                 return picture;
             }
         }
-        return std::make_shared<const Picture>(decodePicture(bytes, coder, fileName));
+        return std::make_shared<const Picture>(decodePicture(bytes, coder, fileName, stop));
     } catch (const PlatformError&) {
         throw;
     } catch (const Magick::Exception& e) {
@@ -768,7 +690,8 @@ bool hasPartialAlpha(const Picture& p) {
 // The picture encoded by a direct codec, or a null array when the target or
 // the picture is left to the general path. Only the cases where the direct
 // codec gives what the general path gives are taken.
-QByteArray encodeDirectly(const Picture& picture, const TargetFormat& target) {
+QByteArray encodeDirectly(const Picture& picture, const TargetFormat& target,
+                          const std::stop_token& stop) {
     const QByteArray coder(target.coder);
     if (coder == "BMP3")
         return fastcodec::encodeBmp(fastcodec::flattenedEightBit(picture));
@@ -779,14 +702,15 @@ QByteArray encodeDirectly(const Picture& picture, const TargetFormat& target) {
         Picture flat = fastcodec::flattenedEightBit(picture);
         if (flat.channels == Picture::Channels::Rgb && isAllGray(flat))
             flat = grayOf(flat);
-        return fastcodec::encodeJpeg(flat, picture.jpegQuality > 0 ? picture.jpegQuality : 92);
+        return fastcodec::encodeJpeg(flat, picture.jpegQuality > 0 ? picture.jpegQuality : 92,
+                                     stop);
     }
     if (coder == "PNG") {
         if (picture.bitsPerSample != 8 || !picture.iccProfile.isEmpty() ||
             picture.channels == Picture::Channels::Gray || !hasManyColours(picture) ||
             (picture.hasAlpha() && !hasPartialAlpha(picture)))
             return {};
-        return fastcodec::encodePng(picture);
+        return fastcodec::encodePng(picture, stop);
     }
     if (coder == "TIFF") {
         if (picture.channels == Picture::Channels::Rgb && isAllGray(picture))
@@ -853,20 +777,21 @@ Picture flattenedEightBit(const Picture& picture) {
 
 } // namespace fastcodec
 
-PictureObject loadPictureFile(const QString& fileName) {
-    return loadPicture(fileName, 0, 0);
+PictureObject loadPictureFile(const QString& fileName, std::stop_token stop) {
+    return loadPicture(fileName, 0, 0, stop);
 }
 
 PictureObject loadPreviewFile(const QString& fileName, int boxWidth, int boxHeight) {
-    return loadPicture(fileName, std::max(boxWidth, 1), std::max(boxHeight, 1));
+    const std::stop_token never;
+    return loadPicture(fileName, std::max(boxWidth, 1), std::max(boxHeight, 1), never);
 }
 
 void savePictureFile(const Picture& picture, const QString& fileName) {
     preparePictureFile(picture, fileName)->commit();
 }
 
-std::unique_ptr<PreparedPictureFile> preparePictureFile(const Picture& picture,
-                                                        const QString& fileName) {
+std::unique_ptr<PreparedPicture> preparePictureFile(const Picture& picture, const QString& fileName,
+                                                    std::stop_token stop) {
     const QString notReady = prepareMagick();
     if (!notReady.isEmpty())
         fail(FailureKind::CannotWrite, fileName, notReady);
@@ -880,11 +805,14 @@ std::unique_ptr<PreparedPictureFile> preparePictureFile(const Picture& picture,
     QByteArray encoded;
     try {
         if (g_fastCodecs.load())
-            encoded = encodeDirectly(picture, *target);
+            encoded = encodeDirectly(picture, *target, stop);
         if (encoded.isNull())
-            encoded = encodePicture(picture, *target);
+            encoded = encodePicture(picture, *target, stop);
+    } catch (const PlatformError&) {
+        throw;
     } catch (const std::exception& e) {
         fail(FailureKind::CannotWrite, fileName, QString::fromLocal8Bit(e.what()));
     }
+    throwIfStopped(stop);
     return prepareOutputFile(encoded, fileName);
 }

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <exception>
+#include <stop_token>
 
 // Why a platform service gave up. Handlers and messages tell these apart; the
 // detail is for the developer (the codec's or the system's own words).
@@ -14,7 +15,10 @@ enum class FailureKind {
     CannotRead,      // the source exists but may not be read (permissions, I/O error)
     NotAPicture,     // not a picture we can read, or damaged
     PictureTooLarge, // declared dimensions beyond our resource limits
-    CannotWrite,     // the output file could not be written
+    CannotWrite,     // the output file could not be written, for another reason
+    NoWriteAccess,   // the output folder or file may not be written (or is read-only)
+    DiskFull,        // no space left for the output (or over a quota or size limit)
+    FolderMissing,   // the output folder is gone
     NoSuchRow,       // a list index that names no row
     CannotStart,     // the file manager could not be started
 };
@@ -36,3 +40,9 @@ private:
     QString m_detail;
     QByteArray m_what;
 };
+
+// Ends long codec work between rows once the batch asks it to stop.
+inline void throwIfStopped(const std::stop_token& stop) {
+    if (stop.stop_requested())
+        throw PlatformError(FailureKind::Cancelled, QStringLiteral("stopped on request"));
+}

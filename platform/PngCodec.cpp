@@ -43,7 +43,7 @@ struct Writer {
 
 } // namespace
 
-QByteArray encodePng(const Picture& picture) {
+QByteArray encodePng(const Picture& picture, std::stop_token stop) {
     QByteArray out;
     // Photos hardly compress; room for the raw samples avoids regrowing.
     out.reserve(picture.pixels.size() + picture.pixels.size() / 16 + 1024);
@@ -76,8 +76,11 @@ QByteArray encodePng(const Picture& picture) {
         png_set_swap(w.png); // PNG stores 16-bit samples big-endian
     const qsizetype line = picture.bytesPerLine();
     auto* base = reinterpret_cast<png_bytep>(const_cast<char*>(picture.pixels.constData()));
-    for (int y = 0; y < picture.height; ++y)
+    for (int y = 0; y < picture.height; ++y) {
         png_write_row(w.png, base + qsizetype(y) * line);
+        if (y % 64 == 63)
+            throwIfStopped(stop);
+    }
     png_write_end(w.png, nullptr);
     return out;
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "PictureServices.h"
+#include "Desktop.h"
 
 #include <QElapsedTimer>
 #include <QPointer>

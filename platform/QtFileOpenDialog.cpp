@@ -25,7 +25,7 @@ void QtFileOpenDialog::setFilter(const QString& filter) {
     m_filter = filter;
 }
 
-QString QtFileOpenDialog::FileName() const {
+QString QtFileOpenDialog::fileName() const {
     return m_fileName;
 }
 
@@ -49,7 +49,7 @@ void QtFileOpenDialog::configure(QFileDialog& dialog) const {
         dialog.setNameFilters(nameFilters);
 }
 
-void QtFileOpenDialog::ShowOpen() {
+void QtFileOpenDialog::showOpen() {
     m_fileName.clear();
 
     QFileDialog dialog(m_owner);

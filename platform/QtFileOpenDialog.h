@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "PictureServices.h"
+#include "Desktop.h"
 
 #include <QPointer>
 #include <QString>
@@ -9,7 +9,7 @@
 
 class QFileDialog;
 
-// The file-open dialog on QFileDialog. Each ShowOpen builds a fresh dialog
+// The file-open dialog on QFileDialog. Each showOpen builds a fresh dialog
 // from the current settings; QFileDialog itself remembers the last folder.
 class QtFileOpenDialog : public FileOpenDialog {
 public:
@@ -25,10 +25,10 @@ public:
     void setCancelError(bool cancelError) override;
     void setFlags(int flags) override;
     void setFilter(const QString& filter) override;
-    void ShowOpen() override;
-    QString FileName() const override;
+    void showOpen() override;
+    QString fileName() const override;
 
-    // Applies the current settings to a dialog. ShowOpen uses it; it is public
+    // Applies the current settings to a dialog. showOpen uses it; it is public
     // so the settings can be looked at on a dialog that is not run.
     void configure(QFileDialog& dialog) const;
 

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The folder chooser.
-#include "QtPictureServices.h"
+#include "QtDesktop.h"
 
 #include <QDir>
 #include <QFileDialog>
 
-std::optional<QString> QtPictureServices::browseForFolder(const QString& prompt) {
+std::optional<QString> QtDesktop::browseForFolder(const QString& prompt) {
     QFileDialog dialog(m_owner, prompt);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);

@@ -2,21 +2,25 @@
 // The batch over the list rows, with fake controls and a scripted platform.
 #include "BatchConversion.h"
 #include "Messages.h"
+#include "fakes/FakeCodec.h"
 #include "fakes/FakeControls.h"
-#include "fakes/FakeServices.h"
+#include "fakes/FakeDesktop.h"
 
 #include <QTest>
+
+Q_DECLARE_METATYPE(FailureKind)
 
 namespace {
 // The pieces the batch works on, wired the way the window wires them: the
 // list click previews the selected row and remembers it in SelIndex.
 struct Rig {
     FormState state;
-    FakeServices services;
+    std::shared_ptr<FakeCodec> codec = std::make_shared<FakeCodec>();
+    FakeDesktop desktop;
     FakeListBox list;
     FakeImage picture;
     FakeButton viewNow;
-    BatchConversion batch{state, services, {list, picture, viewNow}};
+    BatchConversion batch{state, codec, desktop, {list, picture, viewNow}};
     QList<int> clicks;
 
     explicit Rig(const QStringList& rows) {
@@ -24,16 +28,11 @@ struct Rig {
         viewNow.enabled = false;
         list.setClickHandler([this] {
             clicks << list.ListIndex();
-            picture.setPicture(services.loadPreview(list.List(list.ListIndex())));
+            picture.setPicture(codec->loadPreview(list.List(list.ListIndex())));
             state.SelIndex = list.ListIndex();
         });
     }
-    QStringList savedTargets() const {
-        QStringList targets;
-        for (const auto& save : services.saves)
-            targets << save.second;
-        return targets;
-    }
+    QStringList savedTargets() const { return codec->savedTargets(); }
 };
 
 const QString kOut = QStringLiteral("/out");
@@ -57,71 +56,75 @@ private slots:
 
 void BatchTest::convertsRowsInOrderAndCompletes() {
     Rig rig({"/p/a.jpg", "/p/b.gif", "/q/c.tiff"});
-    rig.services.folderAnswers = {kOut};
+    rig.desktop.folderAnswers = {kOut};
 
     rig.batch.zhuanhuanClick(4);
 
-    QCOMPARE(rig.services.folderPrompts, QStringList{"请选择图片输出的保存路径："});
+    QCOMPARE(rig.desktop.folderPrompts, QStringList{"请选择图片输出的保存路径："});
     const QList<QPair<QString, QString>> expectedSaves{
         {"/p/a.jpg", "/out/a.png"}, {"/p/b.gif", "/out/b.png"}, {"/q/c.tiff", "/out/c.png"}};
-    QCOMPARE(rig.services.saves, expectedSaves);
+    QCOMPARE(rig.codec->saves, expectedSaves);
     QCOMPARE(rig.clicks, (QList<int>{0, 1, 2}));
     QCOMPARE(rig.list.ListIndex(), 2);
-    QCOMPARE(FakeServices::sourceOf(rig.picture.shown), QStringLiteral("/q/c.tiff"));
+    QCOMPARE(FakeCodec::sourceOf(rig.picture.shown), QStringLiteral("/q/c.tiff"));
     QCOMPARE(rig.state.SelIndex, 2);
     QCOMPARE(rig.state.LastOutputDir, kOut);
     QVERIFY(rig.viewNow.enabled);
     QCOMPARE(rig.state.OutputDir, QString());
     const QList<QPair<QString, QString>> expectedMessages{
         {"转换完毕", "图片转换完毕！图片已经被输出保存路径到/out"}};
-    QCOMPARE(rig.services.messages, expectedMessages);
+    QCOMPARE(rig.desktop.messages, expectedMessages);
 }
 
 void BatchTest::failingRowEndsTheBatch_data() {
-    QTest::addColumn<QString>("loadFailure"); // "", "missing", "damaged", "huge"
-    QTest::addColumn<bool>("unwritable");
+    QTest::addColumn<bool>("whenWriting"); // else when loading
+    QTest::addColumn<FailureKind>("kind");
     QTest::addColumn<QString>("reason");
 
-    QTest::newRow("missing file") << "missing" << false << "文件不存在";
-    QTest::newRow("not a picture") << "damaged" << false << "不是可识别的图片，或文件已损坏";
-    QTest::newRow("too large") << "huge" << false << "图片尺寸超出限制";
-    QTest::newRow("cannot write") << "" << true << "无法写入文件";
+    QTest::newRow("missing file") << false << FailureKind::FileMissing << "文件不存在";
+    QTest::newRow("not a picture")
+        << false << FailureKind::NotAPicture << "不是可识别的图片，或文件已损坏";
+    QTest::newRow("too large") << false << FailureKind::PictureTooLarge << "图片尺寸超出限制";
+    QTest::newRow("no write access") << true << FailureKind::NoWriteAccess << "没有写入权限";
+    QTest::newRow("disk full") << true << FailureKind::DiskFull << "磁盘空间不足";
+    QTest::newRow("folder gone") << true << FailureKind::FolderMissing << "输出文件夹不存在";
+    QTest::newRow("cannot write") << true << FailureKind::CannotWrite << "无法写入文件";
 }
 
 void BatchTest::failingRowEndsTheBatch() {
-    QFETCH(QString, loadFailure);
-    QFETCH(bool, unwritable);
+    QFETCH(bool, whenWriting);
+    QFETCH(FailureKind, kind);
     QFETCH(QString, reason);
 
-    Rig rig({"/p/a.jpg", "/p/b.jpg", "/p/c.jpg"});
-    const QHash<QString, FailureKind> kinds{{"missing", FailureKind::FileMissing},
-                                            {"damaged", FailureKind::NotAPicture},
-                                            {"huge", FailureKind::PictureTooLarge}};
-    if (!loadFailure.isEmpty())
-        rig.services.loadFailures.insert("/p/b.jpg", kinds.value(loadFailure));
-    if (unwritable)
-        rig.services.unwritable << "/out/b.bmp";
-    rig.services.folderAnswers = {kOut};
+    Rig rig({"/p/a.jpg", "/p/b.jpg", "/p/c.jpg", "/p/d.jpg"});
+    if (whenWriting)
+        rig.codec->unwritable.insert("/out/b.bmp", kind);
+    else
+        rig.codec->loadFailures.insert("/p/b.jpg", kind);
+    rig.desktop.folderAnswers = {kOut};
 
     try {
         rig.batch.zhuanhuanClick(1);
         QFAIL("the batch went past a failing row");
     } catch (const HandlerFailure& failure) {
         QCOMPARE(failure.title(), QStringLiteral("转换失败"));
-        QCOMPARE(failure.text(), "无法转换图片：/p/b.jpg\n" + reason);
+        QCOMPARE(failure.text(),
+                 "无法转换图片：/p/b.jpg\n" + reason + "\n已转换 1 张图片，其余 3 张未转换。");
+        QVERIFY(failure.isWarning());
     }
     QCOMPARE(rig.savedTargets(), QStringList{"/out/a.bmp"});
-    QVERIFY(rig.services.messages.isEmpty());
+    QVERIFY(rig.desktop.messages.isEmpty());
     QVERIFY(!rig.viewNow.enabled);
     QCOMPARE(rig.state.LastOutputDir, QString());
     QCOMPARE(rig.state.OutputDir, kOut);
 
     // The folder is kept, so cancelling the browser converts into it again.
-    rig.services.loadFailures.clear();
-    rig.services.unwritable.clear();
-    rig.services.saves.clear();
+    rig.codec->loadFailures.clear();
+    rig.codec->unwritable.clear();
+    rig.codec->saves.clear();
     rig.batch.zhuanhuanClick(0);
-    QCOMPARE(rig.savedTargets(), (QStringList{"/out/a.jpg", "/out/b.jpg", "/out/c.jpg"}));
+    QCOMPARE(rig.savedTargets(),
+             (QStringList{"/out/a.jpg", "/out/b.jpg", "/out/c.jpg", "/out/d.jpg"}));
     QCOMPARE(rig.state.LastOutputDir, kOut);
 }
 
@@ -133,8 +136,8 @@ void BatchTest::cancelledBrowserWithoutFolderDoesNothing() {
     rig.batch.zhuanhuanClick(0);
 
     QVERIFY(rig.clicks.isEmpty());
-    QVERIFY(rig.services.saves.isEmpty());
-    QVERIFY(rig.services.messages.isEmpty());
+    QVERIFY(rig.codec->saves.isEmpty());
+    QVERIFY(rig.desktop.messages.isEmpty());
     QCOMPARE(rig.picture.shown, PictureObject(shown));
     QCOMPARE(rig.list.ListIndex(), -1);
     QVERIFY(!rig.viewNow.enabled);
@@ -142,14 +145,14 @@ void BatchTest::cancelledBrowserWithoutFolderDoesNothing() {
 
 void BatchTest::emptyListStillCompletes() {
     Rig rig({});
-    rig.services.folderAnswers = {kOut};
+    rig.desktop.folderAnswers = {kOut};
 
     rig.batch.zhuanhuanClick(6);
 
-    QVERIFY(rig.services.saves.isEmpty());
+    QVERIFY(rig.codec->saves.isEmpty());
     QCOMPARE(rig.state.LastOutputDir, kOut);
     QVERIFY(rig.viewNow.enabled);
-    QCOMPARE(rig.services.messages.size(), 1);
+    QCOMPARE(rig.desktop.messages.size(), 1);
     QCOMPARE(rig.state.OutputDir, QString());
 }
 
@@ -179,7 +182,7 @@ void BatchTest::rowsNeverOverwriteEachOther() {
     QFETCH(QStringList, targets);
 
     Rig rig(rows);
-    rig.services.folderAnswers = {folder};
+    rig.desktop.folderAnswers = {folder};
     rig.batch.zhuanhuanClick(1);
     QCOMPARE(rig.savedTargets(), targets);
 }
@@ -196,21 +199,21 @@ QStringList letterRows(int count) {
 void BatchTest::eachRowIsDecodedOnce() {
     const QStringList rows = letterRows(12);
     Rig rig(rows);
-    rig.services.folderAnswers = {kOut};
+    rig.desktop.folderAnswers = {kOut};
     rig.batch.zhuanhuanClick(4);
 
-    QCOMPARE(rig.services.saves.size(), rows.size());
+    QCOMPARE(rig.codec->saves.size(), rows.size());
     for (const QString& row : rows)
-        QCOMPARE(rig.services.loads.value(row), 1);
+        QCOMPARE(rig.codec->loads.value(row), 1);
     // The last row is shown, from the batch's own decode.
-    QCOMPARE(FakeServices::sourceOf(rig.picture.shown), rows.last());
+    QCOMPARE(FakeCodec::sourceOf(rig.picture.shown), rows.last());
 }
 
 void BatchTest::failureInALongBatchCommitsInOrderUpToIt() {
     const QStringList rows = letterRows(12);
     Rig rig(rows);
-    rig.services.loadFailures.insert(rows.at(5), FailureKind::NotAPicture);
-    rig.services.folderAnswers = {kOut};
+    rig.codec->loadFailures.insert(rows.at(5), FailureKind::NotAPicture);
+    rig.desktop.folderAnswers = {kOut};
 
     QVERIFY_THROWS_EXCEPTION(HandlerFailure, rig.batch.zhuanhuanClick(1));
 
@@ -219,7 +222,7 @@ void BatchTest::failureInALongBatchCommitsInOrderUpToIt() {
         expected << QStringLiteral("/out/%1.bmp").arg(i);
     QCOMPARE(rig.savedTargets(), expected);
     // Whatever was made ahead of the failing row was thrown away.
-    for (const QString& target : rig.services.discarded)
+    for (const QString& target : rig.codec->discarded)
         QVERIFY2(!expected.contains(target), qPrintable(target));
     // The failing row is selected; its preview failed, so SelIndex stays behind.
     QCOMPARE(rig.list.ListIndex(), 5);
@@ -229,8 +232,8 @@ void BatchTest::failureInALongBatchCommitsInOrderUpToIt() {
 
 void BatchTest::cancelKeepsWhatWasWritten() {
     Rig rig(letterRows(8));
-    rig.services.cancelAtRow = 3;
-    rig.services.folderAnswers = {kOut};
+    rig.desktop.cancelAtRow = 3;
+    rig.desktop.folderAnswers = {kOut};
 
     try {
         rig.batch.zhuanhuanClick(0);
@@ -238,10 +241,11 @@ void BatchTest::cancelKeepsWhatWasWritten() {
     } catch (const HandlerFailure& failure) {
         QCOMPARE(failure.title(), QStringLiteral("转换已取消"));
         QCOMPARE(failure.text(), QStringLiteral("已取消，已转换 3 张图片。"));
+        QVERIFY(!failure.isWarning());
     }
     QCOMPARE(rig.savedTargets(), (QStringList{"/out/0.jpg", "/out/1.jpg", "/out/2.jpg"}));
     QCOMPARE(rig.list.ListIndex(), 2);
-    QVERIFY(rig.services.messages.isEmpty());
+    QVERIFY(rig.desktop.messages.isEmpty());
     QVERIFY(!rig.viewNow.enabled);
     QCOMPARE(rig.state.OutputDir, kOut);
 }

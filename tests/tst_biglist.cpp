@@ -73,8 +73,8 @@ void BigListTest::openAddAndDelete() {
     QFETCH(QList<int>, deleted);
 
     Session session;
-    session.services.dialog.answers = {dialogAnswer(names(0, opened)),
-                                       dialogAnswer(names(opened, added))};
+    session.desktop.dialog.answers = {dialogAnswer(names(0, opened)),
+                                      dialogAnswer(names(opened, added))};
     session.press("Command7");
     QCOMPARE(session.list->count(), opened);
     session.press("Command2");
@@ -85,7 +85,7 @@ void BigListTest::openAddAndDelete() {
     QCOMPARE(session.form.findChild<QLabel*>("Label3")->text(), kFolder);
 
     const auto shown = [&] {
-        return FakeServices::sourceOf(session.form.findChild<PreviewBox*>("Picture1")->picture());
+        return FakeCodec::sourceOf(session.form.findChild<PreviewBox*>("Picture1")->picture());
     };
     for (int row : deleted) {
         session.clickRow(row);
@@ -99,7 +99,7 @@ void BigListTest::openAddAndDelete() {
         QCOMPARE(shown(), wasLast ? QString() : expected.at(row));
     }
     QCOMPARE(session.rows(), expected);
-    QVERIFY(session.services.messages.isEmpty());
+    QVERIFY(session.desktop.messages.isEmpty());
 }
 
 void BigListTest::convertsEveryRow_data() {
@@ -117,32 +117,32 @@ void BigListTest::convertsEveryRow() {
 
     Session session;
     const QStringList paths = withFolder(names(0, rows));
-    session.services.dialog.answers = {dialogAnswer(names(0, rows))};
+    session.desktop.dialog.answers = {dialogAnswer(names(0, rows))};
     session.press("Command7");
-    session.services.folderAnswers = {QStringLiteral("/out")};
+    session.desktop.folderAnswers = {QStringLiteral("/out")};
     session.press(qPrintable(QStringLiteral("zhuanhuan(%1)").arg(formatIndex)));
 
     // Every row, in list order, each to its own file.
-    QCOMPARE(session.services.saves.size(), rows);
+    QCOMPARE(session.codec->saves.size(), rows);
     QSet<QString> targets;
     for (int row = 0; row < rows; ++row) {
-        const auto& [source, target] = session.services.saves.at(row);
+        const auto& [source, target] = session.codec->saves.at(row);
         QCOMPARE(source, paths.at(row));
         QVERIFY2(target.startsWith("/out/p") && target.endsWith(extension), qPrintable(target));
         targets.insert(target);
     }
     QCOMPARE(targets.size(), rows);
-    QCOMPARE(session.services.saves.at(999).second, "/out/p998 (2)" + extension);
+    QCOMPARE(session.codec->saves.at(999).second, "/out/p998 (2)" + extension);
     // Each row is decoded once; its preview comes from the same decode.
-    QCOMPARE(session.services.loads.size(), rows);
+    QCOMPARE(session.codec->loads.size(), rows);
     for (const QString& path : paths)
-        QCOMPARE(session.services.loads.value(path), 1);
+        QCOMPARE(session.codec->loads.value(path), 1);
 
     const QList<QPair<QString, QString>> expectedMessages{
         {"转换完毕", "图片转换完毕！图片已经被输出保存路径到/out"}};
-    QCOMPARE(session.services.messages, expectedMessages);
+    QCOMPARE(session.desktop.messages, expectedMessages);
     QCOMPARE(session.list->currentRow(), rows - 1);
-    QCOMPARE(FakeServices::sourceOf(session.form.findChild<PreviewBox*>("Picture1")->picture()),
+    QCOMPARE(FakeCodec::sourceOf(session.form.findChild<PreviewBox*>("Picture1")->picture()),
              paths.last());
     QVERIFY(session.form.findChild<QPushButton*>("CmdCha")->isEnabled());
 }

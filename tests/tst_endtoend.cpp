@@ -2,11 +2,11 @@
 // The whole road through the real window with the real codecs: open, preview,
 // delete, add, convert to every format, view the output folder. Only the
 // dialogs, the message box and the file manager are scripted.
+#include "FilePictureCodec.h"
 #include "Form1.h"
 #include "PictureFiles.h"
 #include "PreviewBox.h"
-#include "QtPictureServices.h"
-#include "fakes/FakeServices.h"
+#include "fakes/FakeDesktop.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,21 +16,6 @@
 #include <QTest>
 
 namespace {
-class ScriptedServices : public QtPictureServices {
-public:
-    FakeFileDialog dialog;
-    QString nextFolder;
-    QList<QPair<QString, QString>> messages;
-    QStringList openedFolders;
-
-    FileOpenDialog& CommonDialog1() override { return dialog; }
-    std::optional<QString> browseForFolder(const QString&) override { return nextFolder; }
-    void ShowMessage(const QString& prompt, const QString& title) override {
-        messages.append({title, prompt});
-    }
-    void openFolder(const QString& folder) override { openedFolders << folder; }
-};
-
 const char* const kSources[] = {
     "hopper.jpg",       "hopper_orientation_6.jpg", "transparent.gif", "rgba32.bmp",
     "hopper.psd",       "tiff_16bit_RGBa.tiff",     "pil184.pcx",      "hopper.ico",
@@ -65,10 +50,10 @@ void EndToEndTest::wholeRoad() {
         names << name;
     }
 
-    ScriptedServices services;
-    Form1 form(services);
-    services.setOwner(&form);
-    services.setPreviewBox(form.previewBoxSize());
+    auto codec = std::make_shared<FilePictureCodec>();
+    FakeDesktop desktop;
+    Form1 form(codec, desktop);
+    codec->setPreviewBox(form.previewBoxSize());
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     auto* list = form.findChild<QListWidget*>("List1");
@@ -79,7 +64,7 @@ void EndToEndTest::wholeRoad() {
 
     // Open all but the last, then add the last.
     const QString folder = QDir::toNativeSeparators(pictures.path());
-    services.dialog.answers = {
+    desktop.dialog.answers = {
         (QStringList{folder} + names.mid(0, names.size() - 1)).join(QChar(u'\0')),
         pictures.filePath(names.last())};
     press("Command7");
@@ -92,7 +77,7 @@ void EndToEndTest::wholeRoad() {
                       list->visualItemRect(list->item(rotated)).center());
     QVERIFY(!preview->shownImage().isNull());
     QCOMPARE(form.state().SelIndex, rotated);
-    QVERIFY(services.messages.isEmpty());
+    QVERIFY(desktop.messages.isEmpty());
 
     // Delete the first row.
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
@@ -105,13 +90,14 @@ void EndToEndTest::wholeRoad() {
         const QString extension = kTargetFormats[format].extension.toString();
         const QString target = outputs.filePath(extension.mid(1));
         QVERIFY(QDir().mkpath(target));
-        services.nextFolder = QDir::toNativeSeparators(target);
-        services.messages.clear();
+        const QString folderChosen = QDir::toNativeSeparators(target);
+        desktop.folderAnswers = {folderChosen};
+        desktop.messages.clear();
         press(QStringLiteral("zhuanhuan(%1)").arg(format));
 
         const QList<QPair<QString, QString>> done{
-            {"转换完毕", "图片转换完毕！图片已经被输出保存路径到" + services.nextFolder}};
-        QCOMPARE(services.messages, done);
+            {"转换完毕", "图片转换完毕！图片已经被输出保存路径到" + folderChosen}};
+        QCOMPARE(desktop.messages, done);
         QCOMPARE(QDir(target).entryList(QDir::Files | QDir::Hidden).size(), names.size());
         for (const QString& name : names) {
             const QString output = target + '/' + QFileInfo(name).completeBaseName() + extension;
@@ -128,7 +114,8 @@ void EndToEndTest::wholeRoad() {
     }
 
     press("CmdCha");
-    QCOMPARE(services.openedFolders, QStringList{services.nextFolder});
+    QCOMPARE(desktop.openedFolders,
+             QStringList{QDir::toNativeSeparators(outputs.filePath(QStringLiteral("tiff")))});
 }
 
 QTEST_MAIN(EndToEndTest)

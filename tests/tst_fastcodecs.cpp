@@ -625,7 +625,7 @@ void FastCodecsTest::failedCommitLeavesNothing() {
         try {
             prepared->commit();
         } catch (const PlatformError& e) {
-            refused = e.kind() == FailureKind::CannotWrite;
+            refused = e.kind() == FailureKind::NoWriteAccess;
         }
         QVERIFY(refused);
     }

@@ -4,10 +4,12 @@
 // the real batch, with fake controls; every case must end in a PlatformError
 // and a message naming the file, never in a crash or a hang.
 #include "BatchConversion.h"
+#include "FilePictureCodec.h"
 #include "Messages.h"
 #include "PictureFiles.h"
 #include "PlatformError.h"
 #include "fakes/FakeControls.h"
+#include "fakes/FakeDesktop.h"
 
 #include <QDir>
 #include <QFile>
@@ -96,104 +98,37 @@ std::optional<Result> bounded(const std::function<Result()>& work, bool unprivil
     return std::nullopt;
 }
 
-// The real picture files behind the platform interface. `beforeSave` runs
-// before each save, with the number of files saved so far, so a test can
-// change the file system in the middle of a batch.
-class PictureFileServices : public PictureServices {
-public:
-    QString folder;
-    std::function<void(int)> beforeSave;
-    QStringList saved;
-    QList<QPair<QString, QString>> messages;
-
-    PictureObject LoadPicture(const QString& fileName) override {
-        return fileName.isEmpty() ? nullptr : loadPictureFile(fileName);
-    }
-    void SavePicture(const PictureObject& picture, const QString& fileName) override {
-        preparePicture(picture, fileName)->commit();
-    }
-    // The hook runs just before a row is put in place, on the event thread.
-    std::unique_ptr<PreparedPicture> preparePicture(const PictureObject& picture,
-                                                    const QString& fileName) override {
-        if (!picture)
-            throw PlatformError(FailureKind::CannotWrite, fileName);
-        return std::make_unique<HookedFile>(
-            preparePictureFile(*picture, fileName),
-            [this] {
-                if (beforeSave)
-                    beforeSave(int(saved.size()));
-            },
-            [this, fileName] { saved << fileName; });
-    }
-    PictureObject loadPreview(const QString& fileName) override {
-        return fileName == m_rememberedFile ? m_remembered : LoadPicture(fileName);
-    }
-    PictureObject previewOf(const PictureObject& picture) override { return picture; }
-    void rememberPreview(const QString& fileName, const PictureObject& preview) override {
-        m_rememberedFile = fileName;
-        m_remembered = preview;
-    }
-    std::unique_ptr<BatchProgress> startBatchProgress(int) override {
-        return std::make_unique<NoProgress>();
-    }
-    FileOpenDialog& CommonDialog1() override {
-        throw std::logic_error("the batch never opens the file dialog");
-    }
-    std::optional<QString> browseForFolder(const QString&) override { return folder; }
-    void openFolder(const QString&) override {}
-    void ShowMessage(const QString& prompt, const QString& title) override {
-        messages.append({title, prompt});
-    }
-
-private:
-    class HookedFile : public PreparedPicture {
-    public:
-        HookedFile(std::unique_ptr<PreparedPictureFile> file, std::function<void()> before,
-                   std::function<void()> after)
-            : m_file(std::move(file))
-            , m_before(std::move(before))
-            , m_after(std::move(after)) {}
-        void commit() override {
-            m_before();
-            m_file->commit();
-            m_after();
-        }
-
-    private:
-        std::unique_ptr<PreparedPictureFile> m_file;
-        std::function<void()> m_before;
-        std::function<void()> m_after;
-    };
-    class NoProgress : public BatchProgress {
-    public:
-        void setProgress(int, int) override {}
-        bool wasCancelled() const override { return false; }
-        bool isShown() const override { return false; }
-    };
-
-    QString m_rememberedFile;
-    PictureObject m_remembered;
-};
-
-// The batch wired the way the window wires it.
+// The batch wired the way the window wires it, over the real picture files.
+// `beforeSave` runs before each row is put in place, with the number of
+// files saved so far, so a test can change the file system in the middle.
 struct Batch {
     FormState state;
-    PictureFileServices services;
+    std::shared_ptr<FilePictureCodec> codec = std::make_shared<FilePictureCodec>();
+    FakeDesktop desktop;
     FakeListBox list;
     FakeImage picture;
     FakeButton viewNow;
-    BatchConversion batch{state, services, {list, picture, viewNow}};
+    BatchConversion batch{state, codec, desktop, {list, picture, viewNow}};
+    QString folder;
+    std::function<void(int)> beforeSave;
 
-    Batch(const QStringList& rows, const QString& folder) {
+    Batch(const QStringList& rows, const QString& outputFolder)
+        : folder(outputFolder) {
         list.rows = rows;
-        services.folder = folder;
         list.setClickHandler([this] {
-            picture.setPicture(services.loadPreview(list.List(list.ListIndex())));
+            picture.setPicture(codec->loadPreview(list.List(list.ListIndex())));
             state.SelIndex = list.ListIndex();
         });
+        // The progress is told of every row written, before the next one.
+        desktop.onProgress = [this, lastSeen = -1](int saved) mutable {
+            if (saved != lastSeen && beforeSave)
+                beforeSave(saved);
+            lastSeen = saved;
+        };
     }
     // The text of the failure that ended the batch, or "" when it completed.
     QString run(int formatIndex) {
+        desktop.folderAnswers = {folder};
         try {
             batch.zhuanhuanClick(formatIndex);
         } catch (const HandlerFailure& failure) {
@@ -203,8 +138,11 @@ struct Batch {
     }
 };
 
-QString failureText(const QString& source, const QString& reason) {
-    return Messages::kConvertFailedText + source + u'\n' + reason;
+// The message of a batch that stopped at `source`, with `converted` rows
+// written before it and `remaining` rows (it included) not.
+QString failureText(const QString& source, const QString& reason, int converted, int remaining) {
+    return Messages::kConvertFailedText + source + u'\n' + reason + u'\n' +
+           Messages::stoppedBatchText(converted, remaining);
 }
 
 // A picture of noise, which no encoder can make small.
@@ -422,9 +360,9 @@ void FaultsTest::sourceFaults() {
         QVERIFY(QFile::remove(source));
     const auto text = bounded<QString>([&] { return batch.run(4); }, unprivileged, unblock);
     QVERIFY2(text, "the batch did not come back");
-    QCOMPARE(*text, failureText(source, reason));
+    QCOMPARE(*text, failureText(source, reason, 1, 2));
     QCOMPARE(entries(out), QStringList{"first.png"});
-    QVERIFY(batch.services.messages.isEmpty());
+    QVERIFY(batch.desktop.messages.isEmpty());
     QCOMPARE(batch.state.OutputDir, out);
 }
 
@@ -434,15 +372,17 @@ void FaultsTest::sourceFaults() {
 void FaultsTest::outputFolderFaults_data() {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<int>("failingRow");
-    QTest::newRow("folder removed before row 1") << "removed" << 1;
-    QTest::newRow("folder removed before row 2") << "removed" << 2;
-    QTest::newRow("folder replaced by a file") << "file" << 1;
-    QTest::newRow("folder made read-only") << "read-only" << 2;
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("folder removed before row 1") << "removed" << 1 << "输出文件夹不存在";
+    QTest::newRow("folder removed before row 2") << "removed" << 2 << "输出文件夹不存在";
+    QTest::newRow("folder replaced by a file") << "file" << 1 << "输出文件夹不存在";
+    QTest::newRow("folder made read-only") << "read-only" << 2 << "没有写入权限";
 }
 
 void FaultsTest::outputFolderFaults() {
     QFETCH(QString, fault);
     QFETCH(int, failingRow);
+    QFETCH(QString, reason);
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -463,7 +403,7 @@ void FaultsTest::outputFolderFaults() {
         QCOMPARE(chown(QFile::encodeName(out).constData(), kNobody, kNobody), 0);
 
     Batch batch(rows, out);
-    batch.services.beforeSave = [&](int saves) {
+    batch.beforeSave = [&](int saves) {
         if (saves != failingRow)
             return;
         const QByteArray outName = QFile::encodeName(out);
@@ -478,7 +418,7 @@ void FaultsTest::outputFolderFaults() {
     const auto text = bounded<QString>([&] { return batch.run(4); }, unprivileged);
     QVERIFY(text);
 
-    QCOMPARE(*text, failureText(rows.at(failingRow), "无法写入文件"));
+    QCOMPARE(*text, failureText(rows.at(failingRow), reason, failingRow, 4 - failingRow));
     QStringList written;
     for (int row = 0; row < failingRow; ++row)
         written << QFileInfo(rows.at(row)).baseName() + ".png";
@@ -527,7 +467,7 @@ void FaultsTest::fullDisk() {
     for (const QString& target : {out + "/new.bmp", kept}) {
         const Outcome saved = outcomeOf([&] { savePictureFile(picture, target); });
         QVERIFY(saved.failed);
-        QCOMPARE(saved.kind, FailureKind::CannotWrite);
+        QCOMPARE(saved.kind, FailureKind::DiskFull);
         QVERIFY2(saved.detail.startsWith(target), qPrintable(saved.detail));
         QCOMPARE(entries(out), QStringList{"large.bmp"});
         QCOMPARE(contentOf(kept), QByteArray("the file from before"));
@@ -537,7 +477,7 @@ void FaultsTest::fullDisk() {
     Batch batch({small, large}, out);
     const QString text = batch.run(1);
     limit.reset();
-    QCOMPARE(text, failureText(large, "无法写入文件"));
+    QCOMPARE(text, failureText(large, "磁盘空间不足", 1, 1));
     QCOMPARE(entries(out), (QStringList{"large.bmp", "small.bmp"}));
     QCOMPARE(contentOf(kept), QByteArray("the file from before"));
     QVERIFY(loadPictureFile(out + "/small.bmp"));
@@ -629,7 +569,7 @@ void FaultsTest::awkwardNames() {
         QCOMPARE(text, QString());
         QCOMPARE(entries(out), QStringList{Getfn(source) + ".jpg"});
     } else {
-        QCOMPARE(text, failureText(source, Messages::failureReason(kind)));
+        QCOMPARE(text, failureText(source, Messages::failureReason(kind), 0, 1));
         QCOMPARE(entries(out), QStringList{});
     }
 }
@@ -659,7 +599,7 @@ void FaultsTest::regressions() {
     QVERIFY(QDir().mkdir(dir.filePath("out")));
     const auto text = bounded<QString>([&] { return batch.run(4); }, false);
     QVERIFY2(text, "the batch did not come back");
-    QCOMPARE(*text, failureText(dir.filePath(file), Messages::failureReason(kind)));
+    QCOMPARE(*text, failureText(dir.filePath(file), Messages::failureReason(kind), 0, 1));
     QCOMPARE(entries(dir.filePath("out")), QStringList{});
 }
 

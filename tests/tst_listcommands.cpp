@@ -32,8 +32,8 @@ struct Session : WindowSession {
             QStringList parts{"/p"};
             for (const QString& letter : argument.split(','))
                 parts << letter + ".jpg";
-            services.dialog.answers = {parts.size() == 2 ? rowPath(argument)
-                                                         : parts.join(QChar(u'\0'))};
+            desktop.dialog.answers = {parts.size() == 2 ? rowPath(argument)
+                                                        : parts.join(QChar(u'\0'))};
             press(verb == "open" ? "Command7" : "Command2");
         } else if (verb == "cancel-open") {
             press("Command7");
@@ -42,10 +42,10 @@ struct Session : WindowSession {
         } else if (verb == "delete") {
             press("Command1");
         } else if (verb == "convert") {
-            services.folderAnswers = {QStringLiteral("/out")};
+            desktop.folderAnswers = {QStringLiteral("/out")};
             press("zhuanhuan(4)");
         } else if (verb == "fail") {
-            services.loadFailures.insert(rowPath(argument), FailureKind::FileMissing);
+            codec->loadFailures.insert(rowPath(argument), FailureKind::FileMissing);
         }
     }
     int selectedRow() const {
@@ -54,7 +54,7 @@ struct Session : WindowSession {
     }
     // The source of the previewed picture; empty when the preview is empty.
     QString shown() const {
-        return FakeServices::sourceOf(form.findChild<PreviewBox*>("Picture1")->picture());
+        return FakeCodec::sourceOf(form.findChild<PreviewBox*>("Picture1")->picture());
     }
 };
 } // namespace
@@ -71,7 +71,8 @@ private slots:
     void deleteSequences();
     void failingClickIsReportedAndLeavesState();
     void viewNowPassesTheFolderWhole();
-    void viewNowReportsAFileManagerThatCannotStart();
+    void viewNowReportsAFileManagerThatFails_data();
+    void viewNowReportsAFileManagerThatFails();
 };
 
 void ListCommandsTest::openAndAdd_data() {
@@ -118,24 +119,24 @@ void ListCommandsTest::openAndAdd() {
     QFETCH(QString, label3);
 
     Session session;
-    session.services.dialog.answers = answers;
+    session.desktop.dialog.answers = answers;
     for (const QString& button : buttons)
         session.press(qPrintable(button));
 
     QCOMPARE(session.rows(), rows);
     QCOMPARE(session.selectedRow(), -1);
     QCOMPARE(session.form.findChild<QLabel*>("Label3")->text(), label3);
-    QVERIFY(session.services.messages.isEmpty());
+    QVERIFY(session.desktop.messages.isEmpty());
 }
 
 void ListCommandsTest::dialogSettingsInOrder() {
     Session session;
-    session.services.dialog.settings.clear();
+    session.desktop.dialog.settings.clear();
     session.press("Command7");
     session.press("Command2");
     const QStringList expected{"CancelError=1", "Flags=1573380", kOpenFilter,
                                "CancelError=1", "Flags=1573380", kAddFilter};
-    QCOMPARE(session.services.dialog.settings, expected);
+    QCOMPARE(session.desktop.dialog.settings, expected);
 }
 
 void ListCommandsTest::openKeepsPreviewAndSelIndex() {
@@ -206,7 +207,7 @@ void ListCommandsTest::failingClickIsReportedAndLeavesState() {
 
     const QList<QPair<QString, QString>> expected{
         {"无法预览", "无法打开图片：/p/B.jpg\n文件不存在"}};
-    QCOMPARE(session.services.messages, expected);
+    QCOMPARE(session.desktop.messages, expected);
     QCOMPARE(session.selectedRow(), 1);
     QCOMPARE(session.shown(), rowPath("A"));
     QCOMPARE(session.form.state().SelIndex, 0);
@@ -216,22 +217,32 @@ void ListCommandsTest::viewNowPassesTheFolderWhole() {
     const QString folder = QStringLiteral("/tmp/my \"pictures\"; $(touch x) 'a'");
     Session session;
     session.perform("open:A");
-    session.services.folderAnswers = {folder};
+    session.desktop.folderAnswers = {folder};
     session.press("zhuanhuan(0)");
     QVERIFY(session.form.findChild<QPushButton*>("CmdCha")->isEnabled());
 
     session.press("CmdCha");
-    QCOMPARE(session.services.openedFolders, QStringList{folder});
+    QCOMPARE(session.desktop.openedFolders, QStringList{folder});
 }
 
-void ListCommandsTest::viewNowReportsAFileManagerThatCannotStart() {
+void ListCommandsTest::viewNowReportsAFileManagerThatFails_data() {
+    QTest::addColumn<bool>("cannotStart");
+    QTest::newRow("cannot be started") << true;
+    QTest::newRow("gives up after starting") << false;
+}
+
+void ListCommandsTest::viewNowReportsAFileManagerThatFails() {
+    QFETCH(bool, cannotStart);
     Session session;
     session.perform("convert");
-    session.services.messages.clear();
-    session.services.fileManagerFails = true;
+    session.desktop.messages.clear();
+    session.desktop.icons.clear();
+    session.desktop.fileManagerFails = cannotStart;
+    session.desktop.fileManagerGivesUp = !cannotStart;
     session.press("CmdCha");
     const QList<QPair<QString, QString>> expected{{"无法打开文件夹", "无法打开文件夹：/out"}};
-    QCOMPARE(session.services.messages, expected);
+    QCOMPARE(session.desktop.messages, expected);
+    QCOMPARE(session.desktop.icons, QList<MessageIcon>{MessageIcon::Warning});
 }
 
 QTEST_MAIN(ListCommandsTest)

@@ -1,14 +1,19 @@
 // SPDX-License-Identifier: MIT
 // The progress dialog of a long batch, and cancelling a batch through it.
 #include "Form1.h"
+#include "OutputFiles.h"
 #include "QtBatchProgress.h"
-#include "fakes/FakeServices.h"
+#include "fakes/FakeCodec.h"
+#include "fakes/FakeDesktop.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -21,16 +26,30 @@ QProgressDialog* shownProgressDialog() {
     return nullptr;
 }
 
-// Rows that take a while to decode, with the real progress dialog.
-class SlowServices : public FakeServices {
-public:
-    QWidget* owner = nullptr;
-    PictureObject LoadPicture(const QString& fileName) override {
-        QThread::msleep(120);
-        return FakeServices::LoadPicture(fileName);
+// The window with the real progress dialog over a scripted codec.
+struct ProgressSession {
+    std::shared_ptr<FakeCodec> codec;
+    FakeDesktop desktop;
+    Form1 form;
+    QListWidget* list = form.findChild<QListWidget*>("List1");
+
+    explicit ProgressSession(std::shared_ptr<FakeCodec> withCodec)
+        : codec(std::move(withCodec))
+        , form(codec, desktop) {
+        desktop.progressFactory = [this](int totalRows) {
+            return std::make_unique<QtBatchProgress>(&form, totalRows);
+        };
+        form.show();
     }
-    std::unique_ptr<BatchProgress> startBatchProgress(int totalRows) override {
-        return std::make_unique<QtBatchProgress>(owner, totalRows);
+};
+
+// Real output files for the scripted pictures, written the way the real
+// codec writes them: ahead, out of sight, put in place on commit.
+class FileWritingCodec : public FakeCodec {
+public:
+    std::unique_ptr<PreparedPicture> prepare(const PictureObject& picture, const QString& fileName,
+                                             std::stop_token = {}) override {
+        return prepareOutputFile(picture->pixels, fileName);
     }
 };
 } // namespace
@@ -41,6 +60,7 @@ class ProgressTest : public QObject {
 private slots:
     void appearsAfterHalfASecond();
     void cancelStopsTheBatchThroughTheWindow();
+    void cancelDoesNotWaitForARunningCodec();
 };
 
 void ProgressTest::appearsAfterHalfASecond() {
@@ -68,12 +88,12 @@ void ProgressTest::appearsAfterHalfASecond() {
 }
 
 void ProgressTest::cancelStopsTheBatchThroughTheWindow() {
-    SlowServices services;
-    Form1 form(services);
-    services.owner = &form;
-    form.show();
+    auto codec = std::make_shared<FakeCodec>();
+    codec->loadDelayMs = 120;
+    ProgressSession session(codec);
+    Form1& form = session.form;
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    auto* list = form.findChild<QListWidget*>("List1");
+    QListWidget* list = session.list;
     for (int i = 0; i < 40; ++i)
         list->addItem(QStringLiteral("/p/%1.jpg").arg(i));
 
@@ -89,25 +109,79 @@ void ProgressTest::cancelStopsTheBatchThroughTheWindow() {
         auto* deleteButton = form.findChild<QPushButton*>("Command1");
         QTest::mouseClick(form.windowHandle(), Qt::LeftButton, {},
                           deleteButton->mapTo(&form, deleteButton->rect().center()));
-        rowsWrittenAtCancel = int(services.saves.size());
+        rowsWrittenAtCancel = int(codec->savedTargets().size());
         dialog->findChild<QPushButton*>()->click();
     });
     watcher.start(50);
 
-    services.folderAnswers = {QStringLiteral("/out")};
+    session.desktop.folderAnswers = {QStringLiteral("/out")};
     QTest::mouseClick(form.findChild<QPushButton*>("zhuanhuan(4)"), Qt::LeftButton);
     watcher.stop();
 
     QVERIFY(rowsWrittenAtCancel > 0);
-    const int written = int(services.saves.size());
+    const int written = int(codec->savedTargets().size());
     QVERIFY2(written < 40, qPrintable(QString::number(written)));
     QCOMPARE(list->count(), 40); // the delete click was blocked
     const QList<QPair<QString, QString>> expected{
         {"转换已取消", QStringLiteral("已取消，已转换 %1 张图片。").arg(written)}};
-    QCOMPARE(services.messages, expected);
+    QCOMPARE(session.desktop.messages, expected);
+    QCOMPARE(session.desktop.icons, QList<MessageIcon>{MessageIcon::Information});
     QCOMPARE(form.state().OutputDir, QStringLiteral("/out"));
     QVERIFY(!form.findChild<QPushButton*>("CmdCha")->isEnabled());
     QVERIFY(!shownProgressDialog());
+}
+
+// A cancel while workers are inside a codec call that does not look at its
+// stop token (as a long call into a library may not): the window gets its
+// message without waiting for them, the message counts the files on disk,
+// and what the workers finish afterwards is neither written nor left behind.
+void ProgressTest::cancelDoesNotWaitForARunningCodec() {
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    Gate gate;
+    auto codec = std::make_shared<FileWritingCodec>();
+    codec->gate = &gate;
+    QStringList rows;
+    for (int i = 0; i < 6; ++i)
+        rows << QStringLiteral("/p/%1.jpg").arg(i);
+    codec->gatedRows = rows.mid(2); // rows 0 and 1 convert; the rest hang
+
+    {
+        ProgressSession session(codec);
+        QVERIFY(QTest::qWaitForWindowExposed(&session.form));
+        session.list->addItems(rows);
+        bool cancelled = false;
+        QTimer watcher;
+        connect(&watcher, &QTimer::timeout, this, [&] {
+            QProgressDialog* dialog = shownProgressDialog();
+            if (!dialog || cancelled || !gate.waitForHeld(1, 0))
+                return;
+            cancelled = true;
+            dialog->findChild<QPushButton*>()->click();
+        });
+        watcher.start(20);
+        // Should the window wait for the held rows after all, open the gate
+        // late so the test fails instead of hanging.
+        QTimer::singleShot(20000, &session.form, [&gate] { gate.open(); });
+
+        session.desktop.folderAnswers = {folder.path()};
+        QTest::mouseClick(session.form.findChild<QPushButton*>("zhuanhuan(4)"), Qt::LeftButton);
+        watcher.stop();
+
+        QVERIFY(cancelled);
+        QVERIFY2(gate.waitForHeld(1, 0), "the handler waited for the codec");
+        const QStringList written = QDir(folder.path()).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(written, (QStringList{"0.png", "1.png"}));
+        const QList<QPair<QString, QString>> expected{
+            {"转换已取消", QStringLiteral("已取消，已转换 2 张图片。")}};
+        QCOMPARE(session.desktop.messages, expected);
+    }
+
+    // The held rows finish after the window is gone; nothing of theirs stays.
+    gate.open();
+    QTRY_COMPARE_WITH_TIMEOUT(codec.use_count(), 1L, 10000);
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{"0.png", "1.png"}));
 }
 
 QTEST_MAIN(ProgressTest)

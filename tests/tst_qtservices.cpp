@@ -3,13 +3,13 @@
 // dialog, the real dialogs and message box driven offscreen, and opening
 // folders with awkward names.
 #include "FileDialogText.h"
+#include "FilePictureCodec.h"
 #include "PlatformError.h"
+#include "QtDesktop.h"
 #include "QtFileOpenDialog.h"
-#include "QtPictureServices.h"
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -25,6 +25,9 @@
 #include <QUrl>
 
 #include <functional>
+
+Q_DECLARE_METATYPE(std::optional<int>)
+Q_DECLARE_METATYPE(MessageIcon)
 
 namespace {
 
@@ -77,13 +80,34 @@ bool touch(const QString& path) {
     return file.open(QIODevice::WriteOnly);
 }
 
-// Stands in for the desktop's handler of file URLs.
-class UrlReceiver : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> received;
-public slots:
-    void open(const QUrl& url) { received << url; }
+// A stand-in for the desktop's opener, found first on the PATH while it
+// lives: it writes each argument on a line of `arguments` and exits with
+// `exitCode`. With no exit code, the PATH holds no opener at all.
+struct StubOpener {
+    QTemporaryDir folder;
+    QByteArray savedPath = qgetenv("PATH");
+
+    explicit StubOpener(std::optional<int> exitCode) {
+        if (exitCode) {
+            QFile script(folder.filePath(QStringLiteral("xdg-open")));
+            script.open(QIODevice::WriteOnly);
+            script.write(QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done"
+                                        " > '%1'\nexit %2\n")
+                             .arg(arguments())
+                             .arg(*exitCode)
+                             .toUtf8());
+            script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        qputenv("PATH", QFile::encodeName(folder.path()) + (exitCode ? ":" + savedPath : ""));
+    }
+    ~StubOpener() { qputenv("PATH", savedPath); }
+    QString arguments() const { return folder.filePath(QStringLiteral("arguments")); }
+    QStringList received() const {
+        QFile file(arguments());
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    }
 };
 
 } // namespace
@@ -106,11 +130,13 @@ private slots:
     void showOpenCancelled();
 
     void browseForFolder();
+    void showMessage_data();
     void showMessage();
 
     void openFolderPassesFolderAsIs_data();
     void openFolderPassesFolderAsIs();
-    void openFolderFailureIsCannotStart();
+    void openFolderFailures_data();
+    void openFolderFailures();
 
     void emptyPictures();
 };
@@ -287,9 +313,9 @@ void QtServicesTest::showOpenSeveralFiles() {
     QVERIFY(touch(dir.filePath("b c.png")));
 
     QWidget owner;
-    QtPictureServices services;
-    services.setOwner(&owner);
-    FileOpenDialog& dialog = services.CommonDialog1();
+    QtDesktop desktop;
+    desktop.setOwner(&owner);
+    FileOpenDialog& dialog = desktop.fileOpenDialog();
     dialog.setCancelError(true);
     dialog.setFlags(FileOpenDialog::kMultiSelectFlags);
     dialog.setFilter(kOpenFilter);
@@ -303,11 +329,11 @@ void QtServicesTest::showOpenSeveralFiles() {
         typeFileNames(shown, QStringLiteral("\"IMG_0001.JPG\" \"b c.png\""));
         static_cast<QDialog*>(shown)->accept(); // QFileDialog::accept, which checks the names
     });
-    dialog.ShowOpen();
+    dialog.showOpen();
 
     QCOMPARE(seenParent, &owner);
     QVERIFY(wasModal);
-    QCOMPARE(dialog.FileName(),
+    QCOMPARE(dialog.fileName(),
              nulJoined({QDir::toNativeSeparators(dir.path()), "IMG_0001.JPG", "b c.png"}));
 }
 
@@ -316,8 +342,8 @@ void QtServicesTest::showOpenCancelled() {
     QVERIFY(dir.isValid());
     QVERIFY(touch(dir.filePath("a.jpg")));
 
-    QtPictureServices services;
-    FileOpenDialog& dialog = services.CommonDialog1();
+    QtDesktop desktop;
+    FileOpenDialog& dialog = desktop.fileOpenDialog();
     dialog.setFlags(0);
     dialog.setFilter(kAddFilter);
 
@@ -327,24 +353,24 @@ void QtServicesTest::showOpenCancelled() {
         typeFileNames(shown, QStringLiteral("a.jpg"));
         static_cast<QDialog*>(shown)->accept(); // QFileDialog::accept, which checks the names
     });
-    dialog.ShowOpen();
-    QCOMPARE(dialog.FileName(), QDir::toNativeSeparators(dir.filePath("a.jpg")));
+    dialog.showOpen();
+    QCOMPARE(dialog.fileName(), QDir::toNativeSeparators(dir.filePath("a.jpg")));
 
     // ... which a cancel without CancelError clears, quietly.
     dialog.setCancelError(false);
     whenShown<QFileDialog>([](QFileDialog* shown) { shown->reject(); });
-    dialog.ShowOpen();
-    QCOMPARE(dialog.FileName(), QString());
+    dialog.showOpen();
+    QCOMPARE(dialog.fileName(), QString());
 
     dialog.setCancelError(true);
     whenShown<QFileDialog>([](QFileDialog* shown) { shown->reject(); });
     try {
-        dialog.ShowOpen();
+        dialog.showOpen();
         QFAIL("a cancel with CancelError set must throw");
     } catch (const PlatformError& error) {
         QCOMPARE(error.kind(), FailureKind::Cancelled);
     }
-    QCOMPARE(dialog.FileName(), QString());
+    QCOMPARE(dialog.fileName(), QString());
 }
 
 void QtServicesTest::browseForFolder() {
@@ -354,8 +380,8 @@ void QtServicesTest::browseForFolder() {
     QVERIFY(QDir().mkpath(folder));
 
     QWidget owner;
-    QtPictureServices services;
-    services.setOwner(&owner);
+    QtDesktop desktop;
+    desktop.setOwner(&owner);
 
     QString seenTitle;
     QWidget* seenParent = nullptr;
@@ -368,8 +394,7 @@ void QtServicesTest::browseForFolder() {
         typeFileNames(shown, folder);
         static_cast<QDialog*>(shown)->accept(); // QFileDialog::accept, which checks the names
     });
-    const std::optional<QString> chosen =
-        services.browseForFolder(QStringLiteral("选择输出文件夹"));
+    const std::optional<QString> chosen = desktop.browseForFolder(QStringLiteral("选择输出文件夹"));
     QCOMPARE(seenTitle, QStringLiteral("选择输出文件夹"));
     QCOMPARE(seenParent, &owner);
     QCOMPARE(seenMode, QFileDialog::Directory);
@@ -377,13 +402,22 @@ void QtServicesTest::browseForFolder() {
     QCOMPARE(*chosen, QDir::toNativeSeparators(folder));
 
     whenShown<QFileDialog>([](QFileDialog* shown) { shown->reject(); });
-    QVERIFY(!services.browseForFolder(QStringLiteral("选择输出文件夹")).has_value());
+    QVERIFY(!desktop.browseForFolder(QStringLiteral("选择输出文件夹")).has_value());
+}
+
+void QtServicesTest::showMessage_data() {
+    QTest::addColumn<MessageIcon>("icon");
+    QTest::addColumn<QMessageBox::Icon>("shownIcon");
+    QTest::newRow("information") << MessageIcon::Information << QMessageBox::Information;
+    QTest::newRow("warning") << MessageIcon::Warning << QMessageBox::Warning;
 }
 
 void QtServicesTest::showMessage() {
+    QFETCH(MessageIcon, icon);
+    QFETCH(QMessageBox::Icon, shownIcon);
     QWidget owner;
-    QtPictureServices services;
-    services.setOwner(&owner);
+    QtDesktop desktop;
+    desktop.setOwner(&owner);
 
     const QString prompt = QStringLiteral("转换完成: <b>a.jpg</b>");
     bool found = false;
@@ -408,12 +442,12 @@ void QtServicesTest::showMessage() {
         else
             box->reject();
     });
-    services.ShowMessage(prompt, QStringLiteral("提示"));
+    desktop.showMessage(prompt, QStringLiteral("提示"), icon);
 
     QVERIFY(found);
     QVERIFY(wasModal);
     QCOMPARE(seenParent, &owner);
-    QCOMPARE(seenIcon, QMessageBox::Information);
+    QCOMPARE(seenIcon, shownIcon);
     QCOMPARE(seenTitle, QStringLiteral("提示"));
     QCOMPARE(seenText, prompt);
     QCOMPARE(seenFormat, Qt::PlainText);
@@ -431,47 +465,58 @@ void QtServicesTest::openFolderPassesFolderAsIs_data() {
     QTest::newRow("chinese") << "/tmp/输出 图片";
 }
 
+// The folder reaches the opener as one file URL, whatever its name, and a
+// successful open reports nothing.
 void QtServicesTest::openFolderPassesFolderAsIs() {
     QFETCH(QString, folder);
 
-    UrlReceiver receiver;
-    QDesktopServices::setUrlHandler(QStringLiteral("file"), &receiver, "open");
-    QtPictureServices services;
-    services.openFolder(folder);
-    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-
-    QCOMPARE(receiver.received.size(), 1);
-    QCOMPARE(receiver.received.first(), QUrl::fromLocalFile(folder));
-    QCOMPARE(receiver.received.first().toLocalFile(), folder);
+    StubOpener opener(0);
+    QtDesktop desktop;
+    bool reported = false;
+    desktop.openFolder(folder, [&] { reported = true; });
+    QTRY_COMPARE(opener.received().size(), 1);
+    const QUrl passed(opener.received().first());
+    QCOMPARE(passed.toLocalFile(), folder);
+    QTest::qWait(200); // the opener's exit has come in by now
+    QVERIFY(!reported);
 }
 
-void QtServicesTest::openFolderFailureIsCannotStart() {
-    // A handler that cannot be called makes the desktop report failure,
-    // without anything being started for real.
-    UrlReceiver receiver;
-    QDesktopServices::setUrlHandler(QStringLiteral("file"), &receiver, "noSuchSlot");
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("noSuchSlot"));
-    QtPictureServices services;
+// An opener that gives up is reported later, without the caller waiting; no
+// opener at all is reported at once.
+void QtServicesTest::openFolderFailures_data() {
+    QTest::addColumn<std::optional<int>>("exitCode");
+    QTest::addColumn<bool>("throws");
+    QTest::newRow("opener exits 3") << std::optional<int>(3) << false;
+    QTest::newRow("no opener") << std::optional<int>() << true;
+}
+
+void QtServicesTest::openFolderFailures() {
+    QFETCH(std::optional<int>, exitCode);
+    QFETCH(bool, throws);
+
+    StubOpener opener(exitCode);
+    QtDesktop desktop;
+    int reports = 0;
     try {
-        services.openFolder(QStringLiteral("/tmp/x"));
-        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-        QFAIL("a folder that cannot be opened must throw");
+        desktop.openFolder(QStringLiteral("/tmp/x"), [&] { ++reports; });
+        QVERIFY(!throws);
+        QCOMPARE(reports, 0); // not yet: the opener has not answered
+        QTRY_COMPARE(reports, 1);
     } catch (const PlatformError& error) {
-        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QVERIFY(throws);
         QCOMPARE(error.kind(), FailureKind::CannotStart);
-        QCOMPARE(error.detail(), QStringLiteral("/tmp/x"));
     }
 }
 
 void QtServicesTest::emptyPictures() {
-    QtPictureServices services;
-    QCOMPARE(services.LoadPicture(QString()), PictureObject());
+    FilePictureCodec codec;
+    QCOMPARE(codec.load(QString()), PictureObject());
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString target = dir.filePath("out.png");
     try {
-        services.SavePicture(nullptr, target);
+        codec.prepare(nullptr, target);
         QFAIL("saving the empty picture must throw");
     } catch (const PlatformError& error) {
         QCOMPARE(error.kind(), FailureKind::CannotWrite);

@@ -3,7 +3,8 @@
 // the focus order and the convert buttons' indexes.
 #include "Form1.h"
 #include "Translations.h"
-#include "fakes/FakeServices.h"
+#include "fakes/FakeCodec.h"
+#include "fakes/FakeDesktop.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -79,8 +80,9 @@ void WindowTest::controls() {
     QFETCH(bool, enabled);
     QFETCH(bool, shown);
 
-    FakeServices services;
-    Form1 form(services);
+    auto codec = std::make_shared<FakeCodec>();
+    FakeDesktop desktop;
+    Form1 form(codec, desktop);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
 
@@ -102,10 +104,11 @@ void WindowTest::controls() {
 }
 
 void WindowTest::windowAtStart() {
-    FakeServices services;
-    Form1 form(services);
+    auto codec = std::make_shared<FakeCodec>();
+    FakeDesktop desktop;
+    Form1 form(codec, desktop);
     // The Load handler has run before the window is shown.
-    QVERIFY(services.dialog.settings.contains("CancelError=1"));
+    QVERIFY(desktop.dialog.settings.contains("CancelError=1"));
     form.show();
     QVERIFY(QTest::qWaitForWindowActive(&form));
 
@@ -146,8 +149,9 @@ void WindowTest::focusOrder() {
     QFETCH(bool, viewNowEnabled);
     QFETCH(QStringList, expected);
 
-    FakeServices services;
-    Form1 form(services);
+    auto codec = std::make_shared<FakeCodec>();
+    FakeDesktop desktop;
+    Form1 form(codec, desktop);
     form.findChild<QPushButton*>("CmdCha")->setEnabled(viewNowEnabled);
     form.show();
     QVERIFY(QTest::qWaitForWindowActive(&form));
@@ -158,8 +162,9 @@ void WindowTest::convertButtonsHandTheirIndex() {
     // Top to bottom the column is BMP, JPG, GIF, PCX, PNG, ICO, TIFF.
     const QStringList expectedTargets{"/out/a.bmp", "/out/a.jpg", "/out/a.gif", "/out/a.pcx",
                                       "/out/a.png", "/out/a.ico", "/out/a.tiff"};
-    FakeServices services;
-    Form1 form(services);
+    auto codec = std::make_shared<FakeCodec>();
+    FakeDesktop desktop;
+    Form1 form(codec, desktop);
     form.show();
     form.findChild<QListWidget*>("List1")->addItem("/p/a.jpg");
 
@@ -169,13 +174,10 @@ void WindowTest::convertButtonsHandTheirIndex() {
     std::sort(column.begin(), column.end(), [](QWidget* a, QWidget* b) { return a->y() < b->y(); });
 
     for (QPushButton* button : column) {
-        services.folderAnswers = {QStringLiteral("/out")};
+        desktop.folderAnswers = {QStringLiteral("/out")};
         QTest::mouseClick(button, Qt::LeftButton);
     }
-    QStringList targets;
-    for (const auto& save : services.saves)
-        targets << save.second;
-    QCOMPARE(targets, expectedTargets);
+    QCOMPARE(codec->savedTargets(), expectedTargets);
     QVERIFY(!form.findChild<QLabel*>("Label3")->isVisible());
 }
 

@@ -1,15 +1,17 @@
 // SPDX-License-Identifier: MIT
 #include "Form1.h"
 
+#include "Desktop.h"
 #include "Messages.h"
 #include "OutputNaming.h"
-#include "PictureServices.h"
+#include "PictureCodec.h"
 #include "PlatformError.h"
 #include "PreviewBox.h"
 
 #include <QLabel>
 #include <QListWidget>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 
@@ -73,9 +75,10 @@ void skipOnFailure(const std::function<void()>& step) {
 }
 } // namespace
 
-Form1::Form1(PictureServices& services, QWidget* parent)
+Form1::Form1(std::shared_ptr<PictureCodec> codec, Desktop& desktop, QWidget* parent)
     : QWidget(parent)
-    , m_services(services)
+    , m_codec(std::move(codec))
+    , m_desktop(desktop)
     , m_background(QStringLiteral(":/velmora/background.jpg")) {
     setWindowTitle(QStringLiteral("Velmora"));
     setWindowIcon(QIcon(QStringLiteral(":/velmora/velmora.ico")));
@@ -86,7 +89,7 @@ Form1::Form1(PictureServices& services, QWidget* parent)
     Picture1 = std::make_unique<QtImage>(m_preview);
     Label3 = std::make_unique<QtLabel>(m_label3);
     CmdCha = std::make_unique<QtButton>(m_cmdCha);
-    m_batch = std::make_unique<BatchConversion>(m_state, m_services,
+    m_batch = std::make_unique<BatchConversion>(m_state, m_codec, m_desktop,
                                                 BatchControls{*List1, *Picture1, *CmdCha});
 
     // Code that selects a row raises the click directly; a failure there goes
@@ -191,7 +194,7 @@ void Form1::buildControls() {
 }
 
 void Form1::Form_Load() {
-    m_services.CommonDialog1().setCancelError(true);
+    m_desktop.fileOpenDialog().setCancelError(true);
     List1->setBackColor(kListColor);
 }
 
@@ -203,10 +206,12 @@ void Form1::runHandler(const std::function<void()>& handler) {
     try {
         handler();
     } catch (const HandlerFailure& failure) {
-        m_services.ShowMessage(failure.text(), failure.title());
+        m_desktop.showMessage(failure.text(), failure.title(),
+                              failure.isWarning() ? MessageIcon::Warning
+                                                  : MessageIcon::Information);
     } catch (const std::exception& error) {
-        m_services.ShowMessage(QStringLiteral("发生意外错误：") + QString::fromUtf8(error.what()),
-                               QStringLiteral("错误"));
+        m_desktop.showMessage(QStringLiteral("发生意外错误：") + QString::fromUtf8(error.what()),
+                              QStringLiteral("错误"), MessageIcon::Warning);
     }
 }
 
@@ -214,13 +219,13 @@ void Form1::choosePictures(const QString& filter, bool replaceRows) {
     // A cancelled dialog, or any other failure, ends the command quietly;
     // rows already appended stay.
     try {
-        FileOpenDialog& dialog = m_services.CommonDialog1();
+        FileOpenDialog& dialog = m_desktop.fileOpenDialog();
         dialog.setCancelError(true);
         dialog.setFlags(FileOpenDialog::kMultiSelectFlags);
         dialog.setFilter(filter);
-        dialog.ShowOpen();
+        dialog.showOpen();
 
-        m_state.Splitfn(dialog.FileName());
+        m_state.Splitfn(dialog.fileName());
         if (replaceRows)
             List1->Clear();
         Label3->setCaption(m_state.FileParts.at(0));
@@ -241,7 +246,7 @@ void Form1::Command2_Click() {
 
 void Form1::List1_Click() {
     const int row = List1->ListIndex();
-    Picture1->setPicture(m_services.loadPreview(List1->List(row)));
+    Picture1->setPicture(m_codec->loadPreview(List1->List(row)));
     m_state.SelIndex = List1->ListIndex();
 }
 
@@ -252,7 +257,7 @@ void Form1::Command1_Click() {
         skipOnFailure([&] { List1->RemoveItem(List1->ListIndex()); });
         skipOnFailure([&] { List1->setListIndex(m_state.SelIndex); });
         skipOnFailure(
-            [&] { Picture1->setPicture(m_services.LoadPicture(List1->List(List1->ListIndex()))); });
+            [&] { Picture1->setPicture(m_codec->loadPreview(List1->List(List1->ListIndex()))); });
     } else {
         skipOnFailure([&] { List1->RemoveItem(List1->ListIndex()); });
         Picture1->setPicture(nullptr);
@@ -260,12 +265,24 @@ void Form1::Command1_Click() {
 }
 
 void Form1::CmdCha_Click() {
+    const QString folder = m_state.LastOutputDir;
+    // The file manager may give up after the handler has ended; the window
+    // may be gone by then.
+    QPointer<Form1> window(this);
     try {
-        m_services.openFolder(m_state.LastOutputDir);
+        m_desktop.openFolder(folder, [window, folder] {
+            if (window)
+                window->showOpenFolderFailure(folder);
+        });
     } catch (const PlatformError&) {
         throw HandlerFailure(Messages::kOpenFolderFailedTitle,
-                             Messages::kOpenFolderFailedText + m_state.LastOutputDir);
+                             Messages::kOpenFolderFailedText + folder);
     }
+}
+
+void Form1::showOpenFolderFailure(const QString& folder) {
+    m_desktop.showMessage(Messages::kOpenFolderFailedText + folder,
+                          Messages::kOpenFolderFailedTitle, MessageIcon::Warning);
 }
 
 void Form1::zhuanhuan_Click(int formatIndex) {

@@ -11,7 +11,8 @@
 #include <functional>
 #include <memory>
 
-class PictureServices;
+class Desktop;
+class PictureCodec;
 class PreviewBox;
 class QLabel;
 class QListWidget;
@@ -23,7 +24,7 @@ class Form1 : public QWidget {
     Q_OBJECT
 
 public:
-    explicit Form1(PictureServices& services, QWidget* parent = nullptr);
+    Form1(std::shared_ptr<PictureCodec> codec, Desktop& desktop, QWidget* parent = nullptr);
     ~Form1() override;
 
     const FormState& state() const { return m_state; }
@@ -48,8 +49,10 @@ private:
     // Runs a handler; a failure that ends it is shown to the user here, so
     // that no exception reaches the event loop.
     void runHandler(const std::function<void()>& handler);
+    void showOpenFolderFailure(const QString& folder);
 
-    PictureServices& m_services;
+    std::shared_ptr<PictureCodec> m_codec;
+    Desktop& m_desktop;
     FormState m_state;
     QPixmap m_background;
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
+#include "FilePictureCodec.h"
 #include "Form1.h"
-#include "QtPictureServices.h"
+#include "QtDesktop.h"
 #include "Translations.h"
 
 #include <QApplication>
@@ -11,10 +12,13 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION_TEXT));
     installChineseTranslations(app);
 
-    QtPictureServices services;
-    Form1 form(services);
-    services.setOwner(&form);
-    services.setPreviewBox(form.previewBoxSize());
+    // Rows of a cancelled batch may still be finishing when the window
+    // closes; they hold the codec until they are done.
+    auto codec = std::make_shared<FilePictureCodec>();
+    QtDesktop desktop;
+    Form1 form(codec, desktop);
+    desktop.setOwner(&form);
+    codec->setPreviewBox(form.previewBoxSize());
     form.show();
     return QApplication::exec();
 }

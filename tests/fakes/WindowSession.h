@@ -2,7 +2,8 @@
 #pragma once
 
 #include "Form1.h"
-#include "fakes/FakeServices.h"
+#include "fakes/FakeCodec.h"
+#include "fakes/FakeDesktop.h"
 
 #include <QListWidget>
 #include <QPushButton>
@@ -10,8 +11,9 @@
 
 // The real window on a scripted platform, shown, with the list at hand.
 struct WindowSession {
-    FakeServices services;
-    Form1 form{services};
+    std::shared_ptr<FakeCodec> codec = std::make_shared<FakeCodec>();
+    FakeDesktop desktop;
+    Form1 form{codec, desktop};
     QListWidget* list = form.findChild<QListWidget*>("List1");
 
     WindowSession() {

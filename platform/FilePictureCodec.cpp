@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: MIT
+#include "FilePictureCodec.h"
+
+#include "MagickSetup.h"
+#include "PictureFiles.h"
+#include "PictureScaling.h"
+#include "PictureSniffing.h"
+#include "PlatformError.h"
+#include "SystemMemory.h"
+
+#include <QFileInfo>
+
+namespace {
+// What converting one pixel may take at most: the decoded picture, the
+// general path's 16-bit working copies and the encoded output together.
+constexpr qint64 kBytesPerPixelInFlight = 16;
+} // namespace
+
+FilePictureCodec::FilePictureCodec() {
+    prepareMagick();
+}
+
+PictureObject FilePictureCodec::load(const QString& fileName, std::stop_token stop) {
+    if (fileName.isEmpty())
+        return nullptr;
+    return loadPictureFile(fileName, stop);
+}
+
+std::unique_ptr<PreparedPicture> FilePictureCodec::prepare(const PictureObject& picture,
+                                                           const QString& fileName,
+                                                           std::stop_token stop) {
+    if (!picture)
+        throw PlatformError(FailureKind::CannotWrite,
+                            QStringLiteral("no picture to write to %1").arg(fileName));
+    return preparePictureFile(*picture, fileName, stop);
+}
+
+PictureObject FilePictureCodec::loadPreview(const QString& fileName) {
+    if (fileName.isEmpty())
+        return nullptr;
+    if (fileName == m_remembered.fileName) {
+        const QFileInfo info(fileName);
+        if (info.size() == m_remembered.size && info.lastModified() == m_remembered.modified)
+            return m_remembered.preview;
+    }
+    return previewOf(loadPreviewFile(fileName, m_previewBox.width(), m_previewBox.height()));
+}
+
+PictureObject FilePictureCodec::previewOf(const PictureObject& picture) {
+    return scaledToFit(picture, m_previewBox.width(), m_previewBox.height());
+}
+
+void FilePictureCodec::rememberPreview(const QString& fileName, const PictureObject& preview) {
+    const QFileInfo info(fileName);
+    m_remembered = {fileName, info.size(), info.lastModified(), preview};
+}
+
+qint64 FilePictureCodec::memoryNeeded(const QString& fileName) {
+    const DeclaredSize size = declaredSizeOfFile(fileName);
+    if (!size.isKnown())
+        return 0;
+    return size.width * size.height * kBytesPerPixelInFlight;
+}
+
+qint64 FilePictureCodec::memoryBudget() const {
+    return conversionMemoryBudget();
+}

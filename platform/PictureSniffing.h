@@ -1,0 +1,33 @@
+// SPDX-License-Identifier: MIT
+// Recognising our formats by their content, and the picture size a header
+// declares, read by us before any codec sees the data.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The ImageMagick coder for the content, judged by its first bytes; nullptr
+// when it is none of the formats we read (text formats such as SVG never
+// qualify).
+const char* coderForContent(const QByteArray& bytes);
+
+struct DeclaredSize {
+    qint64 width = -1; // -1: the header does not say (or we do not look)
+    qint64 height = -1;
+    bool isKnown() const { return width >= 0 && height >= 0; }
+};
+
+// The dimensions the first bytes of a file declare, for the formats whose
+// size stands at a fixed place (PNG, GIF, PSD, BMP): some codec paths refuse
+// oversized pictures without saying why.
+DeclaredSize declaredSize(const QByteArray& bytes, const char* coder);
+
+// The dimensions a picture file's headers declare, for every format whose
+// header says so (JPEG and TIFF too, wherever their size is stored), reading
+// only the headers. Unknown when the file cannot be read or does not say.
+DeclaredSize declaredSizeOfFile(const QString& fileName);
+
+// Big-endian and little-endian unsigned integers of 1 to 4 bytes at `at`; the
+// caller checks the bounds.
+quint32 readBigEndian(const QByteArray& bytes, qsizetype at, int size);
+quint32 readLittleEndian(const QByteArray& bytes, qsizetype at, int size);
