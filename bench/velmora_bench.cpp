@@ -26,12 +26,15 @@
 #include <QFileInfo>
 #include <QListWidget>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -49,6 +52,11 @@ namespace {
 constexpr int kPhotoCount = 16;
 constexpr int kBaseCount = 4; // distinct fractal bases the photos are varied from
 constexpr int kPreviewClicks = 5;
+// Big photos: single pictures to GIF by size, and cancels during batches of
+// the 24-megapixel photo, each the median of this many runs.
+constexpr int kBigPhotoRuns = 3;
+constexpr int kCancelRows = 8;
+constexpr double kCancelAfterSeconds = 2.5;
 
 // Our JPEG output keeps the source's quality (the corpus is written at 92) and
 // its 4:2:0 colour sampling, with optimised Huffman tables; the floor is made
@@ -528,6 +536,131 @@ MemoryPeak measureMemory(int rows, const QString& corpus, const QString& work) {
             .arg(QString::fromLocal8Bit(done.errors.right(2000))));
 }
 
+// Every timed run starts with nothing left to write back from the one before:
+// hundreds of megabytes of bitmaps still on their way to the disk would slow
+// whichever run comes next, above all ours, which waits for its files to be
+// on the disk before it puts them in place.
+void settleDisk() {
+    ::sync();
+}
+
+// ---- big photos: GIF time by size, cancel latency -----------------------------------------
+
+// Links `rows` rows to one picture of the corpus in a folder of their own.
+QStringList linkRows(const QString& corpus, const QString& picture, const QString& folder,
+                     int rows) {
+    if (!QDir().mkpath(folder))
+        die(QStringLiteral("cannot make %1").arg(folder));
+    QStringList names;
+    for (int i = 0; i < rows; ++i) {
+        names << QStringLiteral("row-%1.jpg").arg(i + 1, 2, 10, QChar(u'0'));
+        if (!QFile::link(QDir(corpus).filePath(picture), QDir(folder).filePath(names.last())))
+            die(QStringLiteral("cannot link %1").arg(names.last()));
+    }
+    return names;
+}
+
+// ImageMagick's pixel caches that went to disk, in the temporary folder.
+QStringList diskCaches() {
+    return QDir(QDir::tempPath())
+        .entryList({QStringLiteral("magick-*")}, QDir::Files | QDir::Hidden);
+}
+
+struct SizeRun {
+    double seconds = 0;
+    bool diskCacheSeen = false;
+};
+
+// One picture converted through the window, the median of `runs`; notes
+// whether ImageMagick ever put a pixel cache on disk meanwhile.
+SizeRun singlePicture(const QString& corpus, const QString& work, const QString& picture,
+                      const Target& target, int runs) {
+    const QString sources = QDir(work).filePath(QStringLiteral("single-") + picture);
+    const QStringList names = linkRows(corpus, picture, sources, 1);
+    const QStringList cachesBefore = diskCaches();
+    SizeRun result;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        for (const QString& cache : diskCaches())
+            result.diskCacheSeen = result.diskCacheSeen || !cachesBefore.contains(cache);
+    });
+    watch.start(50);
+    QList<double> times;
+    Window window;
+    window.open(sources, names);
+    for (int i = 0; i < runs; ++i) {
+        const QString output = QDir(work).filePath(QStringLiteral("single-out-%1").arg(i));
+        QDir().mkpath(output);
+        settleDisk();
+        const Window::Batch batch = window.convert(target.formatIndex, output);
+        if (batch.title != Messages::kDoneTitle)
+            die(QStringLiteral("%1 to %2: %3").arg(picture, target.name, batch.text));
+        times << batch.seconds;
+        QDir(output).removeRecursively();
+    }
+    QDir(sources).removeRecursively();
+    result.seconds = median(times);
+    return result;
+}
+
+struct CancelRun {
+    double seconds = 0; // click on 取消 to the message
+    int written = 0;    // files on disk
+    int counted = -1;   // files the message counts
+    bool leftovers = false;
+};
+
+// A batch of `rows` copies of the 24-megapixel photo; 取消 is clicked once the
+// batch has run for `after` seconds, when the workers are deep in the codec.
+CancelRun cancelDuringBatch(const QString& corpus, const QString& work, const Target& target,
+                            int rows, double after) {
+    const QString sources = QDir(work).filePath(QStringLiteral("cancel-rows"));
+    const QString output = QDir(work).filePath(QStringLiteral("cancel-out"));
+    QDir(sources).removeRecursively();
+    QDir(output).removeRecursively();
+    const QStringList names = linkRows(corpus, kLargeName, sources, rows);
+    QDir().mkpath(output);
+
+    Window window;
+    window.open(sources, names);
+    qint64 clickedAt = -1;
+    const qint64 started = benchClock().nsecsElapsed();
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (clickedAt >= 0 || seconds(benchClock().nsecsElapsed() - started) < after)
+            return;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<QProgressDialog*>(widget);
+                dialog && dialog->isVisible())
+                if (auto* cancel = dialog->findChild<QPushButton*>()) {
+                    clickedAt = benchClock().nsecsElapsed();
+                    QTest::mouseClick(cancel, Qt::LeftButton);
+                    return;
+                }
+    });
+    watch.start(10);
+    settleDisk();
+    const Window::Batch batch = window.convert(target.formatIndex, output);
+    watch.stop();
+    if (clickedAt < 0 || batch.title != Messages::kCancelledTitle)
+        die(QStringLiteral("the batch to %1 was not cancelled: %2").arg(target.name, batch.text));
+    CancelRun run;
+    run.seconds = batch.seconds - seconds(clickedAt - started);
+    const QRegularExpression count(QStringLiteral("(\\d+)"));
+    if (const auto match = count.match(batch.text); match.hasMatch())
+        run.counted = match.captured(1).toInt();
+    // The workers of the cancelled rows finish in the background; what they
+    // made must not appear.
+    QTest::qWait(3000);
+    const QStringList files = QDir(output).entryList(QDir::Files | QDir::Hidden);
+    for (const QString& file : files)
+        run.leftovers = run.leftovers || !file.endsWith('.' + target.extension);
+    run.written = int(files.size());
+    QDir(sources).removeRecursively();
+    QDir(output).removeRecursively();
+    return run;
+}
+
 // ---- the machine -------------------------------------------------------------------------
 
 QString machine() {
@@ -660,20 +793,13 @@ FolderFiles expectEveryPhoto(const QString& folder, const Target& target, const 
     return written;
 }
 
-// Every timed run starts with nothing left to write back from the one before:
-// hundreds of megabytes of bitmaps still on their way to the disk would slow
-// whichever run comes next, above all ours, which waits for its files to be
-// on the disk before it puts them in place.
-void settleDisk() {
-    ::sync();
-}
 
 QString ratio(double a, double b) {
     return b > 0 ? fixed(a / b, 2) + QStringLiteral("×") : QStringLiteral("–");
 }
 
 int benchmark(const QString& corpus, const QString& workRoot, const QStringList& only,
-              const QList<int>& memoryRows, int previewClicks, bool keep) {
+              const QList<int>& memoryRows, int previewClicks, int bigPhotoRuns, bool keep) {
     QElapsedTimer total;
     total.start();
     const Tools tools;
@@ -795,6 +921,24 @@ int benchmark(const QString& corpus, const QString& workRoot, const QStringList&
         }
     }
 
+    SizeRun gif12;
+    SizeRun gif24;
+    QList<std::pair<QString, QList<CancelRun>>> cancels;
+    if (bigPhotoRuns > 0) {
+        const Target gif = allTargets().at(2);
+        progress(QStringLiteral("big photos: 12 and 24 megapixels to GIF"));
+        gif12 = singlePicture(corpus, work.path(), photoName(0), gif, bigPhotoRuns);
+        gif24 = singlePicture(corpus, work.path(), kLargeName, gif, bigPhotoRuns);
+        for (const Target& target : {gif, allTargets().at(4)}) {
+            progress(QStringLiteral("cancel: during a batch to %1").arg(target.name));
+            QList<CancelRun> runs;
+            for (int i = 0; i < bigPhotoRuns; ++i)
+                runs << cancelDuringBatch(corpus, work.path(), target, kCancelRows,
+                                          kCancelAfterSeconds);
+            cancels.append({target.name, runs});
+        }
+    }
+
     QList<MemoryPeak> peaks;
     for (const int count : memoryRows)
         peaks << measureMemory(count, corpus, work.path());
@@ -832,6 +976,33 @@ int benchmark(const QString& corpus, const QString& workRoot, const QStringList&
         for (double s : previews)
             each << fixed(s, 3);
         out() << each.join(QStringLiteral(", ")) << ")\n";
+    }
+    if (bigPhotoRuns > 0) {
+        out() << "\nBig photos, one picture to GIF (median of " << bigPhotoRuns << "):\n\n";
+        out() << "- 12 megapixels (4000×3000): " << fixed(gif12.seconds) << " s\n";
+        out() << "- 24 megapixels (6000×4000): " << fixed(gif24.seconds) << " s, "
+              << ratio(gif24.seconds, gif12.seconds) << " the 12-megapixel time (target ≤ 2.5×)\n";
+        out() << "- ImageMagick's pixel cache went to disk: "
+              << (gif12.diskCacheSeen || gif24.diskCacheSeen ? "yes" : "no") << "\n";
+        out() << "\nCancel, from the click on 取消 to the message (" << kCancelRows
+              << " rows of the 24-megapixel photo, clicked " << fixed(kCancelAfterSeconds, 1)
+              << " s into the batch; target ≤ 1 s):\n\n";
+        for (const auto& [name, runs] : cancels) {
+            QList<double> times;
+            QStringList each;
+            bool countsMatch = true;
+            bool clean = true;
+            for (const CancelRun& run : runs) {
+                times << run.seconds;
+                each << fixed(run.seconds, 3);
+                countsMatch = countsMatch && run.counted == run.written;
+                clean = clean && !run.leftovers;
+            }
+            out() << "- " << name << ": median " << fixed(median(times), 3) << " s ("
+                  << each.join(QStringLiteral(", "))
+                  << "); the message counts the files on disk: " << (countsMatch ? "yes" : "NO")
+                  << "; nothing else left in the folder: " << (clean ? "yes" : "NO") << "\n";
+        }
     }
     if (!peaks.isEmpty()) {
         out() << "\nPeak memory of a batch to PNG (each in a fresh process):\n\n";
@@ -892,6 +1063,10 @@ int main(int argc, char* argv[]) {
         QStringLiteral("preview-clicks"),
         QStringLiteral("Timed clicks on the large picture; 0 skips them."), QStringLiteral("n"),
         QString::number(kPreviewClicks));
+    const QCommandLineOption bigPhotoOption(
+        QStringLiteral("big-photo-runs"),
+        QStringLiteral("Runs of the big-photo GIF times and of each cancel; 0 skips them."),
+        QStringLiteral("n"), QString::number(kBigPhotoRuns));
     const QCommandLineOption memoryRunOption(
         QStringLiteral("memory-run"),
         QStringLiteral("Only run one batch of n pictures (to PNG, or the first of --targets) "
@@ -900,7 +1075,7 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption keepOption(QStringLiteral("keep"),
                                         QStringLiteral("Keep every output in the work folder."));
     parser.addOptions({keepOption, corpusOption, workOption, targetsOption, memoryOption,
-                       previewOption, memoryRunOption});
+                       previewOption, bigPhotoOption, memoryRunOption});
     parser.process(app);
 
     const QString corpus = QDir(parser.value(corpusOption)).absolutePath();
@@ -921,5 +1096,9 @@ int main(int argc, char* argv[]) {
     const int previewClicks = parser.value(previewOption).toInt(&ok);
     if (!ok || previewClicks < 0)
         die(QStringLiteral("--preview-clicks takes a count"));
-    return benchmark(corpus, work, only, memoryRows, previewClicks, parser.isSet(keepOption));
+    const int bigPhotoRuns = parser.value(bigPhotoOption).toInt(&ok);
+    if (!ok || bigPhotoRuns < 0)
+        die(QStringLiteral("--big-photo-runs takes a count"));
+    return benchmark(corpus, work, only, memoryRows, previewClicks, bigPhotoRuns,
+                     parser.isSet(keepOption));
 }
