@@ -456,7 +456,7 @@ private:
 };
 
 QString outputExtension(int formatIndex) {
-    return kTargetFormats.at(formatIndex).extension.toString().mid(1);
+    return extensionOf(kTargetFormats.at(formatIndex)).toString().mid(1);
 }
 
 // ---- peak memory ---------------------------------------------------------------------
@@ -792,7 +792,6 @@ FolderFiles expectEveryPhoto(const QString& folder, const Target& target, const 
                 .arg(kPhotoCount));
     return written;
 }
-
 
 QString ratio(double a, double b) {
     return b > 0 ? fixed(a / b, 2) + QStringLiteral("×") : QStringLiteral("–");

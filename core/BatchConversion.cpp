@@ -42,19 +42,20 @@ void BatchConversion::Showbc() {
         m_state.OutputDir = *folder;
 }
 
-void BatchConversion::zhuanhuanClick(int formatIndex) {
+void BatchConversion::zhuanhuanClick(TargetFormat format) {
     Showbc();
     if (m_state.OutputDir.isEmpty())
         return;
 
-    const QStringView extension = kTargetFormats.at(formatIndex).extension;
+    const QStringView extension = extensionOf(format);
     const int rowCount = m_controls.List1.ListCount();
     QList<RowJob> jobs;
     jobs.reserve(rowCount);
     OutputNames names;
     for (int row = 0; row < rowCount; ++row) {
         const QString source = m_controls.List1.List(row);
-        jobs.append({source, names.claim(source, m_state.OutputDir, Getfn(source), extension)});
+        jobs.append(
+            {source, format, names.claim(source, m_state.OutputDir, Getfn(source), extension)});
     }
     if (rowCount > 0)
         convertRows(jobs);

@@ -26,13 +26,13 @@ public:
     // Asks for the output folder; OutputDir keeps its value when the user cancels.
     void Showbc();
 
-    // The click of convert button `formatIndex` (a kTargetFormats index).
+    // The click of the convert button for `format`.
     // Rows are decoded and encoded ahead on worker threads and written in list
     // order, each selected and shown as it is written. A row that cannot be
     // converted, or a cancel, ends the batch there with HandlerFailure: the
     // rows before it stay written, nothing after it is, and OutputDir keeps
     // its folder.
-    void zhuanhuanClick(int formatIndex);
+    void zhuanhuanClick(TargetFormat format);
 
 private:
     void convertRows(const QList<RowJob>& jobs);

@@ -1,29 +1,34 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "TargetFormat.h"
+
 #include <QDir>
 #include <QHash>
 #include <QString>
 #include <QStringView>
 
-#include <array>
-
-// One convert button: its index in the button array, caption and extension.
-struct TargetFormat {
-    int index;
-    QStringView caption;
-    QStringView extension;
-};
-
-inline constexpr std::array<TargetFormat, 7> kTargetFormats{{
-    {0, u"JPG保存路径", u".jpg"},
-    {1, u"BMP保存路径", u".bmp"},
-    {2, u"GIF保存路径", u".gif"},
-    {3, u"PCX保存路径", u".pcx"},
-    {4, u"PNG保存路径", u".png"},
-    {5, u"ICO保存路径", u".ico"},
-    {6, u"TIFF保存路径", u".tiff"},
-}};
+// The caption of the convert button for a format. The buttons form one array
+// whose index is the format's place in kTargetFormats.
+constexpr QStringView convertButtonCaption(TargetFormat format) {
+    switch (format) {
+    case TargetFormat::Jpg:
+        return u"JPG保存路径";
+    case TargetFormat::Bmp:
+        return u"BMP保存路径";
+    case TargetFormat::Gif:
+        return u"GIF保存路径";
+    case TargetFormat::Pcx:
+        return u"PCX保存路径";
+    case TargetFormat::Png:
+        return u"PNG保存路径";
+    case TargetFormat::Ico:
+        return u"ICO保存路径";
+    case TargetFormat::Tiff:
+        return u"TIFF保存路径";
+    }
+    return {};
+}
 
 // The file name of a path without its final extension. A leading dot does not
 // start an extension (".hidden" stays whole), so a non-empty name never comes

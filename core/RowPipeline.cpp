@@ -36,7 +36,7 @@ void RowPipeline::Shared::work(int row) {
     RowOutcome outcome;
     try {
         const PictureObject picture = codec->load(job.source, stopToken);
-        outcome.file = codec->prepare(picture, job.target, stopToken);
+        outcome.file = codec->prepare(picture, job.format, job.target, stopToken);
         outcome.preview = codec->previewOf(picture);
     } catch (const PlatformError& error) {
         outcome = {};

@@ -12,9 +12,10 @@ class QThreadPool;
 #include <memory>
 #include <optional>
 
-// One row of a batch: the picture to read and the file to write.
+// One row of a batch: the picture to read, and the file to write in a format.
 struct RowJob {
     QString source;
+    TargetFormat format;
     QString target;
 };
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Picture.h"
+#include "TargetFormat.h"
 
 #include <QString>
 
@@ -29,10 +30,11 @@ public:
     // An upright, single-frame picture; an empty file name gives the empty
     // picture (nullptr).
     virtual PictureObject load(const QString& fileName, std::stop_token stop = {}) = 0;
-    // Encodes the picture in the format the file name's extension names,
-    // everything short of putting the file in place.
-    virtual std::unique_ptr<PreparedPicture>
-    prepare(const PictureObject& picture, const QString& fileName, std::stop_token stop = {}) = 0;
+    // Encodes the picture in the format for the file, everything short of
+    // putting the file in place.
+    virtual std::unique_ptr<PreparedPicture> prepare(const PictureObject& picture,
+                                                     TargetFormat format, const QString& fileName,
+                                                     std::stop_token stop = {}) = 0;
 
     // A picture for the preview box: possibly a smaller decode. A preview
     // handed over with rememberPreview for this file is returned as it is.

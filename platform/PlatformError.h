@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
 #include <QString>
 
 #include <exception>
@@ -40,6 +41,13 @@ private:
     QString m_detail;
     QByteArray m_what;
 };
+
+// Throws the failure of a file: "<file>: <why>", the file in the system's own
+// notation, `why` in the codec's or the system's own words.
+[[noreturn]] inline void failFor(FailureKind kind, const QString& fileName, const QString& why) {
+    throw PlatformError(kind,
+                        QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(fileName), why));
+}
 
 // Ends long codec work between rows once the batch asks it to stop.
 inline void throwIfStopped(const std::stop_token& stop) {

@@ -58,7 +58,7 @@ void BatchTest::convertsRowsInOrderAndCompletes() {
     Rig rig({"/p/a.jpg", "/p/b.gif", "/q/c.tiff"});
     rig.desktop.folderAnswers = {kOut};
 
-    rig.batch.zhuanhuanClick(4);
+    rig.batch.zhuanhuanClick(TargetFormat::Png);
 
     QCOMPARE(rig.desktop.folderPrompts, QStringList{"请选择图片输出的保存路径："});
     const QList<QPair<QString, QString>> expectedSaves{
@@ -104,7 +104,7 @@ void BatchTest::failingRowEndsTheBatch() {
     rig.desktop.folderAnswers = {kOut};
 
     try {
-        rig.batch.zhuanhuanClick(1);
+        rig.batch.zhuanhuanClick(TargetFormat::Bmp);
         QFAIL("the batch went past a failing row");
     } catch (const HandlerFailure& failure) {
         QCOMPARE(failure.title(), QStringLiteral("转换失败"));
@@ -122,7 +122,7 @@ void BatchTest::failingRowEndsTheBatch() {
     rig.codec->loadFailures.clear();
     rig.codec->unwritable.clear();
     rig.codec->saves.clear();
-    rig.batch.zhuanhuanClick(0);
+    rig.batch.zhuanhuanClick(TargetFormat::Jpg);
     QCOMPARE(rig.savedTargets(),
              (QStringList{"/out/a.jpg", "/out/b.jpg", "/out/c.jpg", "/out/d.jpg"}));
     QCOMPARE(rig.state.LastOutputDir, kOut);
@@ -133,7 +133,7 @@ void BatchTest::cancelledBrowserWithoutFolderDoesNothing() {
     auto shown = std::make_shared<Picture>();
     rig.picture.shown = shown;
 
-    rig.batch.zhuanhuanClick(0);
+    rig.batch.zhuanhuanClick(TargetFormat::Jpg);
 
     QVERIFY(rig.clicks.isEmpty());
     QVERIFY(rig.codec->saves.isEmpty());
@@ -147,7 +147,7 @@ void BatchTest::emptyListStillCompletes() {
     Rig rig({});
     rig.desktop.folderAnswers = {kOut};
 
-    rig.batch.zhuanhuanClick(6);
+    rig.batch.zhuanhuanClick(TargetFormat::Tiff);
 
     QVERIFY(rig.codec->saves.isEmpty());
     QCOMPARE(rig.state.LastOutputDir, kOut);
@@ -183,7 +183,7 @@ void BatchTest::rowsNeverOverwriteEachOther() {
 
     Rig rig(rows);
     rig.desktop.folderAnswers = {folder};
-    rig.batch.zhuanhuanClick(1);
+    rig.batch.zhuanhuanClick(TargetFormat::Bmp);
     QCOMPARE(rig.savedTargets(), targets);
 }
 
@@ -200,7 +200,7 @@ void BatchTest::eachRowIsDecodedOnce() {
     const QStringList rows = letterRows(12);
     Rig rig(rows);
     rig.desktop.folderAnswers = {kOut};
-    rig.batch.zhuanhuanClick(4);
+    rig.batch.zhuanhuanClick(TargetFormat::Png);
 
     QCOMPARE(rig.codec->saves.size(), rows.size());
     for (const QString& row : rows)
@@ -215,7 +215,7 @@ void BatchTest::failureInALongBatchCommitsInOrderUpToIt() {
     rig.codec->loadFailures.insert(rows.at(5), FailureKind::NotAPicture);
     rig.desktop.folderAnswers = {kOut};
 
-    QVERIFY_THROWS_EXCEPTION(HandlerFailure, rig.batch.zhuanhuanClick(1));
+    QVERIFY_THROWS_EXCEPTION(HandlerFailure, rig.batch.zhuanhuanClick(TargetFormat::Bmp));
 
     QStringList expected;
     for (int i = 0; i < 5; ++i)
@@ -236,7 +236,7 @@ void BatchTest::cancelKeepsWhatWasWritten() {
     rig.desktop.folderAnswers = {kOut};
 
     try {
-        rig.batch.zhuanhuanClick(0);
+        rig.batch.zhuanhuanClick(TargetFormat::Jpg);
         QFAIL("a cancelled batch completed");
     } catch (const HandlerFailure& failure) {
         QCOMPARE(failure.title(), QStringLiteral("转换已取消"));

@@ -87,7 +87,7 @@ void EndToEndTest::wholeRoad() {
     names.removeFirst();
 
     for (int format = 0; format < 7; ++format) {
-        const QString extension = kTargetFormats[format].extension.toString();
+        const QString extension = extensionOf(kTargetFormats[format]).toString();
         const QString target = outputs.filePath(extension.mid(1));
         QVERIFY(QDir().mkpath(target));
         const QString folderChosen = QDir::toNativeSeparators(target);

@@ -10,6 +10,7 @@
 #include "PlatformError.h"
 #include "fakes/FakeControls.h"
 #include "fakes/FakeDesktop.h"
+#include "support/PictureFileTesting.h"
 
 #include <QDir>
 #include <QFile>
@@ -130,7 +131,7 @@ struct Batch {
     QString run(int formatIndex) {
         desktop.folderAnswers = {folder};
         try {
-            batch.zhuanhuanClick(formatIndex);
+            batch.zhuanhuanClick(kTargetFormats.at(formatIndex));
         } catch (const HandlerFailure& failure) {
             return failure.text();
         }
@@ -445,7 +446,7 @@ void FaultsTest::fullDisk() {
     const QString small = dir.filePath("small.png");
     const QString large = dir.filePath("large.png");
     QVERIFY(QFile::copy(corpusPicture(), small));
-    savePictureFile(noise(800, 800), large); // about 2 MB as PNG or BMP
+    saveAs(noise(800, 800), large); // about 2 MB as PNG or BMP
     const QString out = dir.filePath("out");
 
     std::optional<SmallFileSystem> tmpfs;
@@ -465,7 +466,7 @@ void FaultsTest::fullDisk() {
     if (fault == "limit")
         limit.emplace(1024 * 1024);
     for (const QString& target : {out + "/new.bmp", kept}) {
-        const Outcome saved = outcomeOf([&] { savePictureFile(picture, target); });
+        const Outcome saved = outcomeOf([&] { saveAs(picture, target); });
         QVERIFY(saved.failed);
         QCOMPARE(saved.kind, FailureKind::DiskFull);
         QVERIFY2(saved.detail.startsWith(target), qPrintable(saved.detail));
@@ -551,7 +552,7 @@ void FaultsTest::awkwardNames() {
     // Written beside the source with the same name, and through a batch.
     const Picture picture = noise(8, 8);
     const QString target = source.left(source.size() - 4) + ".jpg";
-    const Outcome saved = outcomeOf([&] { savePictureFile(picture, target); });
+    const Outcome saved = outcomeOf([&] { saveAs(picture, target); });
     if (converts && name != "invalid") {
         QVERIFY(!saved.failed);
         QVERIFY(loadPictureFile(target));

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 // Picture files: every corpus picture into every target, damaged and hostile
 // files, refusals, literal file names and safe writing.
+#include "FilePictureCodec.h"
 #include "MagickSetup.h"
 #include "PictureFiles.h"
 #include "PictureScaling.h"
 #include "PlatformError.h"
+#include "support/PictureFileTesting.h"
 
 #include <Magick++.h>
 
@@ -179,6 +181,7 @@ private slots:
     void leavesReadOnlyTargetIntact();
     void failsInUnwritableFolder();
     void failedSaveKeepsExistingFile();
+    void emptyPictures();
 };
 
 void PicturesTest::convertsGoodPictures_data() {
@@ -203,7 +206,7 @@ void PicturesTest::convertsGoodPictures() {
     QCOMPARE(picture->pixels.size(), picture->bytesPerLine() * picture->height);
 
     const QString output = dir.filePath("out." + target);
-    savePictureFile(*picture, output);
+    saveAs(*picture, output);
     QCOMPARE(entries(dir.path()), QStringList{"out." + target});
     QVERIFY2(hasMagic(fileHead(output, 8), target), qPrintable(fileHead(output, 8).toHex()));
 
@@ -266,7 +269,7 @@ void PicturesTest::transparency() {
 
     QTemporaryDir dir;
     const QString output = dir.filePath("out." + target);
-    savePictureFile(*picture, output);
+    saveAs(*picture, output);
     const PictureObject back = loadPictureFile(output);
     const QList<int> pixel = pixelAt(*back, at.x(), at.y());
     if (keepsAlpha) {
@@ -285,7 +288,7 @@ void PicturesTest::gifBlendsPartialAlphaOntoWhite() {
     p.pixels = QByteArray::fromHex("00000080ff0000000000ffff");
     QTemporaryDir dir;
     const QString output = dir.filePath("blend.gif");
-    savePictureFile(p, output);
+    saveAs(p, output);
     const PictureObject back = loadPictureFile(output);
     const QList<int> half = pixelAt(*back, 0, 0);
     QCOMPARE(half[3], 255);
@@ -334,7 +337,7 @@ void PicturesTest::keepsSixteenBits() {
     QVERIFY(picture->hasAlpha());
     QTemporaryDir dir;
     const QString output = dir.filePath("out." + target);
-    savePictureFile(*picture, output);
+    saveAs(*picture, output);
     const PictureObject back = loadPictureFile(output);
     QCOMPARE(back->bitsPerSample, bits);
     if (bits == 16) {
@@ -350,7 +353,7 @@ void PicturesTest::keepsGrayAndConvertsCmyk() {
     QTemporaryDir dir;
     for (const char* target : {"png", "jpg", "tiff"}) {
         const QString output = dir.filePath(QStringLiteral("gray.") + target);
-        savePictureFile(*gray, output);
+        saveAs(*gray, output);
         QCOMPARE(loadPictureFile(output)->channels, Picture::Channels::Gray);
     }
 
@@ -370,7 +373,7 @@ void PicturesTest::keepsGrayAndConvertsCmyk() {
 void PicturesTest::fitsLargeIcons() {
     QTemporaryDir dir;
     const QString output = dir.filePath("wide.ico");
-    savePictureFile(solid(600, 300, Picture::Channels::Rgb, {10, 200, 30}), output);
+    saveAs(solid(600, 300, Picture::Channels::Rgb, {10, 200, 30}), output);
     const PictureObject back = loadPictureFile(output);
     QCOMPARE(back->width, 256);
     QCOMPARE(back->height, 128);
@@ -505,7 +508,7 @@ void PicturesTest::countsGifColoursAsImageMagick() {
 
     QTemporaryDir dir;
     const QString output = dir.filePath("count.gif");
-    savePictureFile(picture, output);
+    saveAs(picture, output);
     const PictureObject ours = loadPictureFile(output);
     QFile written(dir.filePath("reference.gif"));
     QVERIFY(written.open(QIODevice::WriteOnly));
@@ -554,7 +557,7 @@ void PicturesTest::shrinksPhotosToIconsLikeFilteredResize() {
 
     QTemporaryDir dir;
     const QString output = dir.filePath("photo.ico");
-    savePictureFile(picture, output);
+    saveAs(picture, output);
     const PictureObject back = loadPictureFile(output);
     QCOMPARE(back->width, iconWidth);
     QCOMPARE(back->height, iconHeight);
@@ -607,7 +610,7 @@ void PicturesTest::keepsProfileAndQuality() {
     const PictureObject picture = loadPictureFile(corpusDir("good") + "/" + source);
     QTemporaryDir dir;
     const QString output = dir.filePath("out." + target);
-    savePictureFile(*picture, output);
+    saveAs(*picture, output);
     const PictureObject back = loadPictureFile(output);
     if (keepsProfile) {
         QVERIFY(!picture->iccProfile.isEmpty());
@@ -627,11 +630,11 @@ void PicturesTest::convertsInParallel() {
         for (const QString& name : sources) {
             const PictureObject picture = loadPictureFile(corpusDir("good") + "/" + name);
             for (const char* target : {"png", "gif", "jpg"})
-                savePictureFile(*picture, dir.filePath(QStringLiteral("%1-%2-%3.%4")
-                                                           .arg(worker)
-                                                           .arg(round)
-                                                           .arg(name)
-                                                           .arg(target)));
+                saveAs(*picture, dir.filePath(QStringLiteral("%1-%2-%3.%4")
+                                                  .arg(worker)
+                                                  .arg(round)
+                                                  .arg(name)
+                                                  .arg(target)));
         }
     };
     std::vector<std::thread> workers;
@@ -667,7 +670,7 @@ void PicturesTest::survivesBadFiles() {
     try {
         const PictureObject picture = loadPictureFile(source);
         QVERIFY(picture->width > 0 && picture->height > 0);
-        savePictureFile(*picture, dir.filePath("out.png"));
+        saveAs(*picture, dir.filePath("out.png"));
         converted = true;
     } catch (const PlatformError& e) {
         QVERIFY(e.kind() == FailureKind::NotAPicture || e.kind() == FailureKind::PictureTooLarge);
@@ -772,7 +775,7 @@ void PicturesTest::takesNamesLiterally() {
     const PictureObject picture = loadPictureFile(source);
     QCOMPARE(picture->width, 128);
     for (const QString& target : kTargets)
-        savePictureFile(*picture, dir.filePath(stem + "." + target));
+        saveAs(*picture, dir.filePath(stem + "." + target));
     QStringList expected{stem + ".png"};
     for (const QString& target : kTargets)
         if (target != "png")
@@ -794,7 +797,7 @@ void PicturesTest::leavesReadOnlyTargetIntact() {
     QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::ReadGroup |
                                               QFileDevice::ReadOther));
     const Picture p = solid(4, 4, Picture::Channels::Rgb, {1, 2, 3});
-    QCOMPARE(failureOf([&] { savePictureFile(p, target); }), FailureKind::NoWriteAccess);
+    QCOMPARE(failureOf([&] { saveAs(p, target); }), FailureKind::NoWriteAccess);
     QCOMPARE(fileHead(target, 100), QByteArray("keep me"));
     QCOMPARE(entries(dir.path()), QStringList{"locked.png"});
 }
@@ -807,10 +810,7 @@ void PicturesTest::failsInUnwritableFolder() {
     QFile file(notAFolder);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.close();
-    QCOMPARE(failureOf([&] { savePictureFile(p, notAFolder + "/out.png"); }),
-             FailureKind::FolderMissing);
-    QCOMPARE(failureOf([&] { savePictureFile(p, dir.filePath("out.webp")); }),
-             FailureKind::CannotWrite);
+    QCOMPARE(failureOf([&] { saveAs(p, notAFolder + "/out.png"); }), FailureKind::FolderMissing);
     QCOMPARE(entries(dir.path()), QStringList{"plain"});
 
     if (geteuid() == 0)
@@ -818,7 +818,7 @@ void PicturesTest::failsInUnwritableFolder() {
     const QString locked = dir.filePath("locked");
     QVERIFY(QDir(dir.path()).mkdir("locked"));
     QVERIFY(QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    QCOMPARE(failureOf([&] { savePictureFile(p, locked + "/out.png"); }), FailureKind::CannotWrite);
+    QCOMPARE(failureOf([&] { saveAs(p, locked + "/out.png"); }), FailureKind::NoWriteAccess);
     QVERIFY(entries(locked).isEmpty());
 }
 
@@ -826,13 +826,24 @@ void PicturesTest::failedSaveKeepsExistingFile() {
     QTemporaryDir dir;
     const QString target = dir.filePath("old.jpg");
     const Picture good = solid(8, 8, Picture::Channels::Rgb, {200, 10, 10});
-    savePictureFile(good, target);
+    saveAs(good, target);
     const QByteArray before = fileHead(target, 1 << 20);
     Picture broken = good;
     broken.pixels.chop(5);
-    QCOMPARE(failureOf([&] { savePictureFile(broken, target); }), FailureKind::CannotWrite);
+    QCOMPARE(failureOf([&] { saveAs(broken, target); }), FailureKind::CannotWrite);
     QCOMPARE(fileHead(target, 1 << 20), before);
     QCOMPARE(entries(dir.path()), QStringList{"old.jpg"});
+}
+
+// The empty picture: an empty file name loads it, and it cannot be written.
+void PicturesTest::emptyPictures() {
+    FilePictureCodec codec;
+    QCOMPARE(codec.load(QString()), PictureObject());
+    QTemporaryDir dir;
+    const QString target = dir.filePath("out.png");
+    QCOMPARE(failureOf([&] { codec.prepare(nullptr, TargetFormat::Png, target); }),
+             FailureKind::CannotWrite);
+    QVERIFY(!QFile::exists(target));
 }
 
 QTEST_GUILESS_MAIN(PicturesTest)

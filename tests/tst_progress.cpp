@@ -47,8 +47,10 @@ struct ProgressSession {
 // codec writes them: ahead, out of sight, put in place on commit.
 class FileWritingCodec : public FakeCodec {
 public:
-    std::unique_ptr<PreparedPicture> prepare(const PictureObject& picture, const QString& fileName,
+    std::unique_ptr<PreparedPicture> prepare(const PictureObject& picture, TargetFormat,
+                                             const QString& fileName,
                                              std::stop_token = {}) override {
+        checkReplaceable(fileName);
         return prepareOutputFile(picture->pixels, fileName);
     }
 };

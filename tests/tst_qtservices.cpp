@@ -3,7 +3,6 @@
 // dialog, the real dialogs and message box driven offscreen, and opening
 // folders with awkward names.
 #include "FileDialogText.h"
-#include "FilePictureCodec.h"
 #include "PlatformError.h"
 #include "QtDesktop.h"
 #include "QtFileOpenDialog.h"
@@ -137,8 +136,6 @@ private slots:
     void openFolderPassesFolderAsIs();
     void openFolderFailures_data();
     void openFolderFailures();
-
-    void emptyPictures();
 };
 
 void QtServicesTest::parseFilter_data() {
@@ -506,22 +503,6 @@ void QtServicesTest::openFolderFailures() {
         QVERIFY(throws);
         QCOMPARE(error.kind(), FailureKind::CannotStart);
     }
-}
-
-void QtServicesTest::emptyPictures() {
-    FilePictureCodec codec;
-    QCOMPARE(codec.load(QString()), PictureObject());
-
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString target = dir.filePath("out.png");
-    try {
-        codec.prepare(nullptr, target);
-        QFAIL("saving the empty picture must throw");
-    } catch (const PlatformError& error) {
-        QCOMPARE(error.kind(), FailureKind::CannotWrite);
-    }
-    QVERIFY(!QFile::exists(target));
 }
 
 QTEST_MAIN(QtServicesTest)

@@ -13,7 +13,8 @@ namespace {
 QList<RowJob> jobsFor(int count) {
     QList<RowJob> jobs;
     for (int i = 0; i < count; ++i)
-        jobs.append({QStringLiteral("/p/%1.jpg").arg(i), QStringLiteral("/out/%1.png").arg(i)});
+        jobs.append({QStringLiteral("/p/%1.jpg").arg(i), TargetFormat::Png,
+                     QStringLiteral("/out/%1.png").arg(i)});
     return jobs;
 }
 

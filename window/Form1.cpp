@@ -127,9 +127,10 @@ void Form1::buildControls() {
         switch (control.kind) {
         case Kind::Button:
         case Kind::ConvertButton: {
-            const QString caption = control.kind == Kind::Button
-                                        ? QString::fromUtf16(control.caption)
-                                        : kTargetFormats.at(control.formatIndex).caption.toString();
+            const QString caption =
+                control.kind == Kind::Button
+                    ? QString::fromUtf16(control.caption)
+                    : convertButtonCaption(kTargetFormats.at(control.formatIndex)).toString();
             auto* button = new QPushButton(caption, this);
             button->setAutoDefault(false);
             button->setDefault(false);
@@ -286,5 +287,5 @@ void Form1::showOpenFolderFailure(const QString& folder) {
 }
 
 void Form1::zhuanhuan_Click(int formatIndex) {
-    m_batch->zhuanhuanClick(formatIndex);
+    m_batch->zhuanhuanClick(kTargetFormats.at(formatIndex));
 }

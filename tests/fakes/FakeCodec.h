@@ -112,7 +112,8 @@ public:
         picture->pixels = fileName.toUtf8();
         return picture;
     }
-    std::unique_ptr<PreparedPicture> prepare(const PictureObject& picture, const QString& fileName,
+    std::unique_ptr<PreparedPicture> prepare(const PictureObject& picture, TargetFormat,
+                                             const QString& fileName,
                                              std::stop_token = {}) override {
         if (!picture)
             throw PlatformError(FailureKind::CannotWrite, fileName);

@@ -15,7 +15,6 @@
 #include <cstdlib>
 
 namespace {
-const char* const kTargets[] = {"jpg", "bmp", "gif", "pcx", "png", "ico", "tiff"};
 
 const QTemporaryDir& workDir() {
     static const QTemporaryDir dir;
@@ -45,10 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         picture->pixels.size() != picture->bytesPerLine() * picture->height)
         std::abort(); // a loaded picture is always whole
 
-    for (const char* target : kTargets) {
-        const QString output = dir.filePath(QStringLiteral("out.") + QLatin1String(target));
+    for (TargetFormat format : kTargetFormats) {
+        const QString output = dir.filePath(QStringLiteral("out") + extensionOf(format));
         try {
-            preparePictureFile(*picture, output)->commit();
+            preparePictureFile(*picture, format, output)->commit();
         } catch (const PlatformError&) {
         }
         QFile::remove(output);

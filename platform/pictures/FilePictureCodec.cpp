@@ -27,12 +27,13 @@ PictureObject FilePictureCodec::load(const QString& fileName, std::stop_token st
 }
 
 std::unique_ptr<PreparedPicture> FilePictureCodec::prepare(const PictureObject& picture,
+                                                           TargetFormat format,
                                                            const QString& fileName,
                                                            std::stop_token stop) {
     if (!picture)
         throw PlatformError(FailureKind::CannotWrite,
                             QStringLiteral("no picture to write to %1").arg(fileName));
-    return preparePictureFile(*picture, fileName, stop);
+    return preparePictureFile(*picture, format, fileName, stop);
 }
 
 PictureObject FilePictureCodec::loadPreview(const QString& fileName) {

@@ -57,7 +57,7 @@ FailureKind kindOf(DWORD error, const QString& fileName) {
 }
 
 [[noreturn]] void failWithError(DWORD error, const QString& fileName) {
-    failWrite(kindOf(error, fileName), fileName, systemMessage(error));
+    failFor(kindOf(error, fileName), fileName, systemMessage(error));
 }
 
 class WaitingFile : public PreparedPicture {
@@ -92,7 +92,6 @@ private:
 
 std::unique_ptr<PreparedPicture> prepareOutputFile(const QByteArray& bytes,
                                                    const QString& fileName) {
-    checkReplaceable(fileName);
     const QString folder = QFileInfo(fileName).absolutePath();
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         const std::wstring path = longPath(folder + u'/' + hiddenOutputName());
@@ -127,5 +126,5 @@ std::unique_ptr<PreparedPicture> prepareOutputFile(const QByteArray& bytes,
             failWithError(error, fileName); // prepared deletes the file
         return prepared;
     }
-    failWrite(FailureKind::CannotWrite, fileName, QStringLiteral("no free temporary file name"));
+    failFor(FailureKind::CannotWrite, fileName, QStringLiteral("no free temporary file name"));
 }

@@ -3,6 +3,7 @@
 // encoded a plane at a time), laid out byte for byte as the general path
 // writes it: no resolution, no palette, rows as wide as the picture, gray
 // pictures as 24-bit too.
+#include "ByteOrder.h"
 #include "FastCodecs.h"
 
 #include <algorithm>
@@ -46,11 +47,11 @@ QByteArray encodePcx(const Picture& picture) {
     h[1] = 5;    // version
     h[2] = 1;    // run-length encoding
     h[3] = 8;    // bits per pixel and plane
-    putLittle(h + 8, quint32(picture.width - 1), 2);
-    putLittle(h + 10, quint32(picture.height - 1), 2);
+    putLittleEndian(h + 8, quint32(picture.width - 1), 2);
+    putLittleEndian(h + 10, quint32(picture.height - 1), 2);
     h[65] = 3; // planes
-    putLittle(h + 66, quint32(picture.width), 2);
-    putLittle(h + 68, 1, 2); // colour palette info
+    putLittleEndian(h + 66, quint32(picture.width), 2);
+    putLittleEndian(h + 68, 1, 2); // colour palette info
 
     QByteArray planes(3 * width, Qt::Uninitialized);
     auto* red = reinterpret_cast<uchar*>(planes.data());

@@ -2,6 +2,7 @@
 // The plain Windows bitmap (BITMAPINFOHEADER, 24-bit BGR, rows bottom-up and
 // padded to four bytes), laid out as the general path writes it: gray
 // pictures as 24-bit too, no resolution, no palette.
+#include "ByteOrder.h"
 #include "FastCodecs.h"
 
 #include <algorithm>
@@ -22,14 +23,14 @@ QByteArray encodeBmp(const Picture& picture) {
     std::fill(h, h + kHeaderBytes, '\0');
     h[0] = 'B';
     h[1] = 'M';
-    putLittle(h + 2, quint32(out.size()), 4);
-    putLittle(h + 10, quint32(kHeaderBytes), 4);
-    putLittle(h + 14, 40, 4);
-    putLittle(h + 18, quint32(picture.width), 4);
-    putLittle(h + 22, quint32(picture.height), 4);
-    putLittle(h + 26, 1, 2);  // planes
-    putLittle(h + 28, 24, 2); // bits per pixel
-    putLittle(h + 34, quint32(imageBytes), 4);
+    putLittleEndian(h + 2, quint32(out.size()), 4);
+    putLittleEndian(h + 10, quint32(kHeaderBytes), 4);
+    putLittleEndian(h + 14, 40, 4);
+    putLittleEndian(h + 18, quint32(picture.width), 4);
+    putLittleEndian(h + 22, quint32(picture.height), 4);
+    putLittleEndian(h + 26, 1, 2);  // planes
+    putLittleEndian(h + 28, 24, 2); // bits per pixel
+    putLittleEndian(h + 34, quint32(imageBytes), 4);
 
     const bool gray = picture.channels == Picture::Channels::Gray;
     const qsizetype line = picture.bytesPerLine();

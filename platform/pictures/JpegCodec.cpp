@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // JPEG through libjpeg-turbo directly: decoding (optionally scaled for
 // previews) and encoding with the settings the general path uses.
+#include "ByteOrder.h"
 #include "FastCodecs.h"
 
 #include <cstdio> // jpeglib.h needs FILE
@@ -78,13 +79,6 @@ struct Compressor {
     Compressor(const Compressor&) = delete;
     Compressor& operator=(const Compressor&) = delete;
 };
-
-quint32 readUnsigned(const uchar* p, int bytes, bool bigEndian) {
-    quint32 v = 0;
-    for (int i = 0; i < bytes; ++i)
-        v |= quint32(p[bigEndian ? i : bytes - 1 - i]) << (8 * (bytes - 1 - i));
-    return v;
-}
 
 // Where each output pixel comes from, for the eight EXIF orientations.
 // (x, y) is the output position; w, h the stored picture's size.

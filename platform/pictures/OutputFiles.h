@@ -17,14 +17,11 @@
 // Throws a write failure.
 void checkReplaceable(const QString& fileName);
 
-// Writes the bytes ahead for fileName. Throws a write failure.
+// Writes the bytes ahead for fileName; the caller has checked the target with
+// checkReplaceable, and commit() checks it again. Throws a write failure.
 std::unique_ptr<PreparedPicture> prepareOutputFile(const QByteArray& bytes,
                                                    const QString& fileName);
 
 // A short hidden name for a file waiting beside its target (the target's own
 // name could be too long to extend).
 QString hiddenOutputName();
-
-// Throws the write failure for fileName: `kind` says why, in the user's terms,
-// `why` is the system's own words.
-[[noreturn]] void failWrite(FailureKind kind, const QString& fileName, const QString& why);

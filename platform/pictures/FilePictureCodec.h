@@ -17,7 +17,8 @@ public:
     void setPreviewBox(QSize box) { m_previewBox = box; }
 
     PictureObject load(const QString& fileName, std::stop_token stop = {}) override;
-    std::unique_ptr<PreparedPicture> prepare(const PictureObject& picture, const QString& fileName,
+    std::unique_ptr<PreparedPicture> prepare(const PictureObject& picture, TargetFormat format,
+                                             const QString& fileName,
                                              std::stop_token stop = {}) override;
     PictureObject loadPreview(const QString& fileName) override;
     PictureObject previewOf(const PictureObject& picture) override;

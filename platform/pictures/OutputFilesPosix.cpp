@@ -42,7 +42,7 @@ FailureKind kindOf(int error, const QString& fileName) {
 }
 
 [[noreturn]] void failWithErrno(int error, const QString& fileName) {
-    failWrite(kindOf(error, fileName), fileName, QString::fromLocal8Bit(std::strerror(error)));
+    failFor(kindOf(error, fileName), fileName, QString::fromLocal8Bit(std::strerror(error)));
 }
 
 QByteArray encoded(const QString& path) {
@@ -134,7 +134,7 @@ std::unique_ptr<PreparedPicture> writeNamed(const QByteArray& bytes, const QStri
             failWithErrno(error, fileName); // prepared removes the file
         return prepared;
     }
-    failWrite(FailureKind::CannotWrite, fileName, QStringLiteral("no free temporary file name"));
+    failFor(FailureKind::CannotWrite, fileName, QStringLiteral("no free temporary file name"));
 }
 
 #ifdef O_TMPFILE
@@ -167,8 +167,7 @@ public:
             m_committed = true;
             return;
         }
-        failWrite(FailureKind::CannotWrite, m_target,
-                  QStringLiteral("no free temporary file name"));
+        failFor(FailureKind::CannotWrite, m_target, QStringLiteral("no free temporary file name"));
     }
 
 private:
@@ -196,7 +195,6 @@ std::unique_ptr<PreparedPicture> writeUnnamed(const QByteArray& bytes, const QSt
 
 std::unique_ptr<PreparedPicture> prepareOutputFile(const QByteArray& bytes,
                                                    const QString& fileName) {
-    checkReplaceable(fileName);
 #ifdef O_TMPFILE
     if (auto unnamed = writeUnnamed(bytes, fileName))
         return unnamed;

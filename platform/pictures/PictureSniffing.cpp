@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "PictureSniffing.h"
 
+#include "ByteOrder.h"
 #include "PictureReading.h"
 #include "PlatformError.h"
 
@@ -101,20 +102,6 @@ DeclaredSize iconSize(const QByteArray& head) {
 }
 
 } // namespace
-
-quint32 readBigEndian(const QByteArray& b, qsizetype at, int size) {
-    quint32 value = 0;
-    for (int i = 0; i < size; ++i)
-        value = (value << 8) | quint8(b[at + i]);
-    return value;
-}
-
-quint32 readLittleEndian(const QByteArray& b, qsizetype at, int size) {
-    quint32 value = 0;
-    for (int i = size - 1; i >= 0; --i)
-        value = (value << 8) | quint8(b[at + i]);
-    return value;
-}
 
 const char* coderForContent(const QByteArray& b) {
     if (startsWith(b, "\xFF\xD8\xFF", 3))

@@ -4,6 +4,7 @@
 // black to a power of two, an empty graphic control block, one image,
 // LZW-coded. Codes grow from the table's bit depth up to 12 bits; when the
 // code table is full it is cleared and started again.
+#include "ByteOrder.h"
 #include "FastCodecs.h"
 
 #include <algorithm>
@@ -17,7 +18,7 @@ constexpr int kMaxCodes = 1 << kMaxCodeBits;
 
 void appendLittle16(QByteArray& out, int value) {
     char bytes[2];
-    putLittle(bytes, quint32(value), 2);
+    putLittleEndian(bytes, quint32(value), 2);
     out.append(bytes, 2);
 }
 

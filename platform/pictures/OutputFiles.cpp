@@ -3,7 +3,6 @@
 // in OutputFilesPosix.cpp and OutputFilesWindows.cpp.
 #include "OutputFiles.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
@@ -15,19 +14,14 @@ QString hiddenOutputName() {
     return name + QStringLiteral(".part");
 }
 
-void failWrite(FailureKind kind, const QString& fileName, const QString& why) {
-    throw PlatformError(kind,
-                        QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(fileName), why));
-}
-
 void checkReplaceable(const QString& fileName) {
     const QFileInfo info(fileName);
     if (!info.exists())
         return;
     if (!info.isFile())
-        failWrite(FailureKind::CannotWrite, fileName, QStringLiteral("not a regular file"));
+        failFor(FailureKind::CannotWrite, fileName, QStringLiteral("not a regular file"));
     const auto anyWrite =
         QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
     if (!(info.permissions() & anyWrite) || !info.isWritable())
-        failWrite(FailureKind::NoWriteAccess, fileName, QStringLiteral("the file is read-only"));
+        failFor(FailureKind::NoWriteAccess, fileName, QStringLiteral("the file is read-only"));
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// Direct encoders and decoders for the common formats, beside the general
-// ImageMagick path in PictureFiles.cpp. Each codec library is included by its
+// Direct encoders and decoders for the common formats, beside ImageMagick's
+// general path (MagickDecoding, MagickEncoding). Each codec library is included by its
 // own file only. None of these functions touch files or shared state, so they
 // may run on several threads at once.
 
@@ -60,28 +60,4 @@ QByteArray encodeTiff(const Picture& picture);
 QByteArray encodeGif(int width, int height, const QByteArray& palette, const QByteArray& indexes,
                      std::stop_token stop = {});
 
-// Writes value at `at` in little-endian byte order, in `bytes` bytes: the
-// headers of BMP, PCX and GIF files.
-inline void putLittle(char* at, quint32 value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        at[i] = char((value >> (8 * i)) & 0xFF);
-}
-
-// ImageMagick's reduction of a 16-bit sample to 8 bits (its Q16 rounding).
-inline quint8 eightBits(quint16 v) {
-    const quint32 q = quint32(v) + 128u;
-    return quint8((q - (q >> 8)) >> 8);
-}
-
-// The picture as 8-bit gray or RGB: alpha blended onto white and 16-bit
-// samples reduced, with the rounding ImageMagick uses when it removes alpha
-// against a white background at 16 bits and then writes 8 bits.
-Picture flattenedEightBit(const Picture& picture);
-
-} // namespace fastcodec
-
-namespace fastcodec {
-// Whether pictures go through these codecs where they can (the default) or
-// always through the general path; the tests compare the two.
-void setFastCodecsEnabled(bool enabled);
 } // namespace fastcodec

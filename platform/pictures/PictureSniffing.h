@@ -26,8 +26,3 @@ DeclaredSize declaredSize(const QByteArray& bytes, const char* coder);
 // header says so (JPEG and TIFF too, wherever their size is stored), reading
 // only the headers. Unknown when the file cannot be read or does not say.
 DeclaredSize declaredSizeOfFile(const QString& fileName);
-
-// Big-endian and little-endian unsigned integers of 1 to 4 bytes at `at`; the
-// caller checks the bounds.
-quint32 readBigEndian(const QByteArray& bytes, qsizetype at, int size);
-quint32 readLittleEndian(const QByteArray& bytes, qsizetype at, int size);

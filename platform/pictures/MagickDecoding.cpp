@@ -1,0 +1,202 @@
+// SPDX-License-Identifier: MIT
+#include "MagickDecoding.h"
+
+#include "MagickSetup.h"
+#include "MagickSupport.h"
+#include "PictureSniffing.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace {
+
+// Decodes the blob with the given coder, or with ping only reads the headers.
+// Warnings are ignored on purpose: a picture that decodes with one (say, a
+// truncated JPEG) is still a picture; an error fails. The images keep
+// watching `stop`, which must outlive them.
+ImageList decodeBlob(const QByteArray& bytes, const char* coder, bool ping, bool firstOnly,
+                     const QString& fileName, const std::stop_token& stop) {
+    std::unique_ptr<MagickCore::ImageInfo, ImageInfoDeleter> info(MagickCore::AcquireImageInfo());
+    if (stop.stop_possible())
+        MagickCore::SetImageInfoProgressMonitor(info.get(), keepGoing,
+                                                const_cast<std::stop_token*>(&stop));
+    MagickCore::CopyMagickString(info->magick, coder, MaxTextExtent);
+    info->ping = ping ? MagickCore::MagickTrue : MagickCore::MagickFalse;
+    if (firstOnly) {
+        info->scene = 0;
+        info->number_scenes = 1;
+    }
+    ExceptionPtr exception(MagickCore::AcquireExceptionInfo());
+    ImageList images(MagickCore::BlobToImage(info.get(), bytes.constData(), size_t(bytes.size()),
+                                             exception.get()));
+    throwIfStopped(stop);
+    if (exception->severity >= MagickCore::ErrorException)
+        failFromCodec(fileName, exception->severity, codecMessage(*exception));
+    if (!images)
+        failFor(FailureKind::NotAPicture, fileName,
+                exception->reason ? codecMessage(*exception)
+                                  : QStringLiteral("the codec found no picture"));
+    return images;
+}
+
+// The one picture a file stands for: the largest image of an icon (the deepest
+// among equals), else the first image (the merged picture of a PSD).
+Magick::Image pickImage(ImageList images, bool largest) {
+    MagickCore::Image* chosen = images.get();
+    if (largest) {
+        for (MagickCore::Image* p = images.get(); p; p = MagickCore::GetNextImageInList(p)) {
+            const double area = double(p->columns) * double(p->rows);
+            const double best = double(chosen->columns) * double(chosen->rows);
+            if (area > best || (area == best && p->depth > chosen->depth))
+                chosen = p;
+        }
+    }
+    if (chosen != images.get()) {
+        ExceptionPtr exception(MagickCore::AcquireExceptionInfo());
+        MagickCore::Image* copy =
+            MagickCore::CloneImage(chosen, 0, 0, MagickCore::MagickTrue, exception.get());
+        if (!copy)
+            throw std::bad_alloc();
+        return Magick::Image(copy);
+    }
+    MagickCore::Image* first = images.release();
+    ImageList rest(MagickCore::SplitImageList(first));
+    return Magick::Image(first);
+}
+
+// A GIF frame may cover only part of the logical screen; the picture is the
+// whole screen with the frame drawn at its place, the rest transparent.
+void placeOnCanvas(Magick::Image& image, const QString& fileName) {
+    const Magick::Geometry page = image.page();
+    const size_t right = size_t(std::max<ssize_t>(0, page.xOff())) + image.columns();
+    const size_t bottom = size_t(std::max<ssize_t>(0, page.yOff())) + image.rows();
+    const size_t width = std::max(page.width(), right);
+    const size_t height = std::max(page.height(), bottom);
+    if (width != image.columns() || height != image.rows()) {
+        checkDimensions(fileName, qint64(width), qint64(height));
+        // Extending the frame itself: a fresh canvas would need the "xc" coder,
+        // which the allow-list refuses.
+        image.matte(true);
+        image.backgroundColor(Magick::Color("none"));
+        image.extent(Magick::Geometry(width, height, -std::max<ssize_t>(0, page.xOff()),
+                                      -std::max<ssize_t>(0, page.yOff())));
+    }
+    image.repage();
+}
+
+bool isGray(MagickCore::ColorspaceType colorspace) {
+    return colorspace == MagickCore::GRAYColorspace ||
+           colorspace == MagickCore::LinearGRAYColorspace ||
+           colorspace == MagickCore::Rec601LumaColorspace ||
+           colorspace == MagickCore::Rec709LumaColorspace;
+}
+
+// Brings the samples to sRGB (or non-linear gray). CMYK with an embedded
+// profile goes through colour management; the rest by ImageMagick's formulas.
+// Returns whether the source's profile still describes the samples.
+bool toStandardColours(Magick::Image& image) {
+    const MagickCore::ColorspaceType colorspace = image.colorSpace();
+    if (colorspace == MagickCore::sRGBColorspace || colorspace == MagickCore::GRAYColorspace)
+        return true;
+    if (isGray(colorspace)) {
+        image.colorSpace(MagickCore::GRAYColorspace);
+        return false;
+    }
+    const QByteArray& srgb = srgbIccProfile();
+    if (colorspace == MagickCore::CMYKColorspace && image.profile("ICC").length() > 0 &&
+        !srgb.isEmpty())
+        image.profile("ICC", Magick::Blob(srgb.constData(), size_t(srgb.size())));
+    if (image.colorSpace() != MagickCore::sRGBColorspace)
+        image.colorSpace(MagickCore::sRGBColorspace);
+    return false;
+}
+
+Picture toPicture(Magick::Image& image, bool keepProfile) {
+    Picture picture;
+    picture.width = int(image.columns());
+    picture.height = int(image.rows());
+    picture.bitsPerSample = image.depth() > 8 ? 16 : 8;
+    const char* map = "RGB";
+    if (image.matte()) {
+        picture.channels = Picture::Channels::Rgba;
+        map = "RGBA";
+    } else if (image.colorSpace() == MagickCore::GRAYColorspace) {
+        picture.channels = Picture::Channels::Gray;
+        map = "I";
+    }
+    picture.pixels.resize(picture.bytesPerLine() * picture.height);
+    image.write(0, 0, image.columns(), image.rows(), map,
+                picture.bitsPerSample == 16 ? MagickCore::ShortPixel : MagickCore::CharPixel,
+                picture.pixels.data());
+    if (keepProfile) {
+        const Magick::Blob icc = image.profile("ICC");
+        if (icc.length() > 0)
+            picture.iccProfile =
+                QByteArray(static_cast<const char*>(icc.data()), qsizetype(icc.length()));
+    }
+    return picture;
+}
+
+// Notes a JPEG's sampling as ImageMagick reports it ("2x2,1x1,1x1") when the
+// chroma components are sampled once per block.
+void noteJpegSampling(Picture& picture, const std::string& factors, bool turnsSideways) {
+    const QStringList parts = QString::fromStdString(factors).split(',');
+    if (parts.size() != 3 || parts[1] != QLatin1String("1x1") || parts[2] != QLatin1String("1x1"))
+        return;
+    const QStringList luma = parts[0].split('x');
+    const int x = luma.value(0).toInt();
+    const int y = luma.size() == 2 ? luma[1].toInt() : 0;
+    if (x < 1 || x > 4 || y < 1 || y > 4)
+        return;
+    picture.jpegSamplingX = turnsSideways ? y : x;
+    picture.jpegSamplingY = turnsSideways ? x : y;
+}
+
+} // namespace
+
+void checkDimensions(const QString& fileName, qint64 width, qint64 height) {
+    if (width == 0 || height == 0)
+        failFor(FailureKind::NotAPicture, fileName, QStringLiteral("the picture has no pixels"));
+    if (width > kMaxPictureSide || height > kMaxPictureSide ||
+        double(width) * double(height) > double(kMaxPicturePixels))
+        failFor(FailureKind::PictureTooLarge, fileName,
+                QStringLiteral("%1 x %2 pixels is beyond our limits").arg(width).arg(height));
+}
+
+Picture decodeWithMagick(const QByteArray& bytes, const char* coder, const QString& fileName,
+                         const std::stop_token& stop) {
+    const bool isIcon = std::strcmp(coder, "ICO") == 0;
+    if (const DeclaredSize declared = declaredSize(bytes, coder); declared.isKnown())
+        checkDimensions(fileName, declared.width, declared.height);
+    {
+        const ImageList header = decodeBlob(bytes, coder, true, !isIcon, fileName, stop);
+        for (const MagickCore::Image* p = header.get(); p; p = MagickCore::GetNextImageInList(p))
+            checkDimensions(fileName, qint64(p->columns), qint64(p->rows));
+    }
+    Magick::Image image =
+        pickImage(decodeBlob(bytes, coder, false, !isIcon, fileName, stop), isIcon);
+    image.quiet(true);
+    checkDimensions(fileName, qint64(image.columns()), qint64(image.rows()));
+    if (std::strcmp(coder, "GIF") == 0)
+        placeOnCanvas(image, fileName);
+    const bool turnsSideways = image.orientation() >= MagickCore::LeftTopOrientation;
+    image.autoOrient();
+    const bool keepProfile = toStandardColours(image);
+    throwIfStopped(stop);
+    Picture picture = toPicture(image, keepProfile);
+    if (std::strcmp(coder, "JPEG") == 0) {
+        picture.jpegQuality = int(image.quality());
+        noteJpegSampling(picture, image.attribute("jpeg:sampling-factor"), turnsSideways);
+    }
+    return picture;
+}
+
+// ImageMagick's estimate of a JPEG's quality, from its quantisation tables.
+// Reading the header only is cheap, and gives exactly the figure a full
+// decode reports.
+int magickJpegQuality(const QByteArray& bytes, const QString& fileName) {
+    const std::stop_token headerOnly;
+    const ImageList header = decodeBlob(bytes, "JPEG", true, true, fileName, headerOnly);
+    return int(header->quality);
+}

@@ -1,0 +1,182 @@
+// SPDX-License-Identifier: MIT
+#include "PictureFiles.h"
+
+#include "FastCodecs.h"
+#include "MagickDecoding.h"
+#include "MagickEncoding.h"
+#include "MagickSetup.h"
+#include "MagickSupport.h"
+#include "OutputFiles.h"
+#include "PictureReading.h"
+#include "PictureSniffing.h"
+#include "PixelWork.h"
+#include "PlatformError.h"
+
+#include <Magick++.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+// Refuses a small file whose header declares a huge picture (see
+// kMaxPixelsPerFileByte).
+void checkDeclaredAgainstData(const QString& fileName, const QByteArray& bytes, const char* coder) {
+    const DeclaredSize declared = declaredSize(bytes, coder);
+    if (!declared.isKnown())
+        return;
+    const double pixels = double(declared.width) * double(declared.height);
+    if (pixels > double(kBombCheckFloor) &&
+        pixels > double(bytes.size()) * double(kMaxPixelsPerFileByte))
+        failFor(FailureKind::PictureTooLarge, fileName,
+                QStringLiteral("%1 x %2 pixels declared by %3 bytes")
+                    .arg(declared.width)
+                    .arg(declared.height)
+                    .arg(bytes.size()));
+}
+
+// The direct JPEG decode; null when the general path is to decide (a JPEG
+// variant left to it, or damage the direct decoder gave up on: the general
+// path then reports it in its own words, or reads what it can).
+std::shared_ptr<Picture> decodeJpegDirectly(const QByteArray& bytes, const QString& fileName,
+                                            int boxWidth, int boxHeight,
+                                            const std::stop_token& stop) {
+    std::optional<Picture> picture;
+    try {
+        picture = fastcodec::decodeJpeg(
+            bytes, [&](qint64 width, qint64 height) { checkDimensions(fileName, width, height); },
+            boxWidth, boxHeight, stop);
+    } catch (const fastcodec::CodecError&) {
+        return nullptr;
+    }
+    if (!picture)
+        return nullptr;
+    return std::make_shared<Picture>(std::move(*picture));
+}
+
+PictureObject loadPicture(const QString& fileName, int boxWidth, int boxHeight,
+                          const std::stop_token& stop) {
+    const QString notReady = prepareMagick();
+    if (!notReady.isEmpty())
+        failFor(FailureKind::NotAPicture, fileName, notReady);
+    const QByteArray bytes = readPictureBytes(fileName);
+    const char* coder = coderForContent(bytes);
+    if (!coder)
+        failFor(FailureKind::NotAPicture, fileName,
+                QStringLiteral("the content is not a picture format we read"));
+    checkDeclaredAgainstData(fileName, bytes, coder);
+    try {
+        if (std::strcmp(coder, "JPEG") == 0) {
+            if (std::shared_ptr<Picture> picture =
+                    decodeJpegDirectly(bytes, fileName, boxWidth, boxHeight, stop)) {
+                // A preview is only looked at; the quality matters for writing.
+                if (boxWidth <= 0)
+                    picture->jpegQuality = magickJpegQuality(bytes, fileName);
+                return picture;
+            }
+        }
+        return std::make_shared<const Picture>(decodeWithMagick(bytes, coder, fileName, stop));
+    } catch (const PlatformError&) {
+        throw;
+    } catch (const Magick::Exception& e) {
+        const QString message = QString::fromLocal8Bit(e.what());
+        failFor(isLimitMessage(message) ? FailureKind::PictureTooLarge : FailureKind::NotAPicture,
+                fileName, message);
+    } catch (const std::bad_alloc&) {
+        failFor(FailureKind::PictureTooLarge, fileName, QStringLiteral("out of memory"));
+    } catch (const std::exception& e) {
+        failFor(FailureKind::NotAPicture, fileName, QString::fromLocal8Bit(e.what()));
+    }
+}
+
+bool isConsistent(const Picture& p) {
+    return p.width > 0 && p.height > 0 && (p.bitsPerSample == 8 || p.bitsPerSample == 16) &&
+           p.pixels.size() == p.bytesPerLine() * p.height;
+}
+
+// The picture encoded by a direct codec, or a null array when the target or
+// the picture is left to the general path. Only the cases where the direct
+// codec gives what the general path gives are taken.
+QByteArray encodeDirectly(const Picture& picture, TargetFormat format,
+                          const std::stop_token& stop) {
+    switch (format) {
+    case TargetFormat::Bmp:
+        return fastcodec::encodeBmp(flattenedEightBit(picture));
+    case TargetFormat::Pcx:
+        return fastcodec::encodePcx(flattenedEightBit(picture));
+    case TargetFormat::Jpg: {
+        // A gray picture is written with one component.
+        Picture flat = flattenedEightBit(picture);
+        if (flat.channels == Picture::Channels::Rgb && isAllGray(flat))
+            flat = grayOf(flat);
+        return fastcodec::encodeJpeg(flat, picture.jpegQuality > 0 ? picture.jpegQuality : 92,
+                                     stop);
+    }
+    case TargetFormat::Png:
+        // ImageMagick writes pictures of up to 256 colours as palette PNGs,
+        // which the general path keeps doing; likewise gray, 16-bit and
+        // profiled pictures, and transparency without partial alpha.
+        if (picture.bitsPerSample != 8 || !picture.iccProfile.isEmpty() ||
+            picture.channels == Picture::Channels::Gray || !hasMoreColoursThan(picture, 256) ||
+            (picture.hasAlpha() && !hasPartialAlpha(picture)))
+            return {};
+        return fastcodec::encodePng(picture, stop);
+    case TargetFormat::Tiff:
+        if (picture.channels == Picture::Channels::Rgb && isAllGray(picture))
+            return fastcodec::encodeTiff(grayOf(picture));
+        if (picture.hasAlpha() && isAllGray(picture))
+            return {};
+        return fastcodec::encodeTiff(picture);
+    case TargetFormat::Gif:
+        // ImageMagick reduces the colours; our writer writes its palette and
+        // indexes, pixel for pixel as its own writer would, only faster.
+        if (const auto reduced = reduceColoursWithMagick(picture, stop))
+            return fastcodec::encodeGif(reduced->width, reduced->height, reduced->palette,
+                                        reduced->indexes, stop);
+        return {};
+    case TargetFormat::Ico:
+        return {};
+    }
+    return {};
+}
+
+} // namespace
+
+PictureObject loadPictureFile(const QString& fileName, std::stop_token stop) {
+    return loadPicture(fileName, 0, 0, stop);
+}
+
+PictureObject loadPreviewFile(const QString& fileName, int boxWidth, int boxHeight) {
+    const std::stop_token never;
+    return loadPicture(fileName, std::max(boxWidth, 1), std::max(boxHeight, 1), never);
+}
+
+QByteArray encodePicture(const Picture& picture, TargetFormat format, const std::stop_token& stop) {
+    QByteArray encoded = encodeDirectly(picture, format, stop);
+    if (encoded.isNull())
+        encoded = encodeWithMagick(picture, format, stop);
+    return encoded;
+}
+
+std::unique_ptr<PreparedPicture> preparePictureFile(const Picture& picture, TargetFormat format,
+                                                    const QString& fileName, std::stop_token stop) {
+    const QString notReady = prepareMagick();
+    if (!notReady.isEmpty())
+        failFor(FailureKind::CannotWrite, fileName, notReady);
+    if (!isConsistent(picture))
+        failFor(FailureKind::CannotWrite, fileName, QStringLiteral("the picture holds no pixels"));
+    // Refused before the work of encoding, and again when it is put in place.
+    checkReplaceable(fileName);
+    QByteArray encoded;
+    try {
+        encoded = encodePicture(picture, format, stop);
+    } catch (const PlatformError&) {
+        throw;
+    } catch (const std::exception& e) {
+        failFor(FailureKind::CannotWrite, fileName, QString::fromLocal8Bit(e.what()));
+    }
+    throwIfStopped(stop);
+    return prepareOutputFile(encoded, fileName);
+}

@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: MIT
+// Looking at and reworking pixels: what decides which encoder a picture goes
+// to, and the preparations some targets need.
+#pragma once
+
+#include "Picture.h"
+
+// Whether every pixel of the picture is gray (alpha aside).
+bool isAllGray(const Picture& picture);
+
+// The gray samples of an RGB picture whose pixels are all gray.
+Picture grayOf(const Picture& picture);
+
+// Whether an 8-bit picture has more distinct colours (alpha included) than
+// `limit`. Counting stops at the first colour past the limit, which a photo
+// reaches at once.
+bool hasMoreColoursThan(const Picture& picture, int limit);
+
+// Whether some pixel of an RGBA picture is partly transparent.
+bool hasPartialAlpha(const Picture& picture);
+
+// The picture as 8-bit gray or RGB: alpha blended onto white and 16-bit
+// samples reduced, with the rounding ImageMagick uses when it removes alpha
+// against a white background at 16 bits and then writes 8 bits.
+Picture flattenedEightBit(const Picture& picture);
+
+// GIF has one fully transparent palette entry and nothing in between: fully
+// transparent pixels stay transparent (as one colour, white), partly
+// transparent ones are blended onto white and become opaque.
+void prepareGifAlpha(Picture& picture);
+
+// ImageMagick's reduction of a 16-bit sample to 8 bits (its Q16 rounding).
+inline quint8 eightBits(quint16 v) {
+    const quint32 q = quint32(v) + 128u;
+    return quint8((q - (q >> 8)) >> 8);
+}

@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: MIT
+// Saving and loading pictures in the picture tests: by the product's own
+// path, or by ImageMagick's general path alone, which the direct codecs are
+// held to. The format is taken from the file name's extension here, for the
+// tests' convenience; the product always passes the format itself.
+#pragma once
+
+#include "MagickDecoding.h"
+#include "MagickEncoding.h"
+#include "PictureFiles.h"
+#include "PictureReading.h"
+#include "PictureSniffing.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <stdexcept>
+
+inline TargetFormat formatForExtension(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    for (TargetFormat format : kTargetFormats)
+        if (extensionOf(format).mid(1) == suffix)
+            return format;
+    if (suffix == QLatin1String("jpeg"))
+        return TargetFormat::Jpg;
+    if (suffix == QLatin1String("tif"))
+        return TargetFormat::Tiff;
+    throw std::invalid_argument("no target format for " + path.toStdString());
+}
+
+// Written as the batch writes it: prepared, then committed.
+inline void saveAs(const Picture& picture, const QString& path) {
+    preparePictureFile(picture, formatForExtension(path), path)->commit();
+}
+
+inline PictureObject loadGeneral(const QString& path) {
+    const QByteArray bytes = readPictureBytes(path);
+    return std::make_shared<const Picture>(
+        decodeWithMagick(bytes, coderForContent(bytes), path, std::stop_token()));
+}
+
+inline void saveGeneral(const Picture& picture, const QString& path) {
+    const QByteArray bytes = encodeWithMagick(picture, formatForExtension(path), std::stop_token());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        throw std::runtime_error("cannot write " + path.toStdString());
+}
