@@ -5,9 +5,12 @@
 #include "RowPipeline.h"
 #include "fakes/FakeCodec.h"
 
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace {
 QList<RowJob> jobsFor(int count) {
@@ -38,9 +41,76 @@ class RowPipelineTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void lookAheadBoundsTheRowsStarted_data();
+    void lookAheadBoundsTheRowsStarted();
+    void rowsFinishingOutOfOrderAreHandedOutInOrder();
+    void nothingStartsAfterAFailedRow();
     void memoryBoundsTheRowsInFlight_data();
     void memoryBoundsTheRowsInFlight();
+    void goingAwayWithRowsRunningDoesNotWait();
 };
+
+// With no row taken, exactly the look-ahead's worth of rows is made; each row
+// taken lets one more start.
+void RowPipelineTest::lookAheadBoundsTheRowsStarted_data() {
+    QTest::addColumn<int>("rowsAhead");
+    QTest::newRow("one") << 1;
+    QTest::newRow("three") << 3;
+    QTest::newRow("the default") << RowPipeline::defaultRowsAhead();
+}
+
+void RowPipelineTest::lookAheadBoundsTheRowsStarted() {
+    QFETCH(int, rowsAhead);
+    auto codec = std::make_shared<FakeCodec>();
+    const QList<RowJob> jobs = jobsFor(12);
+    RowPipeline pipeline(codec, jobs, rowsAhead);
+
+    const auto loadsSoFar = [&] {
+        int loads = 0;
+        for (const RowJob& job : jobs)
+            loads += codec->loadsOf(job.source);
+        return loads;
+    };
+    for (int taken = 0; taken < 3; ++taken) {
+        QVERIFY(QTest::qWaitFor([&] { return pipeline.isReady(taken + rowsAhead - 1); }, 10000));
+        QTest::qWait(100); // time for any row beyond the look-ahead to start
+        QCOMPARE(loadsSoFar(), taken + rowsAhead);
+        QVERIFY(!pipeline.take(taken).failure);
+    }
+}
+
+// A slow first row does not let later rows overtake it.
+void RowPipelineTest::rowsFinishingOutOfOrderAreHandedOutInOrder() {
+    Gate gate;
+    auto codec = std::make_shared<FakeCodec>();
+    const QList<RowJob> jobs = jobsFor(6);
+    codec->gate = &gate;
+    codec->gatedRows = {jobs.first().source};
+    RowPipeline pipeline(codec, jobs, 3);
+
+    QVERIFY(QTest::qWaitFor([&] { return pipeline.isReady(1) && pipeline.isReady(2); }, 10000));
+    QVERIFY(!pipeline.isReady(0));
+    gate.open();
+    QStringList expected;
+    for (const RowJob& job : jobs)
+        expected << job.source;
+    QCOMPARE(takeAll(pipeline, int(jobs.size())), expected);
+}
+
+// Once a row has failed, taking it starts nothing more: nothing after it
+// would be written.
+void RowPipelineTest::nothingStartsAfterAFailedRow() {
+    auto codec = std::make_shared<FakeCodec>();
+    const QList<RowJob> jobs = jobsFor(10);
+    codec->loadFailures.insert(jobs.at(2).source, FailureKind::NotAPicture);
+    RowPipeline pipeline(codec, jobs, 2);
+
+    QStringList expected{jobs.at(0).source, jobs.at(1).source, QStringLiteral("!")};
+    QCOMPARE(takeAll(pipeline, int(jobs.size())), expected);
+    QTest::qWait(200);
+    for (int row = 4; row < jobs.size(); ++row)
+        QCOMPARE(codec->loadsOf(jobs.at(row).source), 0);
+}
 
 // Rows that each need more than half the budget run one at a time; a row that
 // needs more than all of it still runs, alone.
@@ -75,6 +145,37 @@ void RowPipelineTest::memoryBoundsTheRowsInFlight() {
              qPrintable(QString::number(codec->mostLoadsRunning)));
     if (mostAtOnce > 1 && QThread::idealThreadCount() >= mostAtOnce)
         QVERIFY(codec->mostLoadsRunning > 1);
+}
+
+// Rows held inside a codec call that never looks at its stop token: the
+// pipeline goes at once, and the rows, once let go, are dropped and let go of
+// everything they held.
+void RowPipelineTest::goingAwayWithRowsRunningDoesNotWait() {
+    Gate gate;
+    auto codec = std::make_shared<FakeCodec>();
+    const QList<RowJob> jobs = jobsFor(4);
+    codec->gate = &gate;
+    for (const RowJob& job : jobs)
+        codec->gatedRows << job.source;
+    // Lets the rows go after ten seconds, should the pipeline wait for them.
+    std::atomic<bool> measured{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < 100 && !measured; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        gate.open();
+    });
+    bool heldBefore = false;
+    {
+        RowPipeline pipeline(codec, jobs, 4);
+        heldBefore = gate.waitForHeld(1);
+    }
+    const bool heldAfter = gate.waitForHeld(1, 0);
+    measured = true;
+    watchdog.join();
+    QVERIFY(heldBefore);
+    QVERIFY2(heldAfter, "the pipeline waited for its rows");
+    QTRY_COMPARE_WITH_TIMEOUT(codec.use_count(), 1L, 10000);
+    QVERIFY(codec->savedTargets().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(RowPipelineTest)

@@ -147,6 +147,11 @@ public:
     }
     qint64 memoryBudget() const override { return budget; }
 
+    int loadsOf(const QString& source) {
+        QMutexLocker lock(&m_mutex);
+        return loads.value(source);
+    }
+
     QStringList savedTargets() {
         QMutexLocker lock(&m_mutex);
         QStringList targets;
