@@ -35,9 +35,9 @@ void RowPipeline::Shared::work(int row) {
     const RowJob& job = jobs.at(row);
     RowOutcome outcome;
     try {
-        const PictureObject picture = codec->load(job.source, stopToken);
-        outcome.file = codec->prepare(picture, job.format, job.target, stopToken);
-        outcome.preview = codec->previewOf(picture);
+        ConvertedPicture converted = codec->convert(job.source, job.format, job.target, stopToken);
+        outcome.file = std::move(converted.file);
+        outcome.preview = std::move(converted.preview);
     } catch (const PlatformError& error) {
         outcome = {};
         outcome.failure = error.kind();

@@ -19,28 +19,30 @@ public:
     virtual void commit() = 0;
 };
 
-// Decoding, encoding and previewing pictures. load, prepare and
-// memoryNeeded may run on worker threads, several at once; the preview
-// calls run on the event thread. Failures throw PlatformError. A request on
-// `stop` ends a load or prepare early with PlatformError(Cancelled).
+// One picture converted: its output, written ahead and waiting to be put in
+// place, and a preview made from the same decode.
+struct ConvertedPicture {
+    std::unique_ptr<PreparedPicture> file;
+    PictureObject preview;
+};
+
+// Converting and previewing pictures. convert and memoryNeeded may run on
+// worker threads, several at once; the preview calls run on the event thread.
+// Failures throw PlatformError.
 class PictureCodec {
 public:
     virtual ~PictureCodec() = default;
 
-    // An upright, single-frame picture; an empty file name gives the empty
-    // picture (nullptr).
-    virtual PictureObject load(const QString& fileName, std::stop_token stop = {}) = 0;
-    // Encodes the picture in the format for the file, everything short of
-    // putting the file in place.
-    virtual std::unique_ptr<PreparedPicture> prepare(const PictureObject& picture,
-                                                     TargetFormat format, const QString& fileName,
-                                                     std::stop_token stop = {}) = 0;
+    // Reads the source, turns it upright and encodes it in the format for
+    // `target`: everything short of putting the file in place. A request on
+    // `stop` ends the work early with PlatformError(Cancelled).
+    virtual ConvertedPicture convert(const QString& source, TargetFormat format,
+                                     const QString& target, std::stop_token stop = {}) = 0;
 
-    // A picture for the preview box: possibly a smaller decode. A preview
-    // handed over with rememberPreview for this file is returned as it is.
+    // A picture for the preview box: possibly a smaller decode; an empty file
+    // name gives the empty picture. A preview handed over with rememberPreview
+    // for this file is returned as it is.
     virtual PictureObject loadPreview(const QString& fileName) = 0;
-    // A decoded picture made small enough for the preview box.
-    virtual PictureObject previewOf(const PictureObject& picture) = 0;
     // Keeps a preview the batch made from its own decode, so that showing the
     // row does not decode the file again.
     virtual void rememberPreview(const QString& fileName, const PictureObject& preview) = 0;

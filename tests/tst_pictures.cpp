@@ -835,14 +835,14 @@ void PicturesTest::failedSaveKeepsExistingFile() {
     QCOMPARE(entries(dir.path()), QStringList{"old.jpg"});
 }
 
-// The empty picture: an empty file name loads it, and it cannot be written.
+// An empty file name previews as the empty picture, and converts to nothing.
 void PicturesTest::emptyPictures() {
     FilePictureCodec codec;
-    QCOMPARE(codec.load(QString()), PictureObject());
+    QCOMPARE(codec.loadPreview(QString()), PictureObject());
     QTemporaryDir dir;
     const QString target = dir.filePath("out.png");
-    QCOMPARE(failureOf([&] { codec.prepare(nullptr, TargetFormat::Png, target); }),
-             FailureKind::CannotWrite);
+    QCOMPARE(failureOf([&] { codec.convert(QString(), TargetFormat::Png, target); }),
+             FailureKind::FileMissing);
     QVERIFY(!QFile::exists(target));
 }
 

@@ -48,8 +48,7 @@ struct ProgressSession {
 class FileWritingCodec : public FakeCodec {
 public:
     std::unique_ptr<PreparedPicture> prepare(const PictureObject& picture, TargetFormat,
-                                             const QString& fileName,
-                                             std::stop_token = {}) override {
+                                             const QString& fileName) override {
         checkReplaceable(fileName);
         return prepareOutputFile(picture->pixels, fileName);
     }

@@ -5,7 +5,6 @@
 #include "PictureFiles.h"
 #include "PictureScaling.h"
 #include "PictureSniffing.h"
-#include "PlatformError.h"
 #include "SystemMemory.h"
 
 #include <QFileInfo>
@@ -20,20 +19,13 @@ FilePictureCodec::FilePictureCodec() {
     prepareMagick();
 }
 
-PictureObject FilePictureCodec::load(const QString& fileName, std::stop_token stop) {
-    if (fileName.isEmpty())
-        return nullptr;
-    return loadPictureFile(fileName, stop);
-}
-
-std::unique_ptr<PreparedPicture> FilePictureCodec::prepare(const PictureObject& picture,
-                                                           TargetFormat format,
-                                                           const QString& fileName,
-                                                           std::stop_token stop) {
-    if (!picture)
-        throw PlatformError(FailureKind::CannotWrite,
-                            QStringLiteral("no picture to write to %1").arg(fileName));
-    return preparePictureFile(*picture, format, fileName, stop);
+ConvertedPicture FilePictureCodec::convert(const QString& source, TargetFormat format,
+                                           const QString& target, std::stop_token stop) {
+    const PictureObject picture = loadPictureFile(source, stop);
+    ConvertedPicture converted;
+    converted.file = preparePictureFile(*picture, format, target, stop);
+    converted.preview = previewOf(picture);
+    return converted;
 }
 
 PictureObject FilePictureCodec::loadPreview(const QString& fileName) {
@@ -47,7 +39,7 @@ PictureObject FilePictureCodec::loadPreview(const QString& fileName) {
     return previewOf(loadPreviewFile(fileName, m_previewBox.width(), m_previewBox.height()));
 }
 
-PictureObject FilePictureCodec::previewOf(const PictureObject& picture) {
+PictureObject FilePictureCodec::previewOf(const PictureObject& picture) const {
     return scaledToFit(picture, m_previewBox.width(), m_previewBox.height());
 }
 

@@ -16,17 +16,16 @@ public:
     // The size previews are made for.
     void setPreviewBox(QSize box) { m_previewBox = box; }
 
-    PictureObject load(const QString& fileName, std::stop_token stop = {}) override;
-    std::unique_ptr<PreparedPicture> prepare(const PictureObject& picture, TargetFormat format,
-                                             const QString& fileName,
-                                             std::stop_token stop = {}) override;
+    ConvertedPicture convert(const QString& source, TargetFormat format, const QString& target,
+                             std::stop_token stop = {}) override;
     PictureObject loadPreview(const QString& fileName) override;
-    PictureObject previewOf(const PictureObject& picture) override;
     void rememberPreview(const QString& fileName, const PictureObject& preview) override;
     qint64 memoryNeeded(const QString& fileName) override;
     qint64 memoryBudget() const override;
 
 private:
+    PictureObject previewOf(const PictureObject& picture) const;
+
     // A preview handed over by the batch, valid while the file is unchanged.
     struct RememberedPreview {
         QString fileName;

@@ -91,7 +91,14 @@ public:
     int loadsRunning = 0;
     int mostLoadsRunning = 0;
 
-    PictureObject load(const QString& fileName, std::stop_token = {}) override {
+    ConvertedPicture convert(const QString& source, TargetFormat format, const QString& target,
+                             std::stop_token = {}) override {
+        const PictureObject picture = load(source);
+        return {prepare(picture, format, target), picture};
+    }
+
+    // A picture tagged with its path, as a decode would give it.
+    PictureObject load(const QString& fileName) {
         if (fileName.isEmpty())
             return nullptr;
         {
@@ -112,9 +119,9 @@ public:
         picture->pixels = fileName.toUtf8();
         return picture;
     }
-    std::unique_ptr<PreparedPicture> prepare(const PictureObject& picture, TargetFormat,
-                                             const QString& fileName,
-                                             std::stop_token = {}) override {
+    // The output of the picture, recording when it is put in place or dropped.
+    virtual std::unique_ptr<PreparedPicture> prepare(const PictureObject& picture, TargetFormat,
+                                                     const QString& fileName) {
         if (!picture)
             throw PlatformError(FailureKind::CannotWrite, fileName);
         const QString source = sourceOf(picture);
@@ -136,7 +143,6 @@ public:
             return m_rememberedPreview;
         return load(fileName);
     }
-    PictureObject previewOf(const PictureObject& picture) override { return picture; }
     void rememberPreview(const QString& fileName, const PictureObject& preview) override {
         m_rememberedFile = fileName;
         m_rememberedPreview = preview;
