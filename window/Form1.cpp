@@ -3,12 +3,12 @@
 
 #include "Messages.h"
 #include "OutputNaming.h"
+#include "PictureList.h"
 #include "PictureServices.h"
 #include "PlatformError.h"
 #include "PreviewBox.h"
 
 #include <QLabel>
-#include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
@@ -147,10 +147,8 @@ void Form1::buildControls() {
             break;
         }
         case Kind::List: {
-            m_list = new QListWidget(this);
-            m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+            m_list = new PictureList(this);
             m_list->setSortingEnabled(false);
-            m_list->setUniformItemSizes(true);
             setTextColor(m_list, QPalette::Text, kWhite);
             QPalette palette = m_list->palette();
             palette.setColor(QPalette::Base, QColor(0, 0, 255));

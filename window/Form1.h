@@ -11,10 +11,10 @@
 #include <functional>
 #include <memory>
 
+class PictureList;
 class PictureServices;
 class PreviewBox;
 class QLabel;
-class QListWidget;
 class QPushButton;
 
 // The program's one window: the picture list, the preview, the list commands
@@ -53,7 +53,7 @@ private:
     FormState m_state;
     QPixmap m_background;
 
-    QListWidget* m_list = nullptr;
+    PictureList* m_list = nullptr;
     PreviewBox* m_preview = nullptr;
     QLabel* m_label3 = nullptr;
     QPushButton* m_cmdCha = nullptr;
