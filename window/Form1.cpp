@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "Form1.h"
 
+#include "FormButton.h"
 #include "Messages.h"
 #include "OutputNaming.h"
 #include "PictureList.h"
@@ -127,9 +128,7 @@ void Form1::buildControls() {
             const QString caption = control.kind == Kind::Button
                                         ? QString::fromUtf16(control.caption)
                                         : kTargetFormats.at(control.formatIndex).caption.toString();
-            auto* button = new QPushButton(caption, this);
-            button->setAutoDefault(false);
-            button->setDefault(false);
+            auto* button = new FormButton(caption, this);
             if (control.kind == Kind::ConvertButton) {
                 const int index = control.formatIndex;
                 connect(button, &QPushButton::clicked, this,
