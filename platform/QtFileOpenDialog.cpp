@@ -4,7 +4,52 @@
 #include "FileDialogText.h"
 #include "PlatformError.h"
 
-#include <QFileDialog>
+#include <QDir>
+#include <QLineEdit>
+#include <QListView>
+#include <QScopeGuard>
+
+namespace {
+// The folder the last file dialog of this run was showing.
+QString& lastFolder() {
+    static QString folder = QDir::currentPath();
+    return folder;
+}
+} // namespace
+
+KeptFileDialog::KeptFileDialog()
+    : QFileDialog(nullptr, QString(), lastFolder()) {
+    // Qt has just read its settings, which another program may have left:
+    // start without their history.
+    setHistory({});
+}
+
+KeptFileDialog& KeptFileDialog::forFiles() {
+    static KeptFileDialog* const dialog = new KeptFileDialog; // never deleted: see the class
+    return *dialog;
+}
+
+KeptFileDialog& KeptFileDialog::forFolders() {
+    static KeptFileDialog* const dialog = new KeptFileDialog; // never deleted: see the class
+    return *dialog;
+}
+
+bool KeptFileDialog::run(QWidget* owner) {
+    // A child of the owner while shown, for its place and modality; on its own
+    // otherwise, so that the owner's end does not destroy it.
+    setParent(owner, windowFlags());
+    const auto detach = qScopeGuard([this] { setParent(nullptr, windowFlags()); });
+
+    setDirectory(lastFolder());
+    if (auto* nameBox = findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+        nameBox->clear();
+    if (auto* rows = findChild<QListView*>(QStringLiteral("listView")))
+        rows->selectionModel()->clear();
+
+    const bool accepted = exec() == QDialog::Accepted;
+    lastFolder() = directory().absolutePath();
+    return accepted;
+}
 
 QtFileOpenDialog::QtFileOpenDialog(QWidget* owner)
     : m_owner(owner) {}
@@ -52,9 +97,9 @@ void QtFileOpenDialog::configure(QFileDialog& dialog) const {
 void QtFileOpenDialog::ShowOpen() {
     m_fileName.clear();
 
-    QFileDialog dialog(m_owner);
+    KeptFileDialog& dialog = KeptFileDialog::forFiles();
     configure(dialog);
-    const bool accepted = dialog.exec() == QDialog::Accepted;
+    const bool accepted = dialog.run(m_owner);
     const QStringList selected = accepted ? dialog.selectedFiles() : QStringList();
 
     if (selected.isEmpty()) {

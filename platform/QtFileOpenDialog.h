@@ -3,14 +3,34 @@
 
 #include "PictureServices.h"
 
+#include <QFileDialog>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
 
-class QFileDialog;
+// A file dialog that is made once per run and shown again and again.
+//
+// QFileDialog writes its folder, history and layout to Qt's own settings
+// (~/.config/QtProject.conf; the registry on Windows) from its destructor, and
+// no option turns that off; this program keeps no settings. So each dialog is
+// made once, its remembered history dropped, and never destroyed: the end of
+// the run reclaims it without a word written. Each time it is shown it starts
+// in the folder the last dialog of the run was showing, with an empty name box.
+class KeptFileDialog : public QFileDialog {
+public:
+    // The one dialog for picking picture files, and the one for picking a folder.
+    static KeptFileDialog& forFiles();
+    static KeptFileDialog& forFolders();
 
-// The file-open dialog on QFileDialog. Each ShowOpen builds a fresh dialog
-// from the current settings; QFileDialog itself remembers the last folder.
+    // Shows the dialog modal over `owner` (which may be null); true when accepted.
+    bool run(QWidget* owner);
+
+private:
+    KeptFileDialog();
+};
+
+// The file-open dialog on the kept file dialog: each ShowOpen applies the
+// current settings to it.
 class QtFileOpenDialog : public FileOpenDialog {
 public:
     // Flag bits we act on; the others the commands pass concern the look of a

@@ -91,6 +91,17 @@ public slots:
 class QtServicesTest : public QObject {
     Q_OBJECT
 
+public:
+    // The dialogs made here may write Qt's settings: to a home of the suite's
+    // own, set before the application exists.
+    static void initMain() {
+        static QTemporaryDir home;
+        if (!home.isValid())
+            qFatal("no temporary home");
+        qputenv("HOME", QFile::encodeName(home.path()));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(".config")));
+    }
+
 private slots:
     void parseFilter_data();
     void parseFilter();
