@@ -4,16 +4,34 @@
 #include "FileDialogText.h"
 #include "PlatformError.h"
 
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QListView>
+#include <QPushButton>
 #include <QScopeGuard>
+
+#include <algorithm>
 
 namespace {
 // The folder the last file dialog of this run was showing.
 QString& lastFolder() {
     static QString folder = QDir::currentPath();
     return folder;
+}
+
+// What QFileDialog writes into its name box for these selected files: the
+// name alone, or several names each in double quotes.
+QString nameBoxText(const QStringList& selectedPaths) {
+    QStringList names;
+    for (const QString& path : selectedPaths)
+        names << QFileInfo(path).fileName();
+    if (names.size() == 1)
+        return names.first();
+    for (QString& name : names)
+        name = u'"' + name + u'"';
+    return names.join(u' ');
 }
 } // namespace
 
@@ -41,14 +59,70 @@ bool KeptFileDialog::run(QWidget* owner) {
     const auto detach = qScopeGuard([this] { setParent(nullptr, windowFlags()); });
 
     setDirectory(lastFolder());
-    if (auto* nameBox = findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
-        nameBox->clear();
-    if (auto* rows = findChild<QListView*>(QStringLiteral("listView")))
+    if (QLineEdit* box = nameBox()) {
+        box->clear();
+        // After Qt's own handler, which was connected first.
+        connect(box, &QLineEdit::textChanged, this, &KeptFileDialog::enableOpenForTypedNames,
+                Qt::UniqueConnection);
+    }
+    if (QListView* rows = fileRows())
         rows->selectionModel()->clear();
 
     const bool accepted = exec() == QDialog::Accepted;
     lastFolder() = directory().absolutePath();
     return accepted;
+}
+
+void KeptFileDialog::accept() {
+    QLineEdit* box = nameBox();
+    QListView* rows = fileRows();
+    if (takesTypedNames() && box && rows && !box->text().isEmpty() &&
+        box->text() != nameBoxText(selectedFiles()))
+        rows->selectionModel()->clear();
+    QFileDialog::accept();
+}
+
+// Qt disables Open while no row is selected and a typed name is not in its
+// (filtered) list.
+void KeptFileDialog::enableOpenForTypedNames() {
+    QPushButton* open = openButton();
+    if (open && !open->isEnabled() && takesTypedNames() && typedNamesExist())
+        open->setEnabled(true);
+}
+
+bool KeptFileDialog::takesTypedNames() const {
+    return fileMode() == ExistingFile || fileMode() == ExistingFiles;
+}
+
+bool KeptFileDialog::typedNamesExist() const {
+    const QLineEdit* box = nameBox();
+    const QString text = box ? box->text() : QString();
+    // One name as it stands, or several each in double quotes, as Qt reads them.
+    QStringList names;
+    if (!text.contains(u'"')) {
+        names << text;
+    } else {
+        const QStringList parts = text.split(u'"');
+        for (qsizetype i = 1; i < parts.size(); i += 2)
+            names << parts.at(i);
+    }
+    const QDir folder = directory();
+    return std::all_of(names.cbegin(), names.cend(), [&](const QString& name) {
+        return !name.isEmpty() && QFileInfo::exists(folder.absoluteFilePath(name));
+    });
+}
+
+QLineEdit* KeptFileDialog::nameBox() const {
+    return findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+}
+
+QListView* KeptFileDialog::fileRows() const {
+    return findChild<QListView*>(QStringLiteral("listView"));
+}
+
+QPushButton* KeptFileDialog::openButton() const {
+    const auto* buttons = findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+    return buttons ? buttons->button(QDialogButtonBox::Open) : nullptr;
 }
 
 QtFileOpenDialog::QtFileOpenDialog(QWidget* owner)

@@ -8,6 +8,10 @@
 #include <QString>
 #include <QWidget>
 
+class QLineEdit;
+class QListView;
+class QPushButton;
+
 // A file dialog that is made once per run and shown again and again.
 //
 // QFileDialog writes its folder, history and layout to Qt's own settings
@@ -25,8 +29,25 @@ public:
     // Shows the dialog modal over `owner` (which may be null); true when accepted.
     bool run(QWidget* owner);
 
+    // A name typed into the name box is taken even when the name filter hides
+    // it from the list. Qt takes the typed names only when no row of its list
+    // is selected, and typing selects the rows it finds there, so a typed
+    // "a.jpg" "scan.tif" came back as a.jpg alone; when the name box holds
+    // something other than the selected rows, the typed names are taken here,
+    // each checked by Qt as usual.
+    void accept() override;
+
 private:
     KeptFileDialog();
+
+    // Enables Open, after each change of the name box, when every name typed
+    // there exists: Qt disables it for a name its list does not show.
+    void enableOpenForTypedNames();
+    bool takesTypedNames() const;
+    bool typedNamesExist() const;
+    QLineEdit* nameBox() const;
+    QListView* fileRows() const;
+    QPushButton* openButton() const;
 };
 
 // The file-open dialog on the kept file dialog: each ShowOpen applies the
