@@ -25,6 +25,8 @@ QString rowPath(const QString& letter) {
 // A window on a scripted platform, driven the way a user drives it.
 struct Session : WindowSession {
     // "open:A,B" / "add:C" / "click:1" / "delete" / "convert" / "fail:B" / "cancel-open"
+    // / "ctrl-click:1" / "double-click:1" / "drag:0-2" / "click-below" / "key:down"
+    // / "key:ctrl-space"
     void perform(const QString& action) {
         const QString verb = action.section(':', 0, 0);
         const QString argument = action.section(':', 1);
@@ -39,6 +41,24 @@ struct Session : WindowSession {
             press("Command7");
         } else if (verb == "click") {
             clickRow(argument.toInt());
+        } else if (verb == "ctrl-click") {
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                              rowCentre(argument.toInt()));
+        } else if (verb == "double-click") {
+            // Through the window, which turns the second press into a double click.
+            QTest::mouseDClick(form.windowHandle(), Qt::LeftButton, {},
+                               list->viewport()->mapTo(&form, rowCentre(argument.toInt())));
+        } else if (verb == "drag") {
+            QTest::mousePress(list->viewport(), Qt::LeftButton, {}, rowCentre(argument.at(0)));
+            QTest::mouseMove(list->viewport(), rowCentre(argument.at(2)));
+            QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, rowCentre(argument.at(2)));
+        } else if (verb == "click-below") {
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                              rowCentre(list->count() - 1) + QPoint(0, 40));
+        } else if (verb == "key") {
+            list->setFocus();
+            QTest::keyClick(list, argument == "down" ? Qt::Key_Down : Qt::Key_Space,
+                            argument == "down" ? Qt::NoModifier : Qt::ControlModifier);
         } else if (verb == "delete") {
             press("Command1");
         } else if (verb == "convert") {
@@ -47,6 +67,16 @@ struct Session : WindowSession {
         } else if (verb == "fail") {
             codec->loadFailures.insert(rowPath(argument), FailureKind::FileMissing);
         }
+    }
+    QPoint rowCentre(int row) const { return list->visualItemRect(list->item(row)).center(); }
+    QPoint rowCentre(QChar row) const { return rowCentre(row.digitValue()); }
+    // How often each row was previewed, as "A1 B2".
+    QString previews() const {
+        QStringList counts;
+        for (QChar letter : QStringLiteral("ABC"))
+            if (const int count = codec->loadsOf(rowPath(letter)))
+                counts << letter + QString::number(count);
+        return counts.join(u' ');
     }
     int selectedRow() const {
         const auto selected = list->selectedItems();
@@ -70,6 +100,10 @@ private slots:
     void deleteSequences_data();
     void deleteSequences();
     void failingClickIsReportedAndLeavesState();
+    void clicksNeverClearTheSelection_data();
+    void clicksNeverClearTheSelection();
+    void everyClickOnARowRunsTheListClickOnce_data();
+    void everyClickOnARowRunsTheListClickOnce();
     void viewNowPassesTheFolderWhole();
     void viewNowReportsAFileManagerThatFails_data();
     void viewNowReportsAFileManagerThatFails();
@@ -211,6 +245,72 @@ void ListCommandsTest::failingClickIsReportedAndLeavesState() {
     QCOMPARE(session.selectedRow(), 1);
     QCOMPARE(session.shown(), rowPath("A"));
     QCOMPARE(session.form.state().SelIndex, 0);
+}
+
+void ListCommandsTest::clicksNeverClearTheSelection_data() {
+    QTest::addColumn<QString>("actions");
+    QTest::addColumn<int>("selected");
+    QTest::addColumn<QString>("rows"); // letters left after a delete
+
+    QTest::newRow("click below the last row") << "open:A,B,C click:1 click-below" << 1 << "ABC";
+    QTest::newRow("ctrl+click on the selected row")
+        << "open:A,B,C click:1 ctrl-click:1" << 1 << "ABC";
+    QTest::newRow("ctrl+space on the selected row")
+        << "open:A,B,C click:1 key:ctrl-space" << 1 << "ABC";
+    QTest::newRow("ctrl+click on another row") << "open:A,B,C click:1 ctrl-click:2" << 2 << "ABC";
+    QTest::newRow("the down key") << "open:A,B,C click:0 key:down" << 1 << "ABC";
+    QTest::newRow("delete after a click below")
+        << "open:A,B,C click:1 click-below delete" << 1 << "AC";
+}
+
+void ListCommandsTest::clicksNeverClearTheSelection() {
+    QFETCH(QString, actions);
+    QFETCH(int, selected);
+    QFETCH(QString, rows);
+
+    Session session;
+    for (const QString& action : actions.split(' '))
+        session.perform(action);
+    QCOMPARE(session.selectedRow(), selected);
+    QStringList expectedRows;
+    for (QChar letter : rows)
+        expectedRows << rowPath(letter);
+    QCOMPARE(session.rows(), expectedRows);
+}
+
+void ListCommandsTest::everyClickOnARowRunsTheListClickOnce_data() {
+    QTest::addColumn<QString>("actions");
+    QTest::addColumn<QString>("previews");
+    QTest::addColumn<int>("messages"); // 无法预览
+
+    QTest::newRow("a row") << "open:A,B,C click:1"
+                           << "B1" << 0;
+    QTest::newRow("the selected row again") << "open:A,B,C click:1 click:1"
+                                            << "B2" << 0;
+    QTest::newRow("ctrl+click on the selected row") << "open:A,B,C click:1 ctrl-click:1"
+                                                    << "B2" << 0;
+    QTest::newRow("below the last row") << "open:A,B,C click:1 click-below"
+                                        << "B1" << 0;
+    QTest::newRow("double click") << "open:A,B,C double-click:2"
+                                  << "C1" << 0;
+    QTest::newRow("drag from a row to another") << "open:A,B,C drag:0-2"
+                                                << "C1" << 0;
+    QTest::newRow("the down key") << "open:A,B,C click:0 key:down"
+                                  << "A1 B1" << 0;
+    QTest::newRow("a failing row twice") << "open:A,B,C click:0 fail:B click:1 click:1"
+                                         << "A1 B2" << 2;
+}
+
+void ListCommandsTest::everyClickOnARowRunsTheListClickOnce() {
+    QFETCH(QString, actions);
+    QFETCH(QString, previews);
+    QFETCH(int, messages);
+
+    Session session;
+    for (const QString& action : actions.split(' '))
+        session.perform(action);
+    QCOMPARE(session.previews(), previews);
+    QCOMPARE(session.desktop.messages.size(), messages);
 }
 
 void ListCommandsTest::viewNowPassesTheFolderWhole() {

@@ -9,11 +9,13 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -43,8 +45,9 @@ QString nulJoined(const QStringList& parts) {
 // Calls `act` with the first visible top-level widget of type T once one
 // appears, i.e. while the code under test sits in its exec(). Stops looking
 // after about five seconds. Should `act` leave the widget open, it is
-// rejected two seconds later so that a fault fails the test instead of
-// hanging it.
+// rejected two seconds later, unless it closes before, so that a fault fails
+// the test instead of hanging it (the file dialogs are shown again in later
+// tests).
 template <typename T> void whenShown(std::function<void(T*)> act) {
     auto* timer = new QTimer(qApp);
     auto attempts = std::make_shared<int>(0);
@@ -54,10 +57,14 @@ template <typename T> void whenShown(std::function<void(T*)> act) {
                 timer->stop();
                 timer->deleteLater();
                 act(found);
-                QTimer::singleShot(2000, qApp, [left = QPointer<T>(found)] {
-                    if (left && left->isVisible())
-                        static_cast<QDialog*>(left.data())->reject();
-                });
+                auto* dialog = static_cast<QDialog*>(found);
+                if (!dialog->isVisible())
+                    return;
+                auto* fallback = new QTimer(dialog);
+                QObject::connect(fallback, &QTimer::timeout, dialog, &QDialog::reject);
+                QObject::connect(dialog, &QDialog::finished, fallback, &QObject::deleteLater);
+                fallback->setSingleShot(true);
+                fallback->start(2000);
                 return;
             }
         }
@@ -77,6 +84,26 @@ void typeFileNames(QFileDialog* dialog, const QString& text) {
 bool touch(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly);
+}
+
+// Waits until the dialog's file list shows `name`: its folder is read on a
+// thread of its own, and typing selects the rows it finds listed.
+bool waitUntilListed(QFileDialog* dialog, const QString& name) {
+    auto* view = dialog->findChild<QListView*>(QStringLiteral("listView"));
+    return view && QTest::qWaitFor([&] {
+               const QModelIndexList found = view->model()->match(
+                   view->model()->index(0, 0, view->rootIndex()), Qt::DisplayRole, name);
+               return !found.isEmpty();
+           });
+}
+
+void pressOpen(QFileDialog* dialog) {
+    if (auto* buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox")))
+        buttons->button(QDialogButtonBox::Open)->click();
+}
+
+QString qtSettingsFile() {
+    return QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).filePath("QtProject.conf");
 }
 
 // A stand-in for the desktop's opener, found first on the PATH while it
@@ -114,6 +141,17 @@ struct StubOpener {
 class QtServicesTest : public QObject {
     Q_OBJECT
 
+public:
+    // The dialogs made here may write Qt's settings: to a home of the suite's
+    // own, set before the application exists.
+    static void initMain() {
+        static QTemporaryDir home;
+        if (!home.isValid())
+            qFatal("no temporary home");
+        qputenv("HOME", QFile::encodeName(home.path()));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(".config")));
+    }
+
 private slots:
     void parseFilter_data();
     void parseFilter();
@@ -127,6 +165,10 @@ private slots:
     void configuredDialogSingleFileWithoutMultiSelectFlag();
     void showOpenSeveralFiles();
     void showOpenCancelled();
+    void typedNamesOutsideTheFilterAreTaken_data();
+    void typedNamesOutsideTheFilterAreTaken();
+    void dialogsWriteNoSettings_data();
+    void dialogsWriteNoSettings();
 
     void browseForFolder();
     void showMessage_data();
@@ -368,6 +410,88 @@ void QtServicesTest::showOpenCancelled() {
         QCOMPARE(error.kind(), FailureKind::Cancelled);
     }
     QCOMPARE(dialog.fileName(), QString());
+}
+
+void QtServicesTest::typedNamesOutsideTheFilterAreTaken_data() {
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QStringList>("taken");
+
+    QTest::newRow("a hidden name after a listed one")
+        << kOpenFilter << R"("a.jpg" "scan.tif")" << QStringList{"a.jpg", "scan.tif"};
+    QTest::newRow("a hidden name first") << kOpenFilter << R"("scan.tif" "a.jpg" "b.png")"
+                                         << QStringList{"scan.tif", "a.jpg", "b.png"};
+    QTest::newRow("a hidden name alone") << kOpenFilter << "scan.tif" << QStringList{"scan.tif"};
+    QTest::newRow("the add filter hides a psd")
+        << kAddFilter << R"("a.jpg" "layers.psd")" << QStringList{"a.jpg", "layers.psd"};
+    QTest::newRow("listed names, in the typed order")
+        << kOpenFilter << R"("b.png" "a.jpg")" << QStringList{"b.png", "a.jpg"};
+}
+
+// Typed once the folder is listed, as a user does, into the open or add dialog.
+void QtServicesTest::typedNamesOutsideTheFilterAreTaken() {
+    QFETCH(QString, filter);
+    QFETCH(QString, typed);
+    QFETCH(QStringList, taken);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    for (const char* name : {"a.jpg", "b.png", "scan.tif", "layers.psd"})
+        QVERIFY(touch(dir.filePath(name)));
+    QtDesktop desktop;
+    FileOpenDialog& dialog = desktop.fileOpenDialog();
+    dialog.setFlags(FileOpenDialog::kMultiSelectFlags);
+    dialog.setFilter(filter);
+    whenShown<QFileDialog>([&](QFileDialog* shown) {
+        shown->setDirectory(dir.path());
+        if (waitUntilListed(shown, "a.jpg")) {
+            typeFileNames(shown, typed);
+            pressOpen(shown);
+        }
+    });
+    dialog.showOpen();
+
+    QStringList paths;
+    for (const QString& name : taken)
+        paths << dir.filePath(name);
+    QCOMPARE(dialog.fileName(), dialogResultText(paths));
+}
+
+void QtServicesTest::dialogsWriteNoSettings_data() {
+    QTest::addColumn<bool>("folder");
+    QTest::addColumn<bool>("accept");
+    QTest::newRow("pictures picked") << false << true;
+    QTest::newRow("pictures dialog cancelled") << false << false;
+    QTest::newRow("folder chosen") << true << true;
+    QTest::newRow("folder dialog cancelled") << true << false;
+}
+
+// Qt's own settings file stays unwritten, also once the window and the
+// desktop are gone.
+void QtServicesTest::dialogsWriteNoSettings() {
+    QFETCH(bool, folder);
+    QFETCH(bool, accept);
+
+    QFile::remove(qtSettingsFile()); // the dialogs the tests above make write it
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid() && touch(dir.filePath("a.jpg")));
+    {
+        QWidget owner;
+        QtDesktop desktop;
+        desktop.setOwner(&owner);
+        whenShown<QFileDialog>([&](QFileDialog* shown) {
+            shown->setDirectory(dir.path());
+            typeFileNames(shown, folder ? QString() : "a.jpg");
+            accept ? pressOpen(shown) : shown->reject();
+        });
+        if (folder) {
+            QCOMPARE(desktop.browseForFolder(QStringLiteral("选择")).has_value(), accept);
+        } else {
+            desktop.fileOpenDialog().showOpen(); // a cancel does not throw: no CancelError
+            QCOMPARE(desktop.fileOpenDialog().fileName().isEmpty(), !accept);
+        }
+    }
+    QVERIFY(!QFile::exists(qtSettingsFile()));
 }
 
 void QtServicesTest::browseForFolder() {

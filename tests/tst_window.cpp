@@ -1,16 +1,20 @@
 // SPDX-License-Identifier: MIT
 // The main window as it opens: every control's place, caption and state,
-// the focus order and the convert buttons' indexes.
+// the focus order and the convert buttons' indexes; the keys on the focused
+// control, and how the list shows its rows.
 #include "Form1.h"
+#include "PictureList.h"
 #include "Translations.h"
 #include "fakes/FakeCodec.h"
 #include "fakes/FakeDesktop.h"
+#include "fakes/WindowSession.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 
 namespace {
@@ -22,6 +26,36 @@ QStringList focusChainFrom(QWidget* start, int steps) {
         names << QApplication::focusWidget()->objectName();
     }
     return names;
+}
+
+// Everything the handlers leave on the scripted platform and in the list.
+QString trace(const WindowSession& session) {
+    const FakeDesktop& desktop = session.desktop;
+    return QStringList{desktop.dialog.settings.join(u','), desktop.folderPrompts.join(u','),
+                       desktop.openedFolders.join(u','), session.rows().join(u',')}
+        .join(u'|');
+}
+
+// Two rows, the second selected, and one batch done so that view-now is
+// enabled; the dialogs the handlers open are then cancelled.
+void prepare(WindowSession& session) {
+    session.desktop.dialog.answers = {QStringList{"/p", "a.jpg", "b.jpg"}.join(QChar(u'\0'))};
+    session.press("Command7");
+    session.desktop.folderAnswers = {QStringLiteral("/out")};
+    session.press("zhuanhuan(0)");
+    session.clickRow(1);
+}
+
+// The pixels of a control whose grey level differs by more than a third of
+// the scale between two pictures of it.
+int changedPixels(const QImage& before, const QImage& after) {
+    const QImage a = before.convertToFormat(QImage::Format_Grayscale8);
+    const QImage b = after.convertToFormat(QImage::Format_Grayscale8);
+    int changed = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            changed += std::abs(a.pixelColor(x, y).value() - b.pixelColor(x, y).value()) > 85;
+    return changed;
 }
 } // namespace
 
@@ -36,6 +70,10 @@ private slots:
     void focusOrder_data();
     void focusOrder();
     void convertButtonsHandTheirIndex();
+    void enterPressesTheFocusedButton_data();
+    void enterPressesTheFocusedButton();
+    void rowsShowTheirFileName_data();
+    void rowsShowTheirFileName();
     void messageBoxButtonIsChinese();
 };
 
@@ -179,6 +217,97 @@ void WindowTest::convertButtonsHandTheirIndex() {
     }
     QCOMPARE(codec->savedTargets(), expectedTargets);
     QVERIFY(!form.findChild<QLabel*>("Label3")->isVisible());
+}
+
+void WindowTest::enterPressesTheFocusedButton_data() {
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<int>("key");
+
+    for (const char* control : {"Command7", "Command1", "Command2", "CmdCha", "zhuanhuan(0)",
+                                "zhuanhuan(1)", "zhuanhuan(2)", "zhuanhuan(3)", "zhuanhuan(4)",
+                                "zhuanhuan(5)", "zhuanhuan(6)", "List1"}) {
+        QTest::addRow("%s, Enter", control) << control << int(Qt::Key_Return);
+        QTest::addRow("%s, keypad Enter", control) << control << int(Qt::Key_Enter);
+    }
+}
+
+// Enter on a focused button does what a click on it does; on the list it does
+// nothing, as there is no default button. A focused button shows it plainly.
+void WindowTest::enterPressesTheFocusedButton() {
+    QFETCH(QString, control);
+    QFETCH(int, key);
+
+    WindowSession clicked;
+    prepare(clicked);
+    WindowSession entered;
+    prepare(entered);
+    QVERIFY(QTest::qWaitForWindowActive(&entered.form));
+    const QString before = trace(entered);
+
+    QWidget* widget = entered.form.findChild<QWidget*>(control);
+    const QImage unfocused = widget->grab().toImage();
+    widget->setFocus();
+    QCOMPARE(QApplication::focusWidget(), widget);
+    QTest::keyClick(widget, Qt::Key(key));
+
+    if (qobject_cast<QPushButton*>(widget)) {
+        QVERIFY(changedPixels(unfocused, widget->grab().toImage()) >= 40);
+        QTest::mouseClick(clicked.form.findChild<QPushButton*>(control), Qt::LeftButton);
+        QCOMPARE(trace(entered), trace(clicked));
+        QVERIFY(trace(entered) != before);
+    } else {
+        QCOMPARE(trace(entered), before);
+    }
+}
+
+void WindowTest::rowsShowTheirFileName_data() {
+    QTest::addColumn<QStringList>("opened"); // a folder and its names, as the dialog gives them
+    QTest::addColumn<QStringList>("added");
+    QTest::addColumn<QStringList>("shown"); // each row's text, or its start…end
+
+    const QStringList chinese{"/home/用户/图片/二〇二三年 夏天 旅行/第三天", "照片一.jpg",
+                              "照片二.jpg"};
+    const QStringList latin{"/home/someone/Pictures/holiday 2023/day three", "photo 1.jpg"};
+    QTest::newRow("chinese, then latin added")
+        << chinese << latin << QStringList{"/h…/照片一.jpg", "/h…/照片二.jpg", "/h…/photo 1.jpg"};
+    QTest::newRow("latin, then chinese added")
+        << latin << chinese << QStringList{"/h…/photo 1.jpg", "/h…/照片一.jpg", "/h…/照片二.jpg"};
+    QTest::newRow("short paths") << QStringList{"/p", "a.jpg", "b.jpg"} << QStringList{"/p/c.jpg"}
+                                 << QStringList{"/p/a.jpg", "/p/b.jpg", "/p/c.jpg"};
+    QTest::newRow("a name too long even alone")
+        << QStringList{"/p/a photograph with a name far too long for the list.jpg"}
+        << QStringList{"/p/b.jpg"} << QStringList{"a ph….jpg", "/p/b.jpg"};
+}
+
+// Every row is as tall as the others, before and after an add, holds its full
+// path and shows as much of it as fits, always the end of the file name.
+void WindowTest::rowsShowTheirFileName() {
+    QFETCH(QStringList, opened);
+    QFETCH(QStringList, added);
+    QFETCH(QStringList, shown);
+
+    WindowSession session;
+    auto* list = qobject_cast<PictureList*>(session.list);
+    QVERIFY(list);
+    session.desktop.dialog.answers = {opened.join(QChar(u'\0')), added.join(QChar(u'\0'))};
+    session.press("Command7");
+    const int height = list->visualItemRect(list->item(0)).height();
+    session.press("Command2");
+
+    const QFontMetrics metrics(list->font());
+    QVERIFY(height >= metrics.boundingRect(QStringLiteral("照片 Ag")).height());
+    QCOMPARE(list->count(), shown.size());
+    for (int row = 0; row < list->count(); ++row) {
+        const QString text = list->shownText(row);
+        const QString start = shown.at(row).section(u'…', 0, 0);
+        const QString end = shown.at(row).section(u'…', -1);
+        QCOMPARE(list->visualItemRect(list->item(row)).height(), height);
+        QVERIFY2(text.startsWith(start) && text.endsWith(end), qPrintable(text));
+        QCOMPARE(text.contains(u'…'), shown.at(row).contains(u'…'));
+        QVERIFY2(metrics.horizontalAdvance(text) <= list->viewport()->width(), qPrintable(text));
+        QVERIFY(list->item(row)->text().endsWith(end));
+    }
+    QVERIFY(!list->horizontalScrollBar()->isVisible());
 }
 
 void WindowTest::messageBoxButtonIsChinese() {

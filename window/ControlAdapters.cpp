@@ -1,15 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "ControlAdapters.h"
 
+#include "PictureList.h"
 #include "PlatformError.h"
 #include "PreviewBox.h"
 
 #include <QLabel>
-#include <QListWidget>
 #include <QPushButton>
-#include <QScopedValueRollback>
 
-QtListBox::QtListBox(QListWidget* list)
+QtListBox::QtListBox(PictureList* list)
     : m_list(list) {}
 
 void QtListBox::AddItem(const QString& text) {
@@ -18,7 +17,6 @@ void QtListBox::AddItem(const QString& text) {
 
 void QtListBox::RemoveItem(int index) {
     checkRow(index);
-    const QScopedValueRollback guard(m_changingFromCode, true);
     const bool wasSelected = index == ListIndex();
     delete m_list->takeItem(index);
     // Qt moves the selection to a neighbour; removing the selected row leaves
@@ -28,7 +26,6 @@ void QtListBox::RemoveItem(int index) {
 }
 
 void QtListBox::Clear() {
-    const QScopedValueRollback guard(m_changingFromCode, true);
     m_list->clear();
 }
 
@@ -59,11 +56,7 @@ void QtListBox::setBackColor(RgbColor color) {
 }
 
 void QtListBox::onUserSelection(std::function<void()> onUserClick) {
-    QObject::connect(m_list, &QListWidget::itemSelectionChanged, m_list,
-                     [this, onUserClick = std::move(onUserClick)] {
-                         if (!m_changingFromCode && ListIndex() != -1)
-                             onUserClick();
-                     });
+    QObject::connect(m_list, &PictureList::rowChosen, m_list, std::move(onUserClick));
 }
 
 void QtListBox::checkRow(int index) const {
@@ -72,7 +65,6 @@ void QtListBox::checkRow(int index) const {
 }
 
 void QtListBox::selectQuietly(int index) {
-    const QScopedValueRollback guard(m_changingFromCode, true);
     if (index == -1) {
         m_list->clearSelection();
         m_list->setCurrentItem(nullptr);

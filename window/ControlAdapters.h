@@ -4,14 +4,14 @@
 
 #include "Controls.h"
 
+class PictureList;
 class PreviewBox;
 class QLabel;
-class QListWidget;
 class QPushButton;
 
 class QtListBox : public ListBox {
 public:
-    explicit QtListBox(QListWidget* list);
+    explicit QtListBox(PictureList* list);
 
     void AddItem(const QString& text) override;
     void RemoveItem(int index) override;
@@ -22,16 +22,16 @@ public:
     QString List(int index) const override;
     void setBackColor(RgbColor color) override;
 
-    // Connects a user's selection of a row to `onUserClick`. Selections made
-    // from code raise the click handler instead, synchronously.
+    // Connects the user's choice of a row (a click on any row, or the keyboard
+    // moving the selection) to `onUserClick`. Selections made from code raise
+    // the click handler instead, synchronously.
     void onUserSelection(std::function<void()> onUserClick);
 
 private:
     void checkRow(int index) const;
     void selectQuietly(int index);
 
-    QListWidget* m_list;
-    bool m_changingFromCode = false;
+    PictureList* m_list;
 };
 
 class QtImage : public ImageControl {

@@ -2,14 +2,15 @@
 #include "Form1.h"
 
 #include "Desktop.h"
+#include "FormButton.h"
 #include "Messages.h"
 #include "OutputNaming.h"
 #include "PictureCodec.h"
+#include "PictureList.h"
 #include "PlatformError.h"
 #include "PreviewBox.h"
 
 #include <QLabel>
-#include <QListWidget>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
@@ -131,9 +132,7 @@ void Form1::buildControls() {
                 control.kind == Kind::Button
                     ? QString::fromUtf16(control.caption)
                     : convertButtonCaption(kTargetFormats.at(control.formatIndex)).toString();
-            auto* button = new QPushButton(caption, this);
-            button->setAutoDefault(false);
-            button->setDefault(false);
+            auto* button = new FormButton(caption, this);
             if (control.kind == Kind::ConvertButton) {
                 const int index = control.formatIndex;
                 connect(button, &QPushButton::clicked, this,
@@ -151,10 +150,8 @@ void Form1::buildControls() {
             break;
         }
         case Kind::List: {
-            m_list = new QListWidget(this);
-            m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+            m_list = new PictureList(this);
             m_list->setSortingEnabled(false);
-            m_list->setUniformItemSizes(true);
             setTextColor(m_list, QPalette::Text, kWhite);
             QPalette palette = m_list->palette();
             palette.setColor(QPalette::Base, QColor(0, 0, 255));

@@ -13,9 +13,9 @@
 
 class Desktop;
 class PictureCodec;
+class PictureList;
 class PreviewBox;
 class QLabel;
-class QListWidget;
 class QPushButton;
 
 // The program's one window: the picture list, the preview, the list commands
@@ -56,7 +56,7 @@ private:
     FormState m_state;
     QPixmap m_background;
 
-    QListWidget* m_list = nullptr;
+    PictureList* m_list = nullptr;
     PreviewBox* m_preview = nullptr;
     QLabel* m_label3 = nullptr;
     QPushButton* m_cmdCha = nullptr;

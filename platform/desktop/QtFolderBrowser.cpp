@@ -1,16 +1,17 @@
 // SPDX-License-Identifier: MIT
 // The folder chooser.
 #include "QtDesktop.h"
+#include "QtFileOpenDialog.h"
 
 #include <QDir>
-#include <QFileDialog>
 
 std::optional<QString> QtDesktop::browseForFolder(const QString& prompt) {
-    QFileDialog dialog(m_owner, prompt);
+    KeptFileDialog& dialog = KeptFileDialog::forFolders();
+    dialog.setWindowTitle(prompt);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    if (dialog.exec() != QDialog::Accepted)
+    if (!dialog.run(m_owner))
         return std::nullopt;
     const QStringList selected = dialog.selectedFiles();
     if (selected.isEmpty() || selected.first().isEmpty())
