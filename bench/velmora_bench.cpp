@@ -10,7 +10,7 @@
 // between runs. Everything else lives in a temporary folder that is removed at
 // the end.
 #include "FilePictureCodec.h"
-#include "Form1.h"
+#include "MainWindow.h"
 #include "Messages.h"
 #include "OutputNaming.h"
 #include "PlatformError.h"
@@ -450,7 +450,7 @@ private:
 
     std::shared_ptr<FilePictureCodec> m_codec = std::make_shared<FilePictureCodec>();
     BenchDesktop m_desktop;
-    Form1 m_form{m_codec, m_desktop};
+    MainWindow m_form{m_codec, m_desktop};
     QListWidget* m_list = nullptr;
     PreviewBox* m_preview = nullptr;
 };

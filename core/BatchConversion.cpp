@@ -30,32 +30,32 @@ bool waitForRow(RowPipeline& pipeline, int row, int totalRows, BatchProgress& pr
 }
 } // namespace
 
-BatchConversion::BatchConversion(FormState& state, std::shared_ptr<PictureCodec> codec,
+BatchConversion::BatchConversion(WindowState& state, std::shared_ptr<PictureCodec> codec,
                                  Desktop& desktop, BatchControls controls)
     : m_state(state)
     , m_codec(std::move(codec))
     , m_desktop(desktop)
     , m_controls(controls) {}
 
-void BatchConversion::Showbc() {
+void BatchConversion::askOutputFolder() {
     if (const auto folder = m_desktop.browseForFolder(Messages::kFolderPrompt))
-        m_state.OutputDir = *folder;
+        m_state.outputFolder = *folder;
 }
 
-void BatchConversion::zhuanhuanClick(TargetFormat format) {
-    Showbc();
-    if (m_state.OutputDir.isEmpty())
+void BatchConversion::convertAll(TargetFormat format) {
+    askOutputFolder();
+    if (m_state.outputFolder.isEmpty())
         return;
 
     const QStringView extension = extensionOf(format);
-    const int rowCount = m_controls.List1.ListCount();
+    const int rowCount = m_controls.list.rowCount();
     QList<RowJob> jobs;
     jobs.reserve(rowCount);
     OutputNames names;
     for (int row = 0; row < rowCount; ++row) {
-        const QString source = m_controls.List1.List(row);
-        jobs.append(
-            {source, format, names.claim(source, m_state.OutputDir, Getfn(source), extension)});
+        const QString source = m_controls.list.rowText(row);
+        jobs.append({source, format,
+                     names.claim(source, m_state.outputFolder, baseName(source), extension)});
     }
     if (rowCount > 0)
         convertRows(jobs);
@@ -77,19 +77,19 @@ void BatchConversion::convertRows(const QList<RowJob>& jobs) {
 }
 
 void BatchConversion::commitRow(int row, RowOutcome outcome, const RowJob& job, int rowCount) {
-    ListBox& list = m_controls.List1;
+    ListBox& list = m_controls.list;
     try {
         if (outcome.failure) {
             // The row is selected as it would be had it converted; showing it
             // fails just as converting it did.
-            list.setListIndex(row);
+            list.selectRow(row);
             throw PlatformError(*outcome.failure, job.source);
         }
         // Selecting the row raises the list click, which shows the preview
         // made from the batch's own decode.
         m_codec->rememberPreview(job.source, outcome.preview);
-        list.setListIndex(row);
-        m_controls.Picture1.setPicture(m_codec->loadPreview(list.List(row)));
+        list.selectRow(row);
+        m_controls.preview.setPicture(m_codec->loadPreview(list.rowText(row)));
         outcome.file->commit();
     } catch (const PlatformError& error) {
         const HandlerFailure failure = HandlerFailure::forFile(
@@ -100,9 +100,9 @@ void BatchConversion::commitRow(int row, RowOutcome outcome, const RowJob& job, 
 }
 
 void BatchConversion::finish() {
-    m_state.LastOutputDir = m_state.OutputDir;
-    m_controls.CmdCha.setEnabled(true);
-    m_desktop.showMessage(Messages::kDoneText + m_state.OutputDir, Messages::kDoneTitle,
+    m_state.lastOutputFolder = m_state.outputFolder;
+    m_controls.viewOutputButton.setEnabled(true);
+    m_desktop.showMessage(Messages::kDoneText + m_state.outputFolder, Messages::kDoneTitle,
                           MessageIcon::Information);
-    m_state.OutputDir.clear();
+    m_state.outputFolder.clear();
 }

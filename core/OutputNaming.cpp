@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "OutputNaming.h"
 
-QString Getfn(const QString& path, QChar separator) {
+QString baseName(const QString& path, QChar separator) {
     const QString name = path.mid(path.lastIndexOf(separator) + 1);
     const qsizetype dot = name.lastIndexOf(u'.');
     return dot > 0 ? name.left(dot) : name;

@@ -33,7 +33,7 @@ constexpr QStringView convertButtonCaption(TargetFormat format) {
 // The file name of a path without its final extension. A leading dot does not
 // start an extension (".hidden" stays whole), so a non-empty name never comes
 // back empty.
-QString Getfn(const QString& path, QChar separator = QDir::separator());
+QString baseName(const QString& path, QChar separator = QDir::separator());
 
 // folder + separator + base name + extension, without doubling a separator the
 // folder already ends in (a root folder).

@@ -22,19 +22,19 @@ public:
 
     virtual ~ListBox() = default;
 
-    virtual void AddItem(const QString& text) = 0;
+    virtual void addRow(const QString& text) = 0;
     // Throws PlatformError(NoSuchRow) when index names no row (also for -1).
-    virtual void RemoveItem(int index) = 0;
-    virtual void Clear() = 0;
-    virtual int ListCount() const = 0;
+    virtual void removeRow(int index) = 0;
+    virtual void clear() = 0;
+    virtual int rowCount() const = 0;
     // The selected row, or -1.
-    virtual int ListIndex() const = 0;
+    virtual int selectedRow() const = 0;
     // Selects a row and raises the click handler before returning, exactly as a
     // user click does. Throws PlatformError(NoSuchRow) for an index with no row.
-    virtual void setListIndex(int index) = 0;
+    virtual void selectRow(int index) = 0;
     // The text of a row; -1 gives an empty text.
-    virtual QString List(int index) const = 0;
-    virtual void setBackColor(RgbColor color) = 0;
+    virtual QString rowText(int index) const = 0;
+    virtual void setBackgroundColor(RgbColor color) = 0;
 
     void setClickHandler(ClickHandler handler) { m_click = std::move(handler); }
 
@@ -51,7 +51,6 @@ private:
 class ImageControl {
 public:
     virtual ~ImageControl() = default;
-    virtual PictureObject Picture() const = 0;
     // The empty picture (nullptr) clears the control.
     virtual void setPicture(const PictureObject& picture) = 0;
 };
@@ -59,8 +58,8 @@ public:
 class LabelControl {
 public:
     virtual ~LabelControl() = default;
-    virtual QString Caption() const = 0;
-    virtual void setCaption(const QString& caption) = 0;
+    virtual QString text() const = 0;
+    virtual void setText(const QString& caption) = 0;
 };
 
 class CommandButton {

@@ -12,9 +12,9 @@ Q_DECLARE_METATYPE(FailureKind)
 
 namespace {
 // The pieces the batch works on, wired the way the window wires them: the
-// list click previews the selected row and remembers it in SelIndex.
+// list click previews the selected row and remembers it in previewedRow.
 struct Rig {
-    FormState state;
+    WindowState state;
     std::shared_ptr<FakeCodec> codec = std::make_shared<FakeCodec>();
     FakeDesktop desktop;
     FakeListBox list;
@@ -27,9 +27,9 @@ struct Rig {
         list.rows = rows;
         viewNow.enabled = false;
         list.setClickHandler([this] {
-            clicks << list.ListIndex();
-            picture.setPicture(codec->loadPreview(list.List(list.ListIndex())));
-            state.SelIndex = list.ListIndex();
+            clicks << list.selectedRow();
+            picture.setPicture(codec->loadPreview(list.rowText(list.selectedRow())));
+            state.previewedRow = list.selectedRow();
         });
     }
     QStringList savedTargets() const { return codec->savedTargets(); }
@@ -58,19 +58,19 @@ void BatchTest::convertsRowsInOrderAndCompletes() {
     Rig rig({"/p/a.jpg", "/p/b.gif", "/q/c.tiff"});
     rig.desktop.folderAnswers = {kOut};
 
-    rig.batch.zhuanhuanClick(TargetFormat::Png);
+    rig.batch.convertAll(TargetFormat::Png);
 
     QCOMPARE(rig.desktop.folderPrompts, QStringList{"请选择图片输出的保存路径："});
     const QList<QPair<QString, QString>> expectedSaves{
         {"/p/a.jpg", "/out/a.png"}, {"/p/b.gif", "/out/b.png"}, {"/q/c.tiff", "/out/c.png"}};
     QCOMPARE(rig.codec->saves, expectedSaves);
     QCOMPARE(rig.clicks, (QList<int>{0, 1, 2}));
-    QCOMPARE(rig.list.ListIndex(), 2);
+    QCOMPARE(rig.list.selectedRow(), 2);
     QCOMPARE(FakeCodec::sourceOf(rig.picture.shown), QStringLiteral("/q/c.tiff"));
-    QCOMPARE(rig.state.SelIndex, 2);
-    QCOMPARE(rig.state.LastOutputDir, kOut);
+    QCOMPARE(rig.state.previewedRow, 2);
+    QCOMPARE(rig.state.lastOutputFolder, kOut);
     QVERIFY(rig.viewNow.enabled);
-    QCOMPARE(rig.state.OutputDir, QString());
+    QCOMPARE(rig.state.outputFolder, QString());
     const QList<QPair<QString, QString>> expectedMessages{
         {"转换完毕", "图片转换完毕！图片已经被输出保存路径到/out"}};
     QCOMPARE(rig.desktop.messages, expectedMessages);
@@ -104,7 +104,7 @@ void BatchTest::failingRowEndsTheBatch() {
     rig.desktop.folderAnswers = {kOut};
 
     try {
-        rig.batch.zhuanhuanClick(TargetFormat::Bmp);
+        rig.batch.convertAll(TargetFormat::Bmp);
         QFAIL("the batch went past a failing row");
     } catch (const HandlerFailure& failure) {
         QCOMPARE(failure.title(), QStringLiteral("转换失败"));
@@ -115,17 +115,17 @@ void BatchTest::failingRowEndsTheBatch() {
     QCOMPARE(rig.savedTargets(), QStringList{"/out/a.bmp"});
     QVERIFY(rig.desktop.messages.isEmpty());
     QVERIFY(!rig.viewNow.enabled);
-    QCOMPARE(rig.state.LastOutputDir, QString());
-    QCOMPARE(rig.state.OutputDir, kOut);
+    QCOMPARE(rig.state.lastOutputFolder, QString());
+    QCOMPARE(rig.state.outputFolder, kOut);
 
     // The folder is kept, so cancelling the browser converts into it again.
     rig.codec->loadFailures.clear();
     rig.codec->unwritable.clear();
     rig.codec->saves.clear();
-    rig.batch.zhuanhuanClick(TargetFormat::Jpg);
+    rig.batch.convertAll(TargetFormat::Jpg);
     QCOMPARE(rig.savedTargets(),
              (QStringList{"/out/a.jpg", "/out/b.jpg", "/out/c.jpg", "/out/d.jpg"}));
-    QCOMPARE(rig.state.LastOutputDir, kOut);
+    QCOMPARE(rig.state.lastOutputFolder, kOut);
 }
 
 void BatchTest::cancelledBrowserWithoutFolderDoesNothing() {
@@ -133,13 +133,13 @@ void BatchTest::cancelledBrowserWithoutFolderDoesNothing() {
     auto shown = std::make_shared<Picture>();
     rig.picture.shown = shown;
 
-    rig.batch.zhuanhuanClick(TargetFormat::Jpg);
+    rig.batch.convertAll(TargetFormat::Jpg);
 
     QVERIFY(rig.clicks.isEmpty());
     QVERIFY(rig.codec->saves.isEmpty());
     QVERIFY(rig.desktop.messages.isEmpty());
     QCOMPARE(rig.picture.shown, PictureObject(shown));
-    QCOMPARE(rig.list.ListIndex(), -1);
+    QCOMPARE(rig.list.selectedRow(), -1);
     QVERIFY(!rig.viewNow.enabled);
 }
 
@@ -147,13 +147,13 @@ void BatchTest::emptyListStillCompletes() {
     Rig rig({});
     rig.desktop.folderAnswers = {kOut};
 
-    rig.batch.zhuanhuanClick(TargetFormat::Tiff);
+    rig.batch.convertAll(TargetFormat::Tiff);
 
     QVERIFY(rig.codec->saves.isEmpty());
-    QCOMPARE(rig.state.LastOutputDir, kOut);
+    QCOMPARE(rig.state.lastOutputFolder, kOut);
     QVERIFY(rig.viewNow.enabled);
     QCOMPARE(rig.desktop.messages.size(), 1);
-    QCOMPARE(rig.state.OutputDir, QString());
+    QCOMPARE(rig.state.outputFolder, QString());
 }
 
 void BatchTest::rowsNeverOverwriteEachOther_data() {
@@ -183,7 +183,7 @@ void BatchTest::rowsNeverOverwriteEachOther() {
 
     Rig rig(rows);
     rig.desktop.folderAnswers = {folder};
-    rig.batch.zhuanhuanClick(TargetFormat::Bmp);
+    rig.batch.convertAll(TargetFormat::Bmp);
     QCOMPARE(rig.savedTargets(), targets);
 }
 
@@ -200,7 +200,7 @@ void BatchTest::eachRowIsDecodedOnce() {
     const QStringList rows = letterRows(12);
     Rig rig(rows);
     rig.desktop.folderAnswers = {kOut};
-    rig.batch.zhuanhuanClick(TargetFormat::Png);
+    rig.batch.convertAll(TargetFormat::Png);
 
     QCOMPARE(rig.codec->saves.size(), rows.size());
     for (const QString& row : rows)
@@ -215,7 +215,7 @@ void BatchTest::failureInALongBatchCommitsInOrderUpToIt() {
     rig.codec->loadFailures.insert(rows.at(5), FailureKind::NotAPicture);
     rig.desktop.folderAnswers = {kOut};
 
-    QVERIFY_THROWS_EXCEPTION(HandlerFailure, rig.batch.zhuanhuanClick(TargetFormat::Bmp));
+    QVERIFY_THROWS_EXCEPTION(HandlerFailure, rig.batch.convertAll(TargetFormat::Bmp));
 
     QStringList expected;
     for (int i = 0; i < 5; ++i)
@@ -224,10 +224,10 @@ void BatchTest::failureInALongBatchCommitsInOrderUpToIt() {
     // Whatever was made ahead of the failing row was thrown away.
     for (const QString& target : rig.codec->discarded)
         QVERIFY2(!expected.contains(target), qPrintable(target));
-    // The failing row is selected; its preview failed, so SelIndex stays behind.
-    QCOMPARE(rig.list.ListIndex(), 5);
-    QCOMPARE(rig.state.SelIndex, 4);
-    QCOMPARE(rig.state.OutputDir, kOut);
+    // The failing row is selected; its preview failed, so previewedRow stays behind.
+    QCOMPARE(rig.list.selectedRow(), 5);
+    QCOMPARE(rig.state.previewedRow, 4);
+    QCOMPARE(rig.state.outputFolder, kOut);
 }
 
 void BatchTest::cancelKeepsWhatWasWritten() {
@@ -236,7 +236,7 @@ void BatchTest::cancelKeepsWhatWasWritten() {
     rig.desktop.folderAnswers = {kOut};
 
     try {
-        rig.batch.zhuanhuanClick(TargetFormat::Jpg);
+        rig.batch.convertAll(TargetFormat::Jpg);
         QFAIL("a cancelled batch completed");
     } catch (const HandlerFailure& failure) {
         QCOMPARE(failure.title(), QStringLiteral("转换已取消"));
@@ -244,10 +244,10 @@ void BatchTest::cancelKeepsWhatWasWritten() {
         QVERIFY(!failure.isWarning());
     }
     QCOMPARE(rig.savedTargets(), (QStringList{"/out/0.jpg", "/out/1.jpg", "/out/2.jpg"}));
-    QCOMPARE(rig.list.ListIndex(), 2);
+    QCOMPARE(rig.list.selectedRow(), 2);
     QVERIFY(rig.desktop.messages.isEmpty());
     QVERIFY(!rig.viewNow.enabled);
-    QCOMPARE(rig.state.OutputDir, kOut);
+    QCOMPARE(rig.state.outputFolder, kOut);
 }
 
 QTEST_GUILESS_MAIN(BatchTest)

@@ -4,7 +4,7 @@
 // grows with the square of the list would not finish within the suite's
 // time-out; what is checked here is that every row ends up where it belongs
 // and that the user sees one message, not one per row.
-#include "Form1.h"
+#include "MainWindow.h"
 #include "PreviewBox.h"
 #include "fakes/WindowSession.h"
 
@@ -81,7 +81,7 @@ void BigListTest::openAddAndDelete() {
 
     QStringList expected = withFolder(names(0, opened) + names(opened, added));
     QCOMPARE(session.rows(), expected);
-    QCOMPARE(session.form.state().FileParts.size(), added + 1);
+    QCOMPARE(session.form.state().selectionParts.size(), added + 1);
     QCOMPARE(session.form.findChild<QLabel*>("Label3")->text(), kFolder);
 
     const auto shown = [&] {

@@ -3,7 +3,7 @@
 // delete, add, convert to every format, view the output folder. Only the
 // dialogs, the message box and the file manager are scripted.
 #include "FilePictureCodec.h"
-#include "Form1.h"
+#include "MainWindow.h"
 #include "PictureFiles.h"
 #include "PreviewBox.h"
 #include "fakes/FakeDesktop.h"
@@ -52,7 +52,7 @@ void EndToEndTest::wholeRoad() {
 
     auto codec = std::make_shared<FilePictureCodec>();
     FakeDesktop desktop;
-    Form1 form(codec, desktop);
+    MainWindow form(codec, desktop);
     codec->setPreviewBox(form.previewBoxSize());
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -76,7 +76,7 @@ void EndToEndTest::wholeRoad() {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                       list->visualItemRect(list->item(rotated)).center());
     QVERIFY(!preview->shownImage().isNull());
-    QCOMPARE(form.state().SelIndex, rotated);
+    QCOMPARE(form.state().previewedRow, rotated);
     QVERIFY(desktop.messages.isEmpty());
 
     // Delete the first row.
@@ -110,7 +110,7 @@ void EndToEndTest::wholeRoad() {
                 QVERIFY(written->width <= 256 && written->height <= 256);
         }
         QCOMPARE(list->currentRow(), names.size() - 1);
-        QCOMPARE(form.state().SelIndex, names.size() - 1);
+        QCOMPARE(form.state().previewedRow, names.size() - 1);
     }
 
     press("CmdCha");

@@ -103,7 +103,7 @@ std::optional<Result> bounded(const std::function<Result()>& work, bool unprivil
 // `beforeSave` runs before each row is put in place, with the number of
 // files saved so far, so a test can change the file system in the middle.
 struct Batch {
-    FormState state;
+    WindowState state;
     std::shared_ptr<FilePictureCodec> codec = std::make_shared<FilePictureCodec>();
     FakeDesktop desktop;
     FakeListBox list;
@@ -117,8 +117,8 @@ struct Batch {
         : folder(outputFolder) {
         list.rows = rows;
         list.setClickHandler([this] {
-            picture.setPicture(codec->loadPreview(list.List(list.ListIndex())));
-            state.SelIndex = list.ListIndex();
+            picture.setPicture(codec->loadPreview(list.rowText(list.selectedRow())));
+            state.previewedRow = list.selectedRow();
         });
         // The progress is told of every row written, before the next one.
         desktop.onProgress = [this, lastSeen = -1](int saved) mutable {
@@ -131,7 +131,7 @@ struct Batch {
     QString run(int formatIndex) {
         desktop.folderAnswers = {folder};
         try {
-            batch.zhuanhuanClick(kTargetFormats.at(formatIndex));
+            batch.convertAll(kTargetFormats.at(formatIndex));
         } catch (const HandlerFailure& failure) {
             return failure.text();
         }
@@ -364,7 +364,7 @@ void FaultsTest::sourceFaults() {
     QCOMPARE(*text, failureText(source, reason, 1, 2));
     QCOMPARE(entries(out), QStringList{"first.png"});
     QVERIFY(batch.desktop.messages.isEmpty());
-    QCOMPARE(batch.state.OutputDir, out);
+    QCOMPARE(batch.state.outputFolder, out);
 }
 
 // The output folder goes away, or may no longer be written, in the middle of a
@@ -568,7 +568,7 @@ void FaultsTest::awkwardNames() {
     const QString text = batch.run(0);
     if (converts) {
         QCOMPARE(text, QString());
-        QCOMPARE(entries(out), QStringList{Getfn(source) + ".jpg"});
+        QCOMPARE(entries(out), QStringList{baseName(source) + ".jpg"});
     } else {
         QCOMPARE(text, failureText(source, Messages::failureReason(kind), 0, 1));
         QCOMPARE(entries(out), QStringList{});

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The list commands of the window: open, add, preview, delete and view-now,
 // driven through the real window with a scripted platform.
-#include "Form1.h"
+#include "MainWindow.h"
 #include "PreviewBox.h"
 #include "fakes/WindowSession.h"
 
@@ -96,7 +96,7 @@ private slots:
     void openAndAdd_data();
     void openAndAdd();
     void dialogSettingsInOrder();
-    void openKeepsPreviewAndSelIndex();
+    void openKeepsPreviewAndPreviewedRow();
     void deleteSequences_data();
     void deleteSequences();
     void failingClickIsReportedAndLeavesState();
@@ -173,14 +173,14 @@ void ListCommandsTest::dialogSettingsInOrder() {
     QCOMPARE(session.desktop.dialog.settings, expected);
 }
 
-void ListCommandsTest::openKeepsPreviewAndSelIndex() {
+void ListCommandsTest::openKeepsPreviewAndPreviewedRow() {
     Session session;
     for (const char* action : {"open:A,B", "click:1", "open:C,D,E"})
         session.perform(action);
     QCOMPARE(session.shown(), rowPath("B"));
-    QCOMPARE(session.form.state().SelIndex, 1);
+    QCOMPARE(session.form.state().previewedRow, 1);
     QCOMPARE(session.selectedRow(), -1);
-    QCOMPARE(session.form.state().FileParts, (QStringList{"/p/", "C.jpg", "D.jpg", "E.jpg"}));
+    QCOMPARE(session.form.state().selectionParts, (QStringList{"/p/", "C.jpg", "D.jpg", "E.jpg"}));
 }
 
 void ListCommandsTest::deleteSequences_data() {
@@ -197,13 +197,13 @@ void ListCommandsTest::deleteSequences_data() {
     QTest::newRow("last row twice")
         << actions("open:A,B,C click:2 delete delete") << "AB" << -1 << "" << 2;
     QTest::newRow("only row") << actions("open:A click:0 delete") << "" << -1 << "" << 0;
-    QTest::newRow("no selection after open selects SelIndex")
+    QTest::newRow("no selection after open selects the row previewed last")
         << actions("open:A,B,C delete") << "ABC" << 0 << "A" << 0;
     QTest::newRow("second press then removes it")
         << actions("open:A,B,C delete delete") << "BC" << 0 << "B" << 0;
-    QTest::newRow("no selection, SelIndex beyond the rows")
+    QTest::newRow("no selection, row previewed last beyond the rows")
         << actions("open:A,B,C,D,E click:4 open:A,B,C delete") << "ABC" << -1 << "" << 4;
-    QTest::newRow("no selection, SelIndex equal to the row count")
+    QTest::newRow("no selection, row previewed last equal to the row count")
         << actions("open:A,B,C,D click:3 open:A,B,C delete") << "ABC" << -1 << "" << 3;
     QTest::newRow("empty list") << actions("delete") << "" << -1 << "" << 0;
     QTest::newRow("right after a batch")
@@ -231,7 +231,7 @@ void ListCommandsTest::deleteSequences() {
     QCOMPARE(session.rows(), expectedRows);
     QCOMPARE(session.selectedRow(), selected);
     QCOMPARE(session.shown(), shown.isEmpty() ? QString() : rowPath(shown));
-    QCOMPARE(session.form.state().SelIndex, selIndex);
+    QCOMPARE(session.form.state().previewedRow, selIndex);
 }
 
 void ListCommandsTest::failingClickIsReportedAndLeavesState() {
@@ -244,7 +244,7 @@ void ListCommandsTest::failingClickIsReportedAndLeavesState() {
     QCOMPARE(session.desktop.messages, expected);
     QCOMPARE(session.selectedRow(), 1);
     QCOMPARE(session.shown(), rowPath("A"));
-    QCOMPARE(session.form.state().SelIndex, 0);
+    QCOMPARE(session.form.state().previewedRow, 0);
 }
 
 void ListCommandsTest::clicksNeverClearTheSelection_data() {

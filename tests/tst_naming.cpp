@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Splitting a dialog result and naming the outputs, with Windows and Linux
 // separators.
-#include "FormState.h"
 #include "OutputNaming.h"
+#include "WindowState.h"
 
 #include <QTest>
 
@@ -64,16 +64,16 @@ void NamingTest::splitfn() {
     QFETCH(QString, dialogResult);
     QFETCH(QStringList, expected);
 
-    FormState state;
-    state.Splitfn(dialogResult, separator.at(0));
-    QCOMPARE(state.FileParts, expected);
+    WindowState state;
+    state.splitSelection(dialogResult, separator.at(0));
+    QCOMPARE(state.selectionParts, expected);
 }
 
 void NamingTest::splitfnReplacesPreviousParts() {
-    FormState state;
-    state.Splitfn(nulJoined({"C:\\pics", "a.jpg", "b.gif"}), u'\\');
-    state.Splitfn(QStringLiteral("E:\\c.bmp"), u'\\');
-    QCOMPARE(state.FileParts, (QStringList{"E:\\", "c.bmp"}));
+    WindowState state;
+    state.splitSelection(nulJoined({"C:\\pics", "a.jpg", "b.gif"}), u'\\');
+    state.splitSelection(QStringLiteral("E:\\c.bmp"), u'\\');
+    QCOMPARE(state.selectionParts, (QStringList{"E:\\", "c.bmp"}));
 }
 
 void NamingTest::getfn_data() {
@@ -107,7 +107,7 @@ void NamingTest::getfn() {
     QFETCH(QString, path);
     QFETCH(QString, expected);
     const QChar separator = path.contains(u'/') ? u'/' : u'\\';
-    QCOMPARE(Getfn(path, separator), expected);
+    QCOMPARE(baseName(path, separator), expected);
 }
 
 void NamingTest::outputPath_data() {
@@ -140,7 +140,7 @@ void NamingTest::outputPath() {
     QFETCH(int, button);
     QFETCH(QString, expected);
     const QChar separator = folder.contains(u'/') ? u'/' : u'\\';
-    QCOMPARE(::outputPath(folder, Getfn(source, separator), extensionOf(kTargetFormats[button]),
+    QCOMPARE(::outputPath(folder, baseName(source, separator), extensionOf(kTargetFormats[button]),
                           separator),
              expected);
 }

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The progress dialog of a long batch, and cancelling a batch through it.
-#include "Form1.h"
+#include "MainWindow.h"
 #include "OutputFiles.h"
 #include "QtBatchProgress.h"
 #include "fakes/FakeCodec.h"
@@ -30,7 +30,7 @@ QProgressDialog* shownProgressDialog() {
 struct ProgressSession {
     std::shared_ptr<FakeCodec> codec;
     FakeDesktop desktop;
-    Form1 form;
+    MainWindow form;
     QListWidget* list = form.findChild<QListWidget*>("List1");
 
     explicit ProgressSession(std::shared_ptr<FakeCodec> withCodec)
@@ -92,7 +92,7 @@ void ProgressTest::cancelStopsTheBatchThroughTheWindow() {
     auto codec = std::make_shared<FakeCodec>();
     codec->loadDelayMs = 120;
     ProgressSession session(codec);
-    Form1& form = session.form;
+    MainWindow& form = session.form;
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QListWidget* list = session.list;
     for (int i = 0; i < 40; ++i)
@@ -127,7 +127,7 @@ void ProgressTest::cancelStopsTheBatchThroughTheWindow() {
         {"转换已取消", QStringLiteral("已取消，已转换 %1 张图片。").arg(written)}};
     QCOMPARE(session.desktop.messages, expected);
     QCOMPARE(session.desktop.icons, QList<MessageIcon>{MessageIcon::Information});
-    QCOMPARE(form.state().OutputDir, QStringLiteral("/out"));
+    QCOMPARE(form.state().outputFolder, QStringLiteral("/out"));
     QVERIFY(!form.findChild<QPushButton*>("CmdCha")->isEnabled());
     QVERIFY(!shownProgressDialog());
 }

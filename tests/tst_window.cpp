@@ -2,7 +2,7 @@
 // The main window as it opens: every control's place, caption and state,
 // the focus order and the convert buttons' indexes; the keys on the focused
 // control, and how the list shows its rows.
-#include "Form1.h"
+#include "MainWindow.h"
 #include "PictureList.h"
 #include "Translations.h"
 #include "fakes/FakeCodec.h"
@@ -120,7 +120,7 @@ void WindowTest::controls() {
 
     auto codec = std::make_shared<FakeCodec>();
     FakeDesktop desktop;
-    Form1 form(codec, desktop);
+    MainWindow form(codec, desktop);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
 
@@ -144,13 +144,14 @@ void WindowTest::controls() {
 void WindowTest::windowAtStart() {
     auto codec = std::make_shared<FakeCodec>();
     FakeDesktop desktop;
-    Form1 form(codec, desktop);
+    MainWindow form(codec, desktop);
     // The Load handler has run before the window is shown.
     QVERIFY(desktop.dialog.settings.contains("CancelError=1"));
     form.show();
     QVERIFY(QTest::qWaitForWindowActive(&form));
 
     QCOMPARE(form.windowTitle(), QStringLiteral("Velmora"));
+    QCOMPARE(form.objectName(), QStringLiteral("Form1"));
     QCOMPARE(form.size(), QSize(696, 454));
     QCOMPARE(form.minimumSize(), form.maximumSize());
 
@@ -166,10 +167,10 @@ void WindowTest::windowAtStart() {
     const QPoint offCentre = form.frameGeometry().center() - screen.center();
     QVERIFY2(offCentre.manhattanLength() <= 4, qPrintable(QString::number(offCentre.x())));
 
-    const FormState& state = form.state();
-    QVERIFY(state.FileParts.isEmpty());
-    QCOMPARE(state.SelIndex, 0);
-    QVERIFY(state.OutputDir.isEmpty() && state.LastOutputDir.isEmpty());
+    const WindowState& state = form.state();
+    QVERIFY(state.selectionParts.isEmpty());
+    QCOMPARE(state.previewedRow, 0);
+    QVERIFY(state.outputFolder.isEmpty() && state.lastOutputFolder.isEmpty());
 }
 
 void WindowTest::focusOrder_data() {
@@ -189,7 +190,7 @@ void WindowTest::focusOrder() {
 
     auto codec = std::make_shared<FakeCodec>();
     FakeDesktop desktop;
-    Form1 form(codec, desktop);
+    MainWindow form(codec, desktop);
     form.findChild<QPushButton*>("CmdCha")->setEnabled(viewNowEnabled);
     form.show();
     QVERIFY(QTest::qWaitForWindowActive(&form));
@@ -202,7 +203,7 @@ void WindowTest::convertButtonsHandTheirIndex() {
                                       "/out/a.png", "/out/a.ico", "/out/a.tiff"};
     auto codec = std::make_shared<FakeCodec>();
     FakeDesktop desktop;
-    Form1 form(codec, desktop);
+    MainWindow form(codec, desktop);
     form.show();
     form.findChild<QListWidget*>("List1")->addItem("/p/a.jpg");
 

@@ -11,13 +11,13 @@
 QtListBox::QtListBox(PictureList* list)
     : m_list(list) {}
 
-void QtListBox::AddItem(const QString& text) {
+void QtListBox::addRow(const QString& text) {
     m_list->addItem(text);
 }
 
-void QtListBox::RemoveItem(int index) {
+void QtListBox::removeRow(int index) {
     checkRow(index);
-    const bool wasSelected = index == ListIndex();
+    const bool wasSelected = index == selectedRow();
     delete m_list->takeItem(index);
     // Qt moves the selection to a neighbour; removing the selected row leaves
     // no row selected.
@@ -25,31 +25,31 @@ void QtListBox::RemoveItem(int index) {
         selectQuietly(-1);
 }
 
-void QtListBox::Clear() {
+void QtListBox::clear() {
     m_list->clear();
 }
 
-int QtListBox::ListCount() const {
+int QtListBox::rowCount() const {
     return m_list->count();
 }
 
-int QtListBox::ListIndex() const {
+int QtListBox::selectedRow() const {
     const QModelIndexList rows = m_list->selectionModel()->selectedRows();
     return rows.isEmpty() ? -1 : rows.first().row();
 }
 
-void QtListBox::setListIndex(int index) {
+void QtListBox::selectRow(int index) {
     checkRow(index);
     selectQuietly(index);
     raiseClick();
 }
 
-QString QtListBox::List(int index) const {
+QString QtListBox::rowText(int index) const {
     const QListWidgetItem* item = index == -1 ? nullptr : m_list->item(index);
     return item ? item->text() : QString();
 }
 
-void QtListBox::setBackColor(RgbColor color) {
+void QtListBox::setBackgroundColor(RgbColor color) {
     QPalette palette = m_list->palette();
     palette.setColor(QPalette::Base, QColor(color.red, color.green, color.blue));
     m_list->setPalette(palette);
@@ -73,19 +73,15 @@ void QtListBox::selectQuietly(int index) {
     }
 }
 
-PictureObject QtImage::Picture() const {
-    return m_box->picture();
-}
-
 void QtImage::setPicture(const PictureObject& picture) {
     m_box->setPicture(picture);
 }
 
-QString QtLabel::Caption() const {
+QString QtLabel::text() const {
     return m_label->text();
 }
 
-void QtLabel::setCaption(const QString& caption) {
+void QtLabel::setText(const QString& caption) {
     m_label->setText(caption);
 }
 

@@ -13,19 +13,21 @@ class QtListBox : public ListBox {
 public:
     explicit QtListBox(PictureList* list);
 
-    void AddItem(const QString& text) override;
-    void RemoveItem(int index) override;
-    void Clear() override;
-    int ListCount() const override;
-    int ListIndex() const override;
-    void setListIndex(int index) override;
-    QString List(int index) const override;
-    void setBackColor(RgbColor color) override;
+    void addRow(const QString& text) override;
+    void removeRow(int index) override;
+    void clear() override;
+    int rowCount() const override;
+    int selectedRow() const override;
+    void selectRow(int index) override;
+    QString rowText(int index) const override;
+    void setBackgroundColor(RgbColor color) override;
 
     // Connects the user's choice of a row (a click on any row, or the keyboard
     // moving the selection) to `onUserClick`. Selections made from code raise
     // the click handler instead, synchronously.
     void onUserSelection(std::function<void()> onUserClick);
+
+    PictureList* widget() const { return m_list; }
 
 private:
     void checkRow(int index) const;
@@ -38,8 +40,9 @@ class QtImage : public ImageControl {
 public:
     explicit QtImage(PreviewBox* box)
         : m_box(box) {}
-    PictureObject Picture() const override;
     void setPicture(const PictureObject& picture) override;
+
+    PreviewBox* widget() const { return m_box; }
 
 private:
     PreviewBox* m_box;
@@ -49,8 +52,8 @@ class QtLabel : public LabelControl {
 public:
     explicit QtLabel(QLabel* label)
         : m_label(label) {}
-    QString Caption() const override;
-    void setCaption(const QString& caption) override;
+    QString text() const override;
+    void setText(const QString& caption) override;
 
 private:
     QLabel* m_label;

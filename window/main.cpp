@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "FilePictureCodec.h"
-#include "Form1.h"
+#include "MainWindow.h"
 #include "QtDesktop.h"
 #include "Translations.h"
 
@@ -16,7 +16,7 @@ int main(int argc, char* argv[]) {
     // closes; they hold the codec until they are done.
     auto codec = std::make_shared<FilePictureCodec>();
     QtDesktop desktop;
-    Form1 form(codec, desktop);
+    MainWindow form(codec, desktop);
     desktop.setOwner(&form);
     codec->setPreviewBox(form.previewBoxSize());
     form.show();

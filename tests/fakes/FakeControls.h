@@ -13,8 +13,8 @@ public:
     int selected = -1;
     RgbColor backColor;
 
-    void AddItem(const QString& text) override { rows.append(text); }
-    void RemoveItem(int index) override {
+    void addRow(const QString& text) override { rows.append(text); }
+    void removeRow(int index) override {
         checkRow(index);
         rows.removeAt(index);
         if (selected == index)
@@ -22,19 +22,21 @@ public:
         else if (selected > index)
             --selected;
     }
-    void Clear() override {
+    void clear() override {
         rows.clear();
         selected = -1;
     }
-    int ListCount() const override { return int(rows.size()); }
-    int ListIndex() const override { return selected; }
-    void setListIndex(int index) override {
+    int rowCount() const override { return int(rows.size()); }
+    int selectedRow() const override { return selected; }
+    void selectRow(int index) override {
         checkRow(index);
         selected = index;
         raiseClick();
     }
-    QString List(int index) const override { return index == -1 ? QString() : rows.value(index); }
-    void setBackColor(RgbColor color) override { backColor = color; }
+    QString rowText(int index) const override {
+        return index == -1 ? QString() : rows.value(index);
+    }
+    void setBackgroundColor(RgbColor color) override { backColor = color; }
 
 private:
     void checkRow(int index) const {
@@ -46,15 +48,14 @@ private:
 class FakeImage : public ImageControl {
 public:
     PictureObject shown;
-    PictureObject Picture() const override { return shown; }
     void setPicture(const PictureObject& picture) override { shown = picture; }
 };
 
 class FakeLabel : public LabelControl {
 public:
     QString caption;
-    QString Caption() const override { return caption; }
-    void setCaption(const QString& text) override { caption = text; }
+    QString text() const override { return caption; }
+    void setText(const QString& text) override { caption = text; }
 };
 
 class FakeButton : public CommandButton {

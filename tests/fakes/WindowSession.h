@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "Form1.h"
+#include "MainWindow.h"
 #include "fakes/FakeCodec.h"
 #include "fakes/FakeDesktop.h"
 
@@ -13,7 +13,7 @@
 struct WindowSession {
     std::shared_ptr<FakeCodec> codec = std::make_shared<FakeCodec>();
     FakeDesktop desktop;
-    Form1 form{codec, desktop};
+    MainWindow form{codec, desktop};
     QListWidget* list = form.findChild<QListWidget*>("List1");
 
     WindowSession() {

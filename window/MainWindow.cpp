@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "Form1.h"
+#include "MainWindow.h"
 
 #include "Desktop.h"
 #include "FormButton.h"
@@ -25,10 +25,10 @@ enum class Kind { Button, ConvertButton, Label, HiddenLabel, List, Image };
 struct ControlPlacement {
     const char* name;
     Kind kind;
-    const char16_t* caption; // convert buttons take theirs from the format table
-    QRect place;             // pixels at 96 dpi, in the client area
-    int tabIndex;            // focus order; -1 for controls that take no focus
-    int formatIndex = -1;    // convert buttons only
+    const char16_t* caption;                 // convert buttons take theirs from their format
+    QRect place;                             // pixels at 96 dpi, in the client area
+    int tabIndex;                            // focus order; -1 for controls that take no focus
+    TargetFormat format = TargetFormat::Jpg; // convert buttons only
 };
 
 // The whole window, control by control.
@@ -41,13 +41,15 @@ const ControlPlacement kLayout[] = {
     {"List1", Kind::List, nullptr, {120, 48, 121, 364}, 0},
     {"Label2", Kind::Label, u"图片预览 ：", {256, 32, 89, 17}, 2},
     {"Picture1", Kind::Image, nullptr, {264, 48, 297, 365}, -1},
-    {"zhuanhuan(1)", Kind::ConvertButton, nullptr, {579, 48, 80, 37}, 11, 1},
-    {"zhuanhuan(0)", Kind::ConvertButton, nullptr, {579, 95, 80, 37}, 10, 0},
-    {"zhuanhuan(2)", Kind::ConvertButton, nullptr, {579, 142, 80, 37}, 12, 2},
-    {"zhuanhuan(3)", Kind::ConvertButton, nullptr, {579, 189, 80, 37}, 13, 3},
-    {"zhuanhuan(4)", Kind::ConvertButton, nullptr, {579, 236, 80, 37}, 14, 4},
-    {"zhuanhuan(5)", Kind::ConvertButton, nullptr, {579, 283, 80, 37}, 9, 5},
-    {"zhuanhuan(6)", Kind::ConvertButton, nullptr, {579, 328, 80, 37}, 8, 6},
+    // The convert buttons form one array, indexed as the formats are; the
+    // column is not in index order (BMP first, then JPG).
+    {"zhuanhuan(1)", Kind::ConvertButton, nullptr, {579, 48, 80, 37}, 11, TargetFormat::Bmp},
+    {"zhuanhuan(0)", Kind::ConvertButton, nullptr, {579, 95, 80, 37}, 10, TargetFormat::Jpg},
+    {"zhuanhuan(2)", Kind::ConvertButton, nullptr, {579, 142, 80, 37}, 12, TargetFormat::Gif},
+    {"zhuanhuan(3)", Kind::ConvertButton, nullptr, {579, 189, 80, 37}, 13, TargetFormat::Pcx},
+    {"zhuanhuan(4)", Kind::ConvertButton, nullptr, {579, 236, 80, 37}, 14, TargetFormat::Png},
+    {"zhuanhuan(5)", Kind::ConvertButton, nullptr, {579, 283, 80, 37}, 9, TargetFormat::Ico},
+    {"zhuanhuan(6)", Kind::ConvertButton, nullptr, {579, 328, 80, 37}, 8, TargetFormat::Tiff},
     {"Label3", Kind::HiddenLabel, u"无", {192, 504, 553, 25}, 3},
 };
 
@@ -76,31 +78,27 @@ void skipOnFailure(const std::function<void()>& step) {
 }
 } // namespace
 
-Form1::Form1(std::shared_ptr<PictureCodec> codec, Desktop& desktop, QWidget* parent)
+MainWindow::MainWindow(std::shared_ptr<PictureCodec> codec, Desktop& desktop, QWidget* parent)
     : QWidget(parent)
     , m_codec(std::move(codec))
     , m_desktop(desktop)
     , m_background(QStringLiteral(":/velmora/background.jpg")) {
+    setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Velmora"));
     setWindowIcon(QIcon(QStringLiteral(":/velmora/velmora.ico")));
     setFixedSize(kClientSize);
     buildControls();
-
-    List1 = std::make_unique<QtListBox>(m_list);
-    Picture1 = std::make_unique<QtImage>(m_preview);
-    Label3 = std::make_unique<QtLabel>(m_label3);
-    CmdCha = std::make_unique<QtButton>(m_cmdCha);
-    m_batch = std::make_unique<BatchConversion>(m_state, m_codec, m_desktop,
-                                                BatchControls{*List1, *Picture1, *CmdCha});
+    m_batch = std::make_unique<BatchConversion>(
+        m_state, m_codec, m_desktop, BatchControls{*m_rows, *m_preview, *m_viewOutputButton});
 
     // Code that selects a row raises the click directly; a failure there goes
     // to the code that selected it. A user's click ends at the event boundary.
-    List1->setClickHandler([this] { List1_Click(); });
-    List1->onUserSelection([this] {
-        const QString path = List1->List(List1->ListIndex());
+    m_rows->setClickHandler([this] { previewSelectedRow(); });
+    m_rows->onUserSelection([this] {
+        const QString path = m_rows->rowText(m_rows->selectedRow());
         runHandler([&] {
             try {
-                List1_Click();
+                previewSelectedRow();
             } catch (const PlatformError& error) {
                 throw HandlerFailure::forFile(Messages::kPreviewFailedTitle,
                                               Messages::kPreviewFailedText, path, error.kind());
@@ -108,35 +106,34 @@ Form1::Form1(std::shared_ptr<PictureCodec> codec, Desktop& desktop, QWidget* par
         });
     });
 
-    Form_Load();
+    applyStartSettings();
 
     if (const QScreen* screen = this->screen())
         move(screen->availableGeometry().center() - rect().center());
-    m_list->setFocus();
+    m_rows->widget()->setFocus();
 }
 
-Form1::~Form1() = default;
+MainWindow::~MainWindow() = default;
 
-QSize Form1::previewBoxSize() const {
-    return m_preview->size();
+QSize MainWindow::previewBoxSize() const {
+    return m_preview->widget()->size();
 }
 
-void Form1::buildControls() {
+void MainWindow::buildControls() {
     std::vector<std::pair<int, QWidget*>> focusOrder;
     for (const ControlPlacement& control : kLayout) {
         QWidget* widget = nullptr;
         switch (control.kind) {
         case Kind::Button:
         case Kind::ConvertButton: {
-            const QString caption =
-                control.kind == Kind::Button
-                    ? QString::fromUtf16(control.caption)
-                    : convertButtonCaption(kTargetFormats.at(control.formatIndex)).toString();
+            const QString caption = control.kind == Kind::Button
+                                        ? QString::fromUtf16(control.caption)
+                                        : convertButtonCaption(control.format).toString();
             auto* button = new FormButton(caption, this);
             if (control.kind == Kind::ConvertButton) {
-                const int index = control.formatIndex;
+                const TargetFormat format = control.format;
                 connect(button, &QPushButton::clicked, this,
-                        [this, index] { runHandler([&] { zhuanhuan_Click(index); }); });
+                        [this, format] { runHandler([&] { convertAll(format); }); });
             }
             widget = button;
             break;
@@ -146,25 +143,29 @@ void Form1::buildControls() {
             auto* label = new QLabel(QString::fromUtf16(control.caption), this);
             setTextColor(label, QPalette::WindowText, kWhite);
             label->setVisible(control.kind == Kind::Label);
+            if (control.kind == Kind::HiddenLabel)
+                m_selectionFolder = std::make_unique<QtLabel>(label);
             widget = label;
             break;
         }
         case Kind::List: {
-            m_list = new PictureList(this);
-            m_list->setSortingEnabled(false);
-            setTextColor(m_list, QPalette::Text, kWhite);
-            QPalette palette = m_list->palette();
+            auto* list = new PictureList(this);
+            list->setSortingEnabled(false);
+            setTextColor(list, QPalette::Text, kWhite);
+            QPalette palette = list->palette();
             palette.setColor(QPalette::Base, QColor(0, 0, 255));
             // A selected row must stand out from the blue of the list.
             palette.setColor(QPalette::Highlight, QColor(0, 48, 120));
             palette.setColor(QPalette::HighlightedText, kWhite);
-            m_list->setPalette(palette);
-            widget = m_list;
+            list->setPalette(palette);
+            m_rows = std::make_unique<QtListBox>(list);
+            widget = list;
             break;
         }
         case Kind::Image:
-            m_preview = new PreviewBox(this);
-            widget = m_preview;
+            auto* preview = new PreviewBox(this);
+            m_preview = std::make_unique<QtImage>(preview);
+            widget = preview;
             break;
         }
         widget->setObjectName(QString::fromLatin1(control.name));
@@ -172,18 +173,19 @@ void Form1::buildControls() {
         if (control.tabIndex >= 0 && widget->focusPolicy() != Qt::NoFocus)
             focusOrder.emplace_back(control.tabIndex, widget);
     }
-    m_label3 = findChild<QLabel*>(QStringLiteral("Label3"));
-    m_cmdCha = findChild<QPushButton*>(QStringLiteral("CmdCha"));
-    m_cmdCha->setEnabled(false);
+    // 立即查看 waits for the first completed batch.
+    auto* viewOutput = findChild<QPushButton*>(QStringLiteral("CmdCha"));
+    viewOutput->setEnabled(false);
+    m_viewOutputButton = std::make_unique<QtButton>(viewOutput);
 
-    const auto connectButton = [this](const char* name, void (Form1::*handler)()) {
+    const auto connectButton = [this](const char* name, void (MainWindow::*handler)()) {
         connect(findChild<QPushButton*>(QString::fromLatin1(name)), &QPushButton::clicked, this,
                 [this, handler] { runHandler([&] { (this->*handler)(); }); });
     };
-    connectButton("Command7", &Form1::Command7_Click);
-    connectButton("Command2", &Form1::Command2_Click);
-    connectButton("Command1", &Form1::Command1_Click);
-    connectButton("CmdCha", &Form1::CmdCha_Click);
+    connectButton("Command7", &MainWindow::openPictures);
+    connectButton("Command2", &MainWindow::addPictures);
+    connectButton("Command1", &MainWindow::deleteSelectedRow);
+    connectButton("CmdCha", &MainWindow::openLastOutputFolder);
 
     std::sort(focusOrder.begin(), focusOrder.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -191,16 +193,16 @@ void Form1::buildControls() {
         setTabOrder(focusOrder[i - 1].second, focusOrder[i].second);
 }
 
-void Form1::Form_Load() {
+void MainWindow::applyStartSettings() {
     m_desktop.fileOpenDialog().setCancelError(true);
-    List1->setBackColor(kListColor);
+    m_rows->setBackgroundColor(kListColor);
 }
 
-void Form1::paintEvent(QPaintEvent*) {
+void MainWindow::paintEvent(QPaintEvent*) {
     QPainter(this).drawPixmap(0, 0, m_background);
 }
 
-void Form1::runHandler(const std::function<void()>& handler) {
+void MainWindow::runHandler(const std::function<void()>& handler) {
     try {
         handler();
     } catch (const HandlerFailure& failure) {
@@ -213,7 +215,7 @@ void Form1::runHandler(const std::function<void()>& handler) {
     }
 }
 
-void Form1::choosePictures(const QString& filter, bool replaceRows) {
+void MainWindow::choosePictures(const QString& filter, bool replaceRows) {
     // A cancelled dialog, or any other failure, ends the command quietly;
     // rows already appended stay.
     try {
@@ -223,50 +225,54 @@ void Form1::choosePictures(const QString& filter, bool replaceRows) {
         dialog.setFilter(filter);
         dialog.showOpen();
 
-        m_state.Splitfn(dialog.fileName());
+        m_state.splitSelection(dialog.fileName());
         if (replaceRows)
-            List1->Clear();
-        Label3->setCaption(m_state.FileParts.at(0));
-        const int nameCount = int(m_state.FileParts.size()) - 1;
+            m_rows->clear();
+        m_selectionFolder->setText(m_state.selectionParts.at(0));
+        const int nameCount = int(m_state.selectionParts.size()) - 1;
         for (int i = 1; i <= nameCount; ++i)
-            List1->AddItem(Label3->Caption() + m_state.FileParts.at(i));
+            m_rows->addRow(m_selectionFolder->text() + m_state.selectionParts.at(i));
     } catch (const PlatformError&) {
     }
 }
 
-void Form1::Command7_Click() {
+void MainWindow::openPictures() {
     choosePictures(kOpenFilter, true);
 }
 
-void Form1::Command2_Click() {
+void MainWindow::addPictures() {
     choosePictures(kAddFilter, false);
 }
 
-void Form1::List1_Click() {
-    const int row = List1->ListIndex();
-    Picture1->setPicture(m_codec->loadPreview(List1->List(row)));
-    m_state.SelIndex = List1->ListIndex();
+void MainWindow::previewSelectedRow() {
+    const int row = m_rows->selectedRow();
+    m_preview->setPicture(m_codec->loadPreview(m_rows->rowText(row)));
+    m_state.previewedRow = m_rows->selectedRow();
 }
 
-void Form1::Command1_Click() {
-    // Each step that fails is skipped. The selected row is the one removed;
-    // SelIndex only decides what is shown next.
-    if (m_state.SelIndex != List1->ListCount()) {
-        skipOnFailure([&] { List1->RemoveItem(List1->ListIndex()); });
-        skipOnFailure([&] { List1->setListIndex(m_state.SelIndex); });
-        skipOnFailure(
-            [&] { Picture1->setPicture(m_codec->loadPreview(List1->List(List1->ListIndex()))); });
+void MainWindow::deleteSelectedRow() {
+    // Each step that fails is skipped. Deliberately, the row removed is the
+    // selected one while the row previewed last only decides which branch
+    // runs and which row is selected next (counted after the removal), and is
+    // not adjusted for the rows removed or replaced since: users and files of
+    // this command rely on exactly that sequence.
+    if (m_state.previewedRow != m_rows->rowCount()) {
+        skipOnFailure([&] { m_rows->removeRow(m_rows->selectedRow()); });
+        skipOnFailure([&] { m_rows->selectRow(m_state.previewedRow); });
+        skipOnFailure([&] {
+            m_preview->setPicture(m_codec->loadPreview(m_rows->rowText(m_rows->selectedRow())));
+        });
     } else {
-        skipOnFailure([&] { List1->RemoveItem(List1->ListIndex()); });
-        Picture1->setPicture(nullptr);
+        skipOnFailure([&] { m_rows->removeRow(m_rows->selectedRow()); });
+        m_preview->setPicture(nullptr);
     }
 }
 
-void Form1::CmdCha_Click() {
-    const QString folder = m_state.LastOutputDir;
+void MainWindow::openLastOutputFolder() {
+    const QString folder = m_state.lastOutputFolder;
     // The file manager may give up after the handler has ended; the window
     // may be gone by then.
-    QPointer<Form1> window(this);
+    QPointer<MainWindow> window(this);
     try {
         m_desktop.openFolder(folder, [window, folder] {
             if (window)
@@ -278,11 +284,11 @@ void Form1::CmdCha_Click() {
     }
 }
 
-void Form1::showOpenFolderFailure(const QString& folder) {
+void MainWindow::showOpenFolderFailure(const QString& folder) {
     m_desktop.showMessage(Messages::kOpenFolderFailedText + folder,
                           Messages::kOpenFolderFailedTitle, MessageIcon::Warning);
 }
 
-void Form1::zhuanhuan_Click(int formatIndex) {
-    m_batch->zhuanhuanClick(kTargetFormats.at(formatIndex));
+void MainWindow::convertAll(TargetFormat format) {
+    m_batch->convertAll(format);
 }

@@ -7,18 +7,18 @@
 
 // The fields the window's handlers pass to one another. The window owns one
 // for its whole life; nothing is persisted.
-struct FormState {
-    // After Splitfn: element 0 the directory of the selection (ending in the
+struct WindowState {
+    // After splitSelection: element 0 the directory of the selection (ending in the
     // separator), elements 1..n the file names in dialog order.
-    QStringList FileParts;
+    QStringList selectionParts;
     // The row the last completed list click read from the selection.
-    int SelIndex = 0;
+    int previewedRow = 0;
     // The folder chosen for the running batch; emptied when a batch completes.
-    QString OutputDir;
+    QString outputFolder;
     // The folder of the last completed batch, for the view-now command.
-    QString LastOutputDir;
+    QString lastOutputFolder;
 
     // Splits a file-open dialog result (one full path, or a directory and names
-    // separated by NUL characters) into FileParts, replacing what was there.
-    void Splitfn(const QString& dialogResult, QChar separator = QDir::separator());
+    // separated by NUL characters) into selectionParts, replacing what was there.
+    void splitSelection(const QString& dialogResult, QChar separator = QDir::separator());
 };
