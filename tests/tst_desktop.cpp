@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The Qt platform services: the filter and result text of the file-open
+// The Qt desktop: the filter and result text of the file-open
 // dialog, the real dialogs and message box driven offscreen, and opening
 // folders with awkward names.
 #include "FileDialogText.h"
@@ -138,7 +138,7 @@ struct StubOpener {
 
 } // namespace
 
-class QtServicesTest : public QObject {
+class DesktopTest : public QObject {
     Q_OBJECT
 
 public:
@@ -180,7 +180,7 @@ private slots:
     void openFolderFailures();
 };
 
-void QtServicesTest::parseFilter_data() {
+void DesktopTest::parseFilter_data() {
     QTest::addColumn<QString>("filter");
     QTest::addColumn<QList<DialogNameFilter>>("expected");
 
@@ -203,7 +203,7 @@ void QtServicesTest::parseFilter_data() {
     QTest::newRow("empty") << "" << QList<DialogNameFilter>{};
 }
 
-void QtServicesTest::parseFilter() {
+void DesktopTest::parseFilter() {
     QFETCH(QString, filter);
     QFETCH(QList<DialogNameFilter>, expected);
 
@@ -215,7 +215,7 @@ void QtServicesTest::parseFilter() {
     }
 }
 
-void QtServicesTest::patternsIgnoreCase_data() {
+void DesktopTest::patternsIgnoreCase_data() {
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<QString>("fileName");
     QTest::addColumn<bool>("matches");
@@ -238,7 +238,7 @@ void QtServicesTest::patternsIgnoreCase_data() {
 
 // Matched case-sensitively on purpose: the patterns themselves must carry the
 // case-insensitivity, whatever the file list underneath does.
-void QtServicesTest::patternsIgnoreCase() {
+void DesktopTest::patternsIgnoreCase() {
     QFETCH(QString, pattern);
     QFETCH(QString, fileName);
     QFETCH(bool, matches);
@@ -249,7 +249,7 @@ void QtServicesTest::patternsIgnoreCase() {
     QCOMPARE(expression.match(fileName).hasMatch(), matches);
 }
 
-void QtServicesTest::qtNameFilterKeepsDescription() {
+void DesktopTest::qtNameFilterKeepsDescription() {
     QCOMPARE(caseInsensitivePattern("*.[jp]ng"), QStringLiteral("*.[jp][nN][gG]"));
     const DialogNameFilter filter = parseDialogFilter(kAddFilter).value(0);
     QCOMPARE(qtNameFilter(filter),
@@ -257,7 +257,7 @@ void QtServicesTest::qtNameFilterKeepsDescription() {
                             "*.[jJ][pP][gG] *.[gG][iI][fF] *.[pP][cC][xX] *.[iI][cC][oO])"));
 }
 
-void QtServicesTest::resultText_data() {
+void DesktopTest::resultText_data() {
     QTest::addColumn<QString>("separator");
     QTest::addColumn<QStringList>("selected");
     QTest::addColumn<QString>("expected");
@@ -293,7 +293,7 @@ void QtServicesTest::resultText_data() {
     QTest::newRow("long result") << nix << many << nulJoined(expected);
 }
 
-void QtServicesTest::resultText() {
+void DesktopTest::resultText() {
     QFETCH(QString, separator);
     QFETCH(QStringList, selected);
     QFETCH(QString, expected);
@@ -301,7 +301,7 @@ void QtServicesTest::resultText() {
     QCOMPARE(dialogResultText(selected, separator.at(0)), expected);
 }
 
-void QtServicesTest::configuredDialogListsPicturesInAnyCase() {
+void DesktopTest::configuredDialogListsPicturesInAnyCase() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     for (const char* name : {"IMG_0001.JPG", "b.Bmp", "c.png", "notes.txt", "d.jpeg"})
@@ -335,7 +335,7 @@ void QtServicesTest::configuredDialogListsPicturesInAnyCase() {
     QTRY_COMPARE(listed(), (QStringList{"IMG_0001.JPG", "b.Bmp", "c.png"}));
 }
 
-void QtServicesTest::configuredDialogSingleFileWithoutMultiSelectFlag() {
+void DesktopTest::configuredDialogSingleFileWithoutMultiSelectFlag() {
     QtFileOpenDialog settings;
     settings.setFlags(FileOpenDialog::kMultiSelectFlags & ~QtFileOpenDialog::kAllowMultiSelect);
     settings.setFilter(kAddFilter);
@@ -345,7 +345,7 @@ void QtServicesTest::configuredDialogSingleFileWithoutMultiSelectFlag() {
     QVERIFY(dialog.testOption(QFileDialog::DontResolveSymlinks));
 }
 
-void QtServicesTest::showOpenSeveralFiles() {
+void DesktopTest::showOpenSeveralFiles() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QVERIFY(touch(dir.filePath("IMG_0001.JPG")));
@@ -376,7 +376,7 @@ void QtServicesTest::showOpenSeveralFiles() {
              nulJoined({QDir::toNativeSeparators(dir.path()), "IMG_0001.JPG", "b c.png"}));
 }
 
-void QtServicesTest::showOpenCancelled() {
+void DesktopTest::showOpenCancelled() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QVERIFY(touch(dir.filePath("a.jpg")));
@@ -412,7 +412,7 @@ void QtServicesTest::showOpenCancelled() {
     QCOMPARE(dialog.fileName(), QString());
 }
 
-void QtServicesTest::typedNamesOutsideTheFilterAreTaken_data() {
+void DesktopTest::typedNamesOutsideTheFilterAreTaken_data() {
     QTest::addColumn<QString>("filter");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QStringList>("taken");
@@ -429,7 +429,7 @@ void QtServicesTest::typedNamesOutsideTheFilterAreTaken_data() {
 }
 
 // Typed once the folder is listed, as a user does, into the open or add dialog.
-void QtServicesTest::typedNamesOutsideTheFilterAreTaken() {
+void DesktopTest::typedNamesOutsideTheFilterAreTaken() {
     QFETCH(QString, filter);
     QFETCH(QString, typed);
     QFETCH(QStringList, taken);
@@ -457,7 +457,7 @@ void QtServicesTest::typedNamesOutsideTheFilterAreTaken() {
     QCOMPARE(dialog.fileName(), dialogResultText(paths));
 }
 
-void QtServicesTest::dialogsWriteNoSettings_data() {
+void DesktopTest::dialogsWriteNoSettings_data() {
     QTest::addColumn<bool>("folder");
     QTest::addColumn<bool>("accept");
     QTest::newRow("pictures picked") << false << true;
@@ -468,7 +468,7 @@ void QtServicesTest::dialogsWriteNoSettings_data() {
 
 // Qt's own settings file stays unwritten, also once the window and the
 // desktop are gone.
-void QtServicesTest::dialogsWriteNoSettings() {
+void DesktopTest::dialogsWriteNoSettings() {
     QFETCH(bool, folder);
     QFETCH(bool, accept);
 
@@ -494,7 +494,7 @@ void QtServicesTest::dialogsWriteNoSettings() {
     QVERIFY(!QFile::exists(qtSettingsFile()));
 }
 
-void QtServicesTest::browseForFolder() {
+void DesktopTest::browseForFolder() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString folder = dir.filePath(QStringLiteral("输出 folder"));
@@ -526,14 +526,14 @@ void QtServicesTest::browseForFolder() {
     QVERIFY(!desktop.browseForFolder(QStringLiteral("选择输出文件夹")).has_value());
 }
 
-void QtServicesTest::showMessage_data() {
+void DesktopTest::showMessage_data() {
     QTest::addColumn<MessageIcon>("icon");
     QTest::addColumn<QMessageBox::Icon>("shownIcon");
     QTest::newRow("information") << MessageIcon::Information << QMessageBox::Information;
     QTest::newRow("warning") << MessageIcon::Warning << QMessageBox::Warning;
 }
 
-void QtServicesTest::showMessage() {
+void DesktopTest::showMessage() {
     QFETCH(MessageIcon, icon);
     QFETCH(QMessageBox::Icon, shownIcon);
     QWidget owner;
@@ -575,7 +575,7 @@ void QtServicesTest::showMessage() {
     QCOMPARE(buttonCount, 1);
 }
 
-void QtServicesTest::openFolderPassesFolderAsIs_data() {
+void DesktopTest::openFolderPassesFolderAsIs_data() {
     QTest::addColumn<QString>("folder");
 
     QTest::newRow("spaces") << "/tmp/my pictures/out put";
@@ -588,7 +588,7 @@ void QtServicesTest::openFolderPassesFolderAsIs_data() {
 
 // The folder reaches the opener as one file URL, whatever its name, and a
 // successful open reports nothing.
-void QtServicesTest::openFolderPassesFolderAsIs() {
+void DesktopTest::openFolderPassesFolderAsIs() {
     QFETCH(QString, folder);
 
     StubOpener opener(0);
@@ -604,14 +604,14 @@ void QtServicesTest::openFolderPassesFolderAsIs() {
 
 // An opener that gives up is reported later, without the caller waiting; no
 // opener at all is reported at once.
-void QtServicesTest::openFolderFailures_data() {
+void DesktopTest::openFolderFailures_data() {
     QTest::addColumn<std::optional<int>>("exitCode");
     QTest::addColumn<bool>("throws");
     QTest::newRow("opener exits 3") << std::optional<int>(3) << false;
     QTest::newRow("no opener") << std::optional<int>() << true;
 }
 
-void QtServicesTest::openFolderFailures() {
+void DesktopTest::openFolderFailures() {
     QFETCH(std::optional<int>, exitCode);
     QFETCH(bool, throws);
 
@@ -629,5 +629,5 @@ void QtServicesTest::openFolderFailures() {
     }
 }
 
-QTEST_MAIN(QtServicesTest)
-#include "tst_qtservices.moc"
+QTEST_MAIN(DesktopTest)
+#include "tst_desktop.moc"
