@@ -88,12 +88,14 @@ RowPipeline::~RowPipeline() {
         delete m_workers;
         return;
     }
-    // Rows still inside a codec call finish in the background. Their pool is
-    // waited for on a thread of Qt's own pool (which the program waits for
-    // at exit) and then deleted on the thread that made it.
+    // Rows still inside a codec call finish in the background. Their pool
+    // takes no events, so it is let go of this thread (which may have no event
+    // loop to delete it later) and deleted on a thread of Qt's own pool once
+    // they are done; the program waits for that pool at exit.
+    m_workers->moveToThread(nullptr);
     QThreadPool::globalInstance()->start([workers = m_workers] {
         workers->waitForDone();
-        workers->deleteLater();
+        delete workers;
     });
 }
 
