@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort(); // a loaded picture is always whole
 
     for (TargetFormat format : kTargetFormats) {
-        const QString output = dir.filePath(QStringLiteral("out") + extensionOf(format));
+        const QString output = dir.filePath(QStringLiteral("out") + extensionOf(format).toString());
         try {
             preparePictureFile(*picture, format, output)->commit();
         } catch (const PlatformError&) {
