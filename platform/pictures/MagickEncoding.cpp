@@ -84,6 +84,38 @@ void quantizeForGif(Magick::Image& image, const Picture& picture, const std::sto
     throwIfStopped(stop);
 }
 
+// An icon of up to 256 colours whose pixels are opaque or fully transparent
+// is written with a palette and the transparency in its mask (for 256 x 256,
+// a palette PNG): ImageMagick's icon writer does that for a picture that
+// has its colours mapped. Fully transparent pixels count as one colour, as
+// the mask keeps no colour for them. Partial alpha keeps the 32-bit entry.
+void mapIconColours(Magick::Image& image, const std::stop_token& stop) {
+    Picture rendered;
+    rendered.width = int(image.columns());
+    rendered.height = int(image.rows());
+    rendered.channels = Picture::Channels::Rgba;
+    rendered.pixels.resize(rendered.bytesPerLine() * rendered.height);
+    image.write(0, 0, image.columns(), image.rows(), "RGBA", MagickCore::CharPixel,
+                rendered.pixels.data());
+    auto* p = reinterpret_cast<uchar*>(rendered.pixels.data());
+    for (qsizetype i = 0; i < rendered.pixels.size(); i += 4)
+        if (p[i + 3] == 0)
+            p[i] = p[i + 1] = p[i + 2] = 0;
+    if (hasPartialAlpha(rendered) || hasMoreColoursThan(rendered, 256))
+        return;
+    image.quantizeColors(256);
+    image.quantizeDither(false);
+    image.quantize();
+    // The quantizer marks a picture of grays as gray, and the icon writer
+    // would then convert it back to direct colour; the palette's samples are
+    // the same in sRGB.
+    if (image.colorSpace() == MagickCore::GRAYColorspace) {
+        image.modifyImage();
+        MagickCore::SetImageColorspace(image.image(), MagickCore::sRGBColorspace);
+    }
+    throwIfStopped(stop);
+}
+
 // ImageMagick's in-memory writer refuses a seek to the very end of its
 // buffer, which is where libtiff puts its directory: an uncompressed TIFF
 // whose pixels fill the buffer exactly (a 128 x 128 RGBA picture, say) fails
@@ -186,6 +218,7 @@ QByteArray encodeWithMagick(const Picture& source, TargetFormat format,
             image.resize(size);
             throwIfStopped(stop);
         }
+        mapIconColours(image, stop);
     }
 
     if (format == TargetFormat::Tiff)

@@ -7,6 +7,7 @@
 #include "MagickSetup.h"
 #include "MagickSupport.h"
 #include "OutputFiles.h"
+#include "PaletteCodecs.h"
 #include "PictureReading.h"
 #include "PictureSniffing.h"
 #include "PixelWork.h"
@@ -103,9 +104,16 @@ QByteArray encodeDirectly(const Picture& picture, TargetFormat format,
                           const std::stop_token& stop) {
     switch (format) {
     case TargetFormat::Bmp:
-        return fastcodec::encodeBmp(flattenedEightBit(picture));
-    case TargetFormat::Pcx:
-        return fastcodec::encodePcx(flattenedEightBit(picture));
+    case TargetFormat::Pcx: {
+        // The kind is decided on what is written: after flattening.
+        const Picture flat = flattenedEightBit(picture);
+        const PictureKind kind = pictureKindOf(flat);
+        if (format == TargetFormat::Bmp)
+            return kind.isPhoto() ? fastcodec::encodeBmp(flat)
+                                  : fastcodec::encodeBmp(flat.width, flat.height, kind);
+        return kind.isPhoto() ? fastcodec::encodePcx(flat)
+                              : fastcodec::encodePcx(flat.width, flat.height, kind);
+    }
     case TargetFormat::Jpg: {
         // A gray picture is written with one component.
         Picture flat = flattenedEightBit(picture);
@@ -123,12 +131,15 @@ QByteArray encodeDirectly(const Picture& picture, TargetFormat format,
             (picture.hasAlpha() && !hasPartialAlpha(picture)))
             return {};
         return fastcodec::encodePng(picture, stop);
-    case TargetFormat::Tiff:
-        if (picture.channels == Picture::Channels::Rgb && isAllGray(picture))
-            return fastcodec::encodeTiff(grayOf(picture));
+    case TargetFormat::Tiff: {
         if (picture.hasAlpha() && isAllGray(picture))
             return {};
-        return fastcodec::encodeTiff(picture);
+        if (picture.channels == Picture::Channels::Rgb && isAllGray(picture)) {
+            const Picture gray = grayOf(picture);
+            return fastcodec::encodeTiff(gray, pictureKindOf(gray));
+        }
+        return fastcodec::encodeTiff(picture, pictureKindOf(picture));
+    }
     case TargetFormat::Gif:
         // ImageMagick reduces the colours; our writer writes its palette and
         // indexes, pixel for pixel as its own writer would, only faster.
