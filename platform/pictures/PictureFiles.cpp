@@ -12,6 +12,7 @@
 #include "PictureSniffing.h"
 #include "PixelWork.h"
 #include "PlatformError.h"
+#include "TiffPlanesReading.h"
 
 #include <Magick++.h>
 
@@ -57,6 +58,20 @@ std::shared_ptr<Picture> decodeJpegDirectly(const QByteArray& bytes, const QStri
     return std::make_shared<Picture>(std::move(*picture));
 }
 
+// A TIFF in separate planes, which the general path misreads, through
+// libtiff; nothing for any other TIFF, or one libtiff gives up on (the
+// general path then reports it in its own words).
+std::optional<Picture> decodeTiffPlanesDirectly(const QByteArray& bytes, const QString& fileName,
+                                                const std::stop_token& stop) {
+    try {
+        return fastcodec::decodeTiffPlanes(
+            bytes, [&](qint64 width, qint64 height) { checkDimensions(fileName, width, height); },
+            stop);
+    } catch (const fastcodec::CodecError&) {
+        return std::nullopt;
+    }
+}
+
 PictureObject loadPicture(const QString& fileName, int boxWidth, int boxHeight,
                           const std::stop_token& stop) {
     const QString notReady = prepareMagick();
@@ -77,6 +92,10 @@ PictureObject loadPicture(const QString& fileName, int boxWidth, int boxHeight,
                     picture->jpegQuality = magickJpegQuality(bytes, fileName);
                 return picture;
             }
+        }
+        if (std::strcmp(coder, "TIFF") == 0) {
+            if (std::optional<Picture> planes = decodeTiffPlanesDirectly(bytes, fileName, stop))
+                return std::make_shared<const Picture>(std::move(*planes));
         }
         return std::make_shared<const Picture>(decodeWithMagick(bytes, coder, fileName, stop));
     } catch (const PlatformError&) {
