@@ -1,0 +1,476 @@
+// SPDX-License-Identifier: MIT
+// The type each target is written in for each kind of picture (bilevel, gray,
+// few colours, photo), the samples it keeps, and two decodes the general path
+// gets wrong: TIFFs in separate planes and GIF frames beyond the screen.
+#include "MagickSetup.h"
+#include "PictureFiles.h"
+#include "support/PictureFileTesting.h"
+
+#include <Magick++.h>
+#include <tiffio.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstring>
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+quint32 littleEndian(const QByteArray& b, qsizetype at, int size) {
+    quint32 v = 0;
+    for (int i = size - 1; i >= 0; --i)
+        v = v << 8 | quint8(b.at(at + i));
+    return v;
+}
+
+quint32 next(quint32& seed) {
+    seed = seed * 1664525u + 1013904223u;
+    return seed >> 8;
+}
+
+// The generated pictures, 8-bit, with odd widths so packed rows end
+// mid-byte. `colour(x, y)` gives 0xAARRGGBB.
+template <typename Colour> Picture generated(int width, int height, Picture::Channels channels,
+                                              Colour colour) {
+    Picture p;
+    p.width = width;
+    p.height = height;
+    p.channels = channels;
+    p.pixels = QByteArray(p.bytesPerLine() * height, Qt::Uninitialized);
+    auto* s = reinterpret_cast<uchar*>(p.pixels.data());
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const quint32 c = colour(x, y);
+            if (channels == Picture::Channels::Gray) {
+                *s++ = uchar(c);
+                continue;
+            }
+            *s++ = uchar(c >> 16);
+            *s++ = uchar(c >> 8);
+            *s++ = uchar(c);
+            if (channels == Picture::Channels::Rgba)
+                *s++ = uchar(c >> 24);
+        }
+    return p;
+}
+
+quint32 opaque(quint32 rgb) {
+    return 0xFF000000u | rgb;
+}
+
+Picture pictureNamed(const QString& name) {
+    using C = Picture::Channels;
+    if (name == "bilevel") // text-like strokes on white
+        return generated(67, 43, C::Rgb, [](int x, int y) {
+            return opaque((x / 3 + y / 5) % 4 == 0 || x % 7 == 0 ? 0 : 0xFFFFFF);
+        });
+    if (name == "white")
+        return generated(9, 5, C::Rgb, [](int, int) { return opaque(0xFFFFFF); });
+    if (name == "gray") // a scan's shading: one level a row, all 256 levels
+        return generated(61, 256, C::Gray, [](int, int y) { return quint32(255 - y); });
+    if (name == "gray noise")
+        return generated(61, 40, C::Rgb, [seed = 7u](int, int) mutable {
+            const quint32 v = next(seed) & 0xFF;
+            return opaque(v << 16 | v << 8 | v);
+        });
+    if (name == "16 colours")
+        return generated(45, 30, C::Rgb, [](int x, int y) {
+            return opaque(quint32((x / 6 + y / 4) % 16) * 0x0F0B07u);
+        });
+    if (name == "256 colours") // in no order: the runs would not pay
+        return generated(64, 64, C::Rgb, [seed = 3u](int x, int y) mutable {
+            const quint32 i = (quint32(y * 64 + x) + (next(seed) & 0xFF)) & 0xFF;
+            return opaque(i * 0x010307u & 0xFFFFFF);
+        });
+    if (name == "photo")
+        return generated(53, 37, C::Rgb, [seed = 11u](int x, int y) mutable {
+            return opaque(quint32(x * 4) << 16 | quint32(y * 6) << 8 | (next(seed) & 0xFF));
+        });
+    if (name == "16 colours, cut out") // opaque or fully transparent
+        return generated(40, 33, C::Rgba, [](int x, int y) {
+            const quint32 rgb = quint32((x / 5 + y / 3) % 15 + 1) * 0x110D05u;
+            return (x - 20) * (x - 20) + (y - 16) * (y - 16) > 196 ? rgb : opaque(rgb);
+        });
+    if (name == "4 colours, half transparent") // becomes few colours on white
+        return generated(30, 20, C::Rgba, [](int x, int y) {
+            return (x < 15 ? 0x80000000u : 0xFF000000u) | (y < 10 ? 0xFF0000u : 0x0000FFu);
+        });
+    if (name == "icon of 256 x 256")
+        return generated(256, 256, C::Rgb, [](int x, int y) {
+            return opaque(quint32((x / 32 + y / 32) % 8) * 0x1F0F07u);
+        });
+    return {};
+}
+
+// What the written file's header says: the bits a pixel and how the pixels
+// are stored, in the format's own terms.
+QString typeWritten(const QString& path, const QString& target) {
+    const QByteArray b = readAll(path);
+    if (target == "bmp")
+        return QStringLiteral("%1-bit compression %2")
+            .arg(littleEndian(b, 28, 2))
+            .arg(littleEndian(b, 30, 4));
+    if (target == "pcx")
+        return QStringLiteral("%1-bit %2 planes").arg(int(b.at(3))).arg(int(b.at(65)));
+    if (target == "ico") {
+        const qsizetype at = littleEndian(b, 18, 4);
+        if (b.mid(at, 8) == "\x89PNG\r\n\x1A\n")
+            return QStringLiteral("PNG colour type %1").arg(int(b.at(at + 25)));
+        return QStringLiteral("%1-bit").arg(littleEndian(b, at + 14, 2));
+    }
+    TIFF* tiff = TIFFOpen(path.toLocal8Bit().constData(), "r");
+    if (!tiff)
+        return QStringLiteral("unreadable");
+    uint16_t bits = 0, samples = 0, photometric = 0, compression = 0;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+    TIFFClose(tiff);
+    const char* kind = photometric == PHOTOMETRIC_MINISWHITE   ? "white-is-zero"
+                       : photometric == PHOTOMETRIC_MINISBLACK ? "gray"
+                       : photometric == PHOTOMETRIC_PALETTE    ? "palette"
+                                                               : "rgb";
+    const char* packing = compression == COMPRESSION_CCITTFAX4        ? "G4"
+                          : compression == COMPRESSION_ADOBE_DEFLATE ? "Deflate"
+                          : compression == COMPRESSION_NONE          ? "none"
+                                                                      : "other";
+    return QStringLiteral("%1x%2-bit %3 %4").arg(samples).arg(bits).arg(kind, packing);
+}
+
+// One pixel as 0xAARRGGBB; a fully transparent pixel has no colour.
+quint32 pixelAt(const Picture& p, int x, int y) {
+    Q_ASSERT(p.bitsPerSample == 8);
+    const auto* s = reinterpret_cast<const uchar*>(p.pixels.constData()) +
+                    (qsizetype(y) * p.width + x) * p.channelCount();
+    switch (p.channels) {
+    case Picture::Channels::Gray:
+        return opaque(quint32(s[0]) * 0x010101u);
+    case Picture::Channels::Rgb:
+        return opaque(quint32(s[0]) << 16 | quint32(s[1]) << 8 | s[2]);
+    case Picture::Channels::Rgba:
+        return s[3] == 0 ? 0 : quint32(s[3]) << 24 | quint32(s[0]) << 16 | quint32(s[1]) << 8 | s[2];
+    }
+    return 0;
+}
+
+void comparePixels(const Picture& seen, const Picture& expected) {
+    QCOMPARE(seen.width, expected.width);
+    QCOMPARE(seen.height, expected.height);
+    for (int y = 0; y < expected.height; ++y)
+        for (int x = 0; x < expected.width; ++x)
+            if (pixelAt(seen, x, y) != pixelAt(expected, x, y))
+                QFAIL(qPrintable(QStringLiteral("(%1, %2) is %3, not %4")
+                                     .arg(x)
+                                     .arg(y)
+                                     .arg(pixelAt(seen, x, y), 8, 16, QChar('0'))
+                                     .arg(pixelAt(expected, x, y), 8, 16, QChar('0'))));
+}
+
+// A TIFF in separate planes, written by libtiff: samples[s] holds plane s.
+bool writePlanarTiff(const QString& path, int width, int height, int bits, int photometric,
+                     int extra, int compression, const QList<QList<quint16>>& samples) {
+    TIFF* tiff = TIFFOpen(path.toLocal8Bit().constData(), "w");
+    if (!tiff)
+        return false;
+    const uint16_t count = uint16_t(samples.size());
+    bool ok = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, uint32_t(width)) &&
+              TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, uint32_t(height)) &&
+              TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, uint16_t(bits)) &&
+              TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, count) &&
+              TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_SEPARATE)) &&
+              TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, uint16_t(photometric)) &&
+              TIFFSetField(tiff, TIFFTAG_COMPRESSION, uint16_t(compression)) &&
+              TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, uint32_t(4));
+    if (ok && extra >= 0) {
+        const uint16_t kind = uint16_t(extra);
+        ok = TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, uint16_t(1), &kind);
+    }
+    QByteArray row(width * bits / 8, '\0');
+    for (uint16_t s = 0; ok && s < count; ++s)
+        for (int y = 0; ok && y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const quint16 v = samples[s][y * width + x];
+                if (bits == 8)
+                    row[x] = char(v);
+                else
+                    std::memcpy(row.data() + 2 * x, &v, 2);
+            }
+            ok = TIFFWriteScanline(tiff, row.data(), uint32_t(y), s) == 1;
+        }
+    TIFFClose(tiff);
+    return ok;
+}
+
+// The GIF with its logical screen and its frame's place set: ImageMagick
+// writes the frame, the header is then made to say what the case needs.
+QByteArray gifWithScreen(const QString& path, int frameSide, int screenSide, int left, int top) {
+    QByteArray rgb;
+    for (int y = 0; y < frameSide; ++y)
+        for (int x = 0; x < frameSide; ++x)
+            rgb += x < frameSide / 2 ? QByteArray("\xFF\0\0", 3) : QByteArray("\0\0\xFF", 3);
+    Magick::Image frame(static_cast<size_t>(frameSide), static_cast<size_t>(frameSide), "RGB",
+                        MagickCore::CharPixel,
+                        rgb.constData());
+    frame.write(path.toStdString() + ".gif");
+    QByteArray gif = readAll(path + ".gif");
+    auto put16 = [&](qsizetype at, int v) {
+        gif[at] = char(v & 0xFF);
+        gif[at + 1] = char(v >> 8);
+    };
+    put16(6, screenSide);
+    put16(8, screenSide);
+    qsizetype at = 13;
+    if (quint8(gif.at(10)) & 0x80)
+        at += 3 * (2 << (quint8(gif.at(10)) & 7));
+    while (gif.at(at) == 0x21) { // extensions: label, then blocks up to an empty one
+        at += 2;
+        while (gif.at(at) != 0)
+            at += quint8(gif.at(at)) + 1;
+        ++at;
+    }
+    if (gif.at(at) != 0x2C)
+        return {};
+    put16(at + 1, left);
+    put16(at + 3, top);
+    return gif;
+}
+
+} // namespace
+
+class PictureTypesTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(prepareMagick().isEmpty());
+        QVERIFY(m_dir.isValid());
+    }
+    void keepsTheSmallestType_data();
+    void keepsTheSmallestType();
+    void readsSeparatePlanes_data();
+    void readsSeparatePlanes();
+    void clipsGifFrameToScreen_data();
+    void clipsGifFrameToScreen();
+    void readsOneBitPcxSetBitsAsWhite();
+};
+
+void PictureTypesTest::keepsTheSmallestType_data() {
+    QTest::addColumn<QString>("picture");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("type");
+    const struct {
+        const char* picture;
+        const char* bmp;
+        const char* pcx;
+        const char* tiff;
+        const char* ico;
+    } rows[] = {
+        {"bilevel", "1-bit compression 0", "1-bit 1 planes", "1x1-bit white-is-zero G4", "1-bit"},
+        {"white", "1-bit compression 0", "1-bit 1 planes", "1x1-bit white-is-zero G4", "1-bit"},
+        {"gray", "8-bit compression 1", "8-bit 1 planes", "1x8-bit gray Deflate", "8-bit"},
+        {"gray noise", "8-bit compression 0", "8-bit 1 planes", "1x8-bit gray Deflate", "8-bit"},
+        {"16 colours", "4-bit compression 0", "8-bit 1 planes", "1x4-bit palette Deflate",
+         "4-bit"},
+        {"256 colours", "8-bit compression 0", "8-bit 1 planes", "1x8-bit palette Deflate",
+         "8-bit"},
+        {"photo", "24-bit compression 0", "8-bit 3 planes", "3x8-bit rgb none", "32-bit"},
+        // Flattened onto white for BMP and PCX: the cut-out part adds white.
+        {"16 colours, cut out", "4-bit compression 0", "8-bit 1 planes", "4x8-bit rgb Deflate",
+         "4-bit"},
+        {"4 colours, half transparent", "4-bit compression 0", "8-bit 1 planes",
+         "4x8-bit rgb Deflate", "32-bit"},
+    };
+    for (const auto& row : rows) {
+        QTest::addRow("%s to bmp", row.picture) << row.picture << "bmp" << row.bmp;
+        QTest::addRow("%s to pcx", row.picture) << row.picture << "pcx" << row.pcx;
+        QTest::addRow("%s to tiff", row.picture) << row.picture << "tiff" << row.tiff;
+        QTest::addRow("%s to ico", row.picture) << row.picture << "ico" << row.ico;
+    }
+    QTest::newRow("icon of 256 x 256 to ico") << "icon of 256 x 256" << "ico" << "PNG colour type 3";
+}
+
+// The header says the smallest type that holds the picture, and the pixels
+// read back are those of the type written before (24-bit bitmaps and PCX,
+// uncompressed TIFF, 32-bit icons), as ImageMagick decodes both.
+void PictureTypesTest::keepsTheSmallestType() {
+    QFETCH(QString, picture);
+    QFETCH(QString, target);
+    QFETCH(QString, type);
+    const Picture source = pictureNamed(picture);
+    QVERIFY(source.width > 0);
+    const QString written = path("typed." + target);
+    saveAs(source, written);
+    QCOMPARE(typeWritten(written, target), type);
+    const PictureObject back = loadGeneral(written);
+    if (target == "ico") {
+        comparePixels(*back, source);
+        return;
+    }
+    const QString before = path("before." + target);
+    saveGeneral(source, before);
+    comparePixels(*back, *loadGeneral(before));
+}
+
+void PictureTypesTest::readsSeparatePlanes_data() {
+    QTest::addColumn<int>("photometric");
+    QTest::addColumn<int>("samples");
+    QTest::addColumn<int>("bits");
+    QTest::addColumn<int>("extra"); // the extra sample's kind, -1 for none
+    QTest::addColumn<int>("compression");
+    QTest::newRow("gray and alpha") << int(PHOTOMETRIC_MINISBLACK) << 2 << 8
+                                    << int(EXTRASAMPLE_UNASSALPHA) << int(COMPRESSION_NONE);
+    QTest::newRow("gray and alpha, Deflate") << int(PHOTOMETRIC_MINISBLACK) << 2 << 8
+                                             << int(EXTRASAMPLE_UNASSALPHA)
+                                             << int(COMPRESSION_ADOBE_DEFLATE);
+    QTest::newRow("gray and alpha, 16-bit") << int(PHOTOMETRIC_MINISBLACK) << 2 << 16
+                                            << int(EXTRASAMPLE_UNASSALPHA) << int(COMPRESSION_LZW);
+    QTest::newRow("gray and premultiplied alpha") << int(PHOTOMETRIC_MINISBLACK) << 2 << 8
+                                                  << int(EXTRASAMPLE_ASSOCALPHA)
+                                                  << int(COMPRESSION_NONE);
+    QTest::newRow("white-is-zero and alpha") << int(PHOTOMETRIC_MINISWHITE) << 2 << 8
+                                             << int(EXTRASAMPLE_UNASSALPHA)
+                                             << int(COMPRESSION_NONE);
+    QTest::newRow("rgb") << int(PHOTOMETRIC_RGB) << 3 << 8 << -1 << int(COMPRESSION_LZW);
+    QTest::newRow("rgb and alpha, 16-bit") << int(PHOTOMETRIC_RGB) << 4 << 16
+                                           << int(EXTRASAMPLE_UNASSALPHA)
+                                           << int(COMPRESSION_NONE);
+}
+
+// Each plane lands in its channel: gray with alpha reads as gray (equal colour
+// samples) with its alpha, not as red and green.
+void PictureTypesTest::readsSeparatePlanes() {
+    QFETCH(int, photometric);
+    QFETCH(int, samples);
+    QFETCH(int, bits);
+    QFETCH(int, extra);
+    QFETCH(int, compression);
+    const int width = 23;
+    const int height = 11;
+    const int max = bits == 8 ? 255 : 65535;
+    const bool alpha = extra >= 0;
+    const bool premultiplied = extra == EXTRASAMPLE_ASSOCALPHA;
+    const int colours = alpha ? samples - 1 : samples;
+    // Alpha runs through 0 .. max across; premultiplied alpha is full or none.
+    auto alphaAt = [&](int x) { return premultiplied ? (x % 2) * max : x * max / (width - 1); };
+    auto colourAt = [&](int x, int y, int s) { return ((x * 37 + y * 11 + s * 90) % 256) * max / 255; };
+    QList<QList<quint16>> planes(samples);
+    for (int s = 0; s < samples; ++s)
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                int v = s == colours ? alphaAt(x) : colourAt(x, y, s);
+                if (s < colours && premultiplied && alphaAt(x) == 0)
+                    v = 0;
+                planes[s] << quint16(v);
+            }
+    const QString file = path("planes.tif");
+    QVERIFY(writePlanarTiff(file, width, height, bits, photometric, extra, compression, planes));
+
+    const PictureObject picture = loadPictureFile(file);
+    QCOMPARE(picture->width, width);
+    QCOMPARE(picture->height, height);
+    QCOMPARE(picture->bitsPerSample, bits);
+    const int channels = alpha ? 4 : colours;
+    QCOMPARE(picture->channelCount(), channels);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < channels; ++c) {
+                int expected = c == 3 ? alphaAt(x) : colourAt(x, y, colours == 1 ? 0 : c);
+                if (c < 3 && photometric == PHOTOMETRIC_MINISWHITE)
+                    expected = max - expected;
+                if (c < 3 && premultiplied && alphaAt(x) == 0)
+                    expected = 0;
+                const qsizetype at = (qsizetype(y) * width + x) * channels + c;
+                quint16 seen = 0;
+                if (bits == 8)
+                    seen = quint8(picture->pixels.at(at));
+                else
+                    std::memcpy(&seen, picture->pixels.constData() + 2 * at, 2);
+                if (seen != expected)
+                    QFAIL(qPrintable(QStringLiteral("(%1, %2) channel %3 is %4, not %5")
+                                         .arg(x)
+                                         .arg(y)
+                                         .arg(c)
+                                         .arg(seen)
+                                         .arg(expected)));
+            }
+}
+
+void PictureTypesTest::clipsGifFrameToScreen_data() {
+    QTest::addColumn<int>("frameSide");
+    QTest::addColumn<int>("screenSide");
+    QTest::addColumn<int>("offset"); // the frame's place, across and down
+    QTest::newRow("frame past the corner") << 16 << 32 << 24;
+    QTest::newRow("frame inside") << 16 << 32 << 8;
+    QTest::newRow("frame larger than the screen") << 32 << 16 << 0;
+    QTest::newRow("frame filling the screen") << 16 << 16 << 0;
+}
+
+// The picture is the logical screen: the frame at its place, the rest
+// transparent, what lies beyond the screen cut off.
+void PictureTypesTest::clipsGifFrameToScreen() {
+    QFETCH(int, frameSide);
+    QFETCH(int, screenSide);
+    QFETCH(int, offset);
+    const QString file = path("screen.gif");
+    const QByteArray gif = gifWithScreen(file, frameSide, screenSide, offset, offset);
+    QVERIFY(!gif.isEmpty());
+    QFile out(file);
+    QVERIFY(out.open(QIODevice::WriteOnly) && out.write(gif) == gif.size());
+    out.close();
+
+    const PictureObject picture = loadPictureFile(file);
+    QCOMPARE(picture->width, screenSide);
+    QCOMPARE(picture->height, screenSide);
+    const Picture& p = *picture;
+    for (int y = 0; y < screenSide; ++y)
+        for (int x = 0; x < screenSide; ++x) {
+            const int fx = x - offset;
+            const int fy = y - offset;
+            const bool inFrame = fx >= 0 && fy >= 0 && fx < frameSide && fy < frameSide;
+            const quint32 expected =
+                !inFrame ? 0 : fx < frameSide / 2 ? opaque(0xFF0000) : opaque(0x0000FF);
+            if (pixelAt(p, x, y) != expected)
+                QFAIL(qPrintable(QStringLiteral("(%1, %2) is %3").arg(x).arg(y).arg(
+                    pixelAt(p, x, y), 8, 16, QChar('0'))));
+        }
+}
+
+// A PCX of one bit and one plane, as written by other programs: a set bit is
+// white, whatever the 16-colour header palette holds.
+void PictureTypesTest::readsOneBitPcxSetBitsAsWhite() {
+    QByteArray pcx(128, '\0');
+    pcx[0] = 0x0A;
+    pcx[1] = 5;
+    pcx[2] = 1;
+    pcx[3] = 1;
+    pcx[8] = 9; // ten pixels across, two down
+    pcx[10] = 1;
+    pcx[65] = 1;
+    pcx[66] = 2;
+    pcx += QByteArray("\x0F\x40\xC1\xF0\x00", 5); // runs: 0x0F 0x40, then 0xF0 0x00
+    const QString file = path("onebit.pcx");
+    QFile out(file);
+    QVERIFY(out.open(QIODevice::WriteOnly) && out.write(pcx) == pcx.size());
+    out.close();
+    const PictureObject picture = loadPictureFile(file);
+    QCOMPARE(picture->width, 10);
+    QCOMPARE(picture->height, 2);
+    const char* rows[] = {"0000111101", "1111000000"};
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 10; ++x)
+            QCOMPARE(pixelAt(*picture, x, y), opaque(rows[y][x] == '1' ? 0xFFFFFF : 0));
+}
+
+QTEST_GUILESS_MAIN(PictureTypesTest)
+#include "tst_pictureTypes.moc"
