@@ -66,6 +66,10 @@ Picture pictureNamed(const QString& name) {
         return generated(67, 43, C::Rgb, [](int x, int y) {
             return opaque((x / 3 + y / 5) % 4 == 0 || x % 7 == 0 ? 0 : 0xFFFFFF);
         });
+    if (name == "bilevel dither")
+        return generated(64, 48, C::Rgb, [](int x, int y) {
+            return opaque((x + y) % 2 == 0 || (x * y) % 5 == 1 ? 0 : 0xFFFFFF);
+        });
     if (name == "white")
         return generated(9, 5, C::Rgb, [](int, int) { return opaque(0xFFFFFF); });
     if (name == "gray") // a scan's shading: one level a row, all 256 levels
@@ -75,9 +79,9 @@ Picture pictureNamed(const QString& name) {
             const quint32 v = next(seed) & 0xFF;
             return opaque(v << 16 | v << 8 | v);
         });
-    if (name == "16 colours")
-        return generated(45, 30, C::Rgb, [](int x, int y) {
-            return opaque(quint32((x / 6 + y / 4) % 16) * 0x0F0B07u);
+    if (name == "16 colours") // in no order, as a dithered picture
+        return generated(45, 30, C::Rgb, [seed = 5u](int, int) mutable {
+            return opaque((next(seed) & 15) * 0x0F0B07u);
         });
     if (name == "256 colours") // in no order: the runs would not pay
         return generated(64, 64, C::Rgb, [seed = 3u](int x, int y) mutable {
@@ -92,6 +96,11 @@ Picture pictureNamed(const QString& name) {
         return generated(40, 33, C::Rgba, [](int x, int y) {
             const quint32 rgb = quint32((x / 5 + y / 3) % 15 + 1) * 0x110D05u;
             return (x - 20) * (x - 20) + (y - 16) * (y - 16) > 196 ? rgb : opaque(rgb);
+        });
+    if (name == "gray, cut out") // a level a column, the corners transparent
+        return generated(40, 30, C::Rgba, [](int x, int y) {
+            const quint32 gray = quint32(x * 6) * 0x010101u;
+            return (x < 5 || x > 34) && (y < 5 || y > 24) ? gray : opaque(gray);
         });
     if (name == "4 colours, half transparent") // becomes few colours on white
         return generated(30, 20, C::Rgba, [](int x, int y) {
@@ -207,11 +216,18 @@ void PictureTypesTest::keepsTheSmallestType_data() {
         {"256 colours", "8-bit compression 0", "8-bit 1 planes", "1x8-bit palette Deflate",
          "8-bit"},
         {"photo", "24-bit compression 0", "8-bit 3 planes", "3x8-bit rgb none", "32-bit"},
-        // Flattened onto white for BMP and PCX: the cut-out part adds white.
-        {"16 colours, cut out", "4-bit compression 0", "8-bit 1 planes", "4x8-bit rgb Deflate",
+        // Flattened onto white for BMP and PCX: the cut-out part adds white;
+        // the flat areas take fewer bytes as runs.
+        {"16 colours, cut out", "8-bit compression 1", "8-bit 1 planes", "4x8-bit rgb Deflate",
          "4-bit"},
-        {"4 colours, half transparent", "4-bit compression 0", "8-bit 1 planes",
+        {"4 colours, half transparent", "8-bit compression 1", "8-bit 1 planes",
          "4x8-bit rgb Deflate", "32-bit"},
+        // Gray with alpha goes through the general path for TIFF.
+        {"gray, cut out", "8-bit compression 0", "8-bit 1 planes", "2x8-bit gray Deflate",
+         "8-bit"},
+        // Group 4 codes a dither pattern in more bytes than its bare bits.
+        {"bilevel dither", "1-bit compression 0", "1-bit 1 planes",
+         "1x1-bit white-is-zero Deflate", "1-bit"},
     };
     for (const auto& row : rows) {
         QTest::addRow("%s to bmp", row.picture) << row.picture << "bmp" << row.bmp;

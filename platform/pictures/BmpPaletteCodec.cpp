@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The Windows bitmap with a palette (BITMAPINFOHEADER, rows bottom-up): the
-// bits a pixel the colours need among 1, 4 and 8, and 8-bit rows run-length
-// encoded as BI_RLE8, which is how the general path writes a palette bitmap.
+// bits a pixel the colours need among 1, 4 and 8, or 8-bit rows run-length
+// encoded as BI_RLE8 (as the general path writes a palette bitmap) when the
+// runs take less room.
 #include "ByteOrder.h"
 #include "PaletteCodecs.h"
 #include "FastCodecs.h"
@@ -79,14 +80,17 @@ QByteArray encodeBmp(int width, int height, const PictureKind& kind) {
         std::any_of(kind.colours.cbegin(), kind.colours.cend(),
                     [](quint32 c) { return (c >> 24) != 0xFF; }))
         throw CodecError("the palette bitmap takes up to 256 opaque colours");
-    const int bits = kind.indexBits() == 2 ? 4 : kind.indexBits();
+    // Black and white stays 1-bit; other palettes take runs of 8-bit indexes
+    // where they are smaller than the packed indexes (a blank page, flat areas).
+    int bits = kind.indexBits() == 2 ? 4 : kind.indexBits();
     QByteArray pixels = packedPixels(width, height, kind.indexes, bits);
     quint32 compression = 0;
-    if (bits == 8) {
+    if (kind.kind != PictureKind::Kind::Bilevel) {
         QByteArray runs = rle8Pixels(width, height, kind.indexes);
         if (runs.size() < pixels.size()) {
             pixels = std::move(runs);
             compression = kRle8;
+            bits = 8;
         }
     }
     const qsizetype paletteBytes = 4 * kind.colours.size();

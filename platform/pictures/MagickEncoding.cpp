@@ -208,7 +208,11 @@ QByteArray encodeWithMagick(const Picture& source, TargetFormat format,
         // Uncompressed, as ImageMagick writes a photo: read by every TIFF
         // reader at disk speed. LZW with the predictor saved a third on
         // camera photos but made their conversion three times as long.
-        image.compressType(MagickCore::NoCompression);
+        // Pictures of few colours (gray with alpha comes here) compress
+        // far better and at once.
+        const bool fewColours =
+            picture.bitsPerSample == 8 && !hasMoreColoursThan(picture, 256);
+        image.compressType(fewColours ? MagickCore::ZipCompression : MagickCore::NoCompression);
     } else if (gif) {
         quantizeForGif(image, picture, stop);
     } else if (icon) {

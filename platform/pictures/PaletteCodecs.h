@@ -11,18 +11,20 @@
 
 namespace fastcodec {
 
-// A Windows bitmap with a palette: 1 or 4 bits a pixel, else 8 bits run-length
-// encoded (BI_RLE8) unless the runs would take more room than the pixels.
-// Takes a bilevel, gray or palette kind without alpha.
+// A Windows bitmap with a palette: black and white at 1 bit a pixel; other
+// palettes at the 1, 4 or 8 bits they need, or 8 bits run-length encoded
+// (BI_RLE8) where that is smaller. Takes a bilevel, gray or palette kind
+// without alpha.
 QByteArray encodeBmp(int width, int height, const PictureKind& kind);
 
 // A PCX file of one plane: 1 bit a pixel for black and white, else 8 bits
 // with the 256-colour palette at the end. Takes a kind without alpha.
 QByteArray encodePcx(int width, int height, const PictureKind& kind);
 
-// The TIFF for the picture's kind: CCITT Group 4 for black and white, 8-bit
-// gray or a 1- to 8-bit palette with Deflate, a few-colour picture with alpha
-// as its samples with Deflate; a photo as encodeTiff(picture) writes it.
+// The TIFF for the picture's kind: CCITT Group 4 for black and white (Deflate
+// where a dither pattern makes Group 4 larger than the bare bits), 8-bit gray
+// or a 1- to 8-bit palette with Deflate, a few-colour picture with alpha as
+// its samples with Deflate; a photo as encodeTiff(picture) writes it.
 QByteArray encodeTiff(const Picture& picture, const PictureKind& kind);
 
 } // namespace fastcodec

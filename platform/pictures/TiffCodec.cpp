@@ -161,7 +161,8 @@ QByteArray encodeTiff(const Picture& picture) {
     return encodeTiff(picture, PictureKind{});
 }
 
-QByteArray encodeTiff(const Picture& picture, const PictureKind& kind) {
+static QByteArray writeTiff(const Picture& picture, const PictureKind& kind,
+                            const TiffLayout& layout) {
     MemoryFile file;
     file.data.reserve(picture.pixels.size() / 2 + 4096);
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
@@ -174,7 +175,6 @@ QByteArray encodeTiff(const Picture& picture, const PictureKind& kind) {
         throw CodecError(file.error.isEmpty() ? "libtiff could not start a file"
                                               : file.error.toStdString());
 
-    const TiffLayout layout = tiffLayoutOf(picture, kind);
     const qsizetype line = layout.rowBytes;
     // Group 4 codes each row against the one above, so its picture is one strip.
     const int rowsPerStrip =
@@ -214,6 +214,19 @@ QByteArray encodeTiff(const Picture& picture, const PictureKind& kind) {
         throw CodecError(file.error.isEmpty() ? "libtiff could not write the picture"
                                               : file.error.toStdString());
     return std::move(file.data);
+}
+
+QByteArray encodeTiff(const Picture& picture, const PictureKind& kind) {
+    TiffLayout layout = tiffLayoutOf(picture, kind);
+    QByteArray encoded = writeTiff(picture, kind, layout);
+    if (layout.compression == COMPRESSION_CCITTFAX4 &&
+        encoded.size() > layout.rowBytes * picture.height) {
+        layout.compression = COMPRESSION_ADOBE_DEFLATE;
+        QByteArray deflated = writeTiff(picture, kind, layout);
+        if (deflated.size() < encoded.size())
+            encoded = std::move(deflated);
+    }
+    return encoded;
 }
 
 } // namespace fastcodec
