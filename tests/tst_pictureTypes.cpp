@@ -110,6 +110,11 @@ Picture pictureNamed(const QString& name) {
         return generated(256, 256, C::Rgb, [](int x, int y) {
             return opaque(quint32((x / 32 + y / 32) % 8) * 0x1F0F07u);
         });
+    if (name == "cut-out icon of 256 x 256")
+        return generated(256, 256, C::Rgba, [](int x, int y) {
+            const quint32 rgb = quint32((x / 32 + y / 32) % 8) * 0x1F0F07u;
+            return x < 64 && y < 64 ? rgb : opaque(rgb);
+        });
     return {};
 }
 
@@ -236,6 +241,9 @@ void PictureTypesTest::keepsTheSmallestType_data() {
         QTest::addRow("%s to ico", row.picture) << row.picture << "ico" << row.ico;
     }
     QTest::newRow("icon of 256 x 256 to ico") << "icon of 256 x 256" << "ico" << "PNG colour type 3";
+    // The icon writer writes a PNG entry with transparency as RGBA.
+    QTest::newRow("cut-out icon of 256 x 256 to ico")
+        << "cut-out icon of 256 x 256" << "ico" << "PNG colour type 6";
 }
 
 // The header says the smallest type that holds the picture, and the pixels

@@ -85,9 +85,10 @@ void quantizeForGif(Magick::Image& image, const Picture& picture, const std::sto
 }
 
 // An icon of up to 256 colours whose pixels are opaque or fully transparent
-// is written with a palette and the transparency in its mask (for 256 x 256,
-// a palette PNG): ImageMagick's icon writer does that for a picture that
-// has its colours mapped. Fully transparent pixels count as one colour, as
+// is written with a palette and the transparency in its mask (at 256 x 256 a
+// PNG entry, a palette PNG when opaque, its writer's RGBA otherwise):
+// ImageMagick's icon writer does that for a picture that has its colours
+// mapped. Fully transparent pixels count as one colour, as
 // the mask keeps no colour for them. Partial alpha keeps the 32-bit entry.
 void mapIconColours(Magick::Image& image, const std::stop_token& stop) {
     Picture rendered;
