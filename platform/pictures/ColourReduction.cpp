@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 namespace colours {
@@ -13,6 +14,9 @@ namespace {
 constexpr int kMaxColours = 256;
 constexpr int kRowsBetweenCheckpoints = 64;
 constexpr int kLastCell = (1 << (3 * kFineBits)) - 1;
+// Pictures larger than this build their histogram from a quarter of their
+// pixels: still millions of them.
+constexpr std::int64_t kSampledAbove = 4'000'000;
 
 void checkNow(const Checkpoint& checkpoint, int y) {
     if (checkpoint && y % kRowsBetweenCheckpoints == 0)
@@ -82,7 +86,7 @@ public:
     explicit NearestColour(const std::vector<std::uint8_t>& palette)
         : m_palette(palette)
         , m_bigCells(size_t(1) << (3 * kBigBits), kUnknown)
-        , m_cells(size_t(1) << (3 * kBits), kUnknown) {
+        , m_cells(size_t(1) << (3 * kBits), kUnknownCell) {
         m_everyEntry.resize(palette.size() / 3);
         for (size_t e = 0; e < m_everyEntry.size(); ++e)
             m_everyEntry[e] = std::uint16_t(e);
@@ -92,36 +96,58 @@ public:
         constexpr int drop = 8 - kBits;
         const size_t cell = size_t((red >> drop) << (2 * kBits) | (green >> drop) << kBits |
                                    (blue >> drop));
-        std::int32_t known = m_cells[cell];
-        if (known == kUnknown)
-            known = m_cells[cell] = fillCell(red >> drop, green >> drop, blue >> drop);
-        if (known < 0)
-            return ~known; // the only candidate
-        const std::uint16_t* candidate = m_lists.data() + known;
-        const int count = *candidate++;
-        int best = candidate[0];
-        int bestDistance = distance(best, red, green, blue);
-        for (int i = 1; i < count; ++i) {
-            const int d = distance(candidate[i], red, green, blue);
-            if (d < bestDistance || (d == bestDistance && candidate[i] < best)) {
-                bestDistance = d;
-                best = candidate[i];
-            }
+        std::uint32_t known = m_cells[cell];
+        if (known == kUnknownCell)
+            known = m_cells[cell] = cellFrom(fillCell(red >> drop, green >> drop, blue >> drop));
+        if ((known & kListCell) == 0) {
+            // Up to three entries in the cell itself, the first repeated in
+            // the slots it does not use: no branch on how many there are.
+            const std::uint32_t a = nearnessKey(int(known & 0xFF), red, green, blue);
+            const std::uint32_t b = nearnessKey(int(known >> 8 & 0xFF), red, green, blue);
+            const std::uint32_t c = nearnessKey(int(known >> 16 & 0xFF), red, green, blue);
+            return int(std::min(a, std::min(b, c)) & 0xFF);
         }
-        return best;
+        const std::uint16_t* candidate = m_lists.data() + (known & ~kListCell);
+        const int count = *candidate++;
+        std::uint32_t best = nearnessKey(candidate[0], red, green, blue);
+        for (int i = 1; i < count; ++i)
+            best = std::min(best, nearnessKey(candidate[i], red, green, blue));
+        return int(best & 0xFF);
     }
 
 private:
     static constexpr int kBits = 6;
     static constexpr int kBigBits = 4;
-    // A cell holds kUnknown, ~entry for a single candidate, or where its list
-    // starts in m_lists (a count, then the entries).
+    // A big cell holds kUnknown, ~entry for a single candidate, or where its
+    // list starts in m_lists (a count, then the entries).
     static constexpr std::int32_t kUnknown = INT32_MIN;
+    // A cell holds 0 when unknown, kListCell and where its list starts, or
+    // up to three entries a byte each and their count in the top byte.
+    static constexpr std::uint32_t kUnknownCell = 0;
+    static constexpr std::uint32_t kListCell = 0x80000000u;
 
-    int distance(int entry, int red, int green, int blue) const {
+    // The squared distance to the entry, then the entry: the smallest key is
+    // the nearest entry, the first of equals.
+    std::uint32_t nearnessKey(int entry, int red, int green, int blue) const {
         const std::uint8_t* p = m_palette.data() + entry * 3;
         const int dr = p[0] - red, dg = p[1] - green, db = p[2] - blue;
-        return dr * dr + dg * dg + db * db;
+        return std::uint32_t(dr * dr + dg * dg + db * db) << 8 | std::uint32_t(entry);
+    }
+
+    std::uint32_t cellFrom(std::int32_t list) {
+        if (list < 0) {
+            const auto only = std::uint32_t(~list);
+            return 1u << 24 | only << 16 | only << 8 | only;
+        }
+        const int count = m_lists[size_t(list)];
+        if (count > 3)
+            return kListCell | std::uint32_t(list);
+        const std::uint16_t* entry = m_lists.data() + list + 1;
+        const std::uint32_t first = entry[0];
+        const std::uint32_t second = entry[1];
+        const std::uint32_t third = count == 3 ? entry[2] : first;
+        m_lists.resize(size_t(list)); // kept in the cell instead
+        return std::uint32_t(count) << 24 | third << 16 | second << 8 | first;
     }
 
     std::int32_t fillCell(int r, int g, int b) {
@@ -142,33 +168,32 @@ private:
     }
 
     // The candidates among `entries` for the cell at (r, g, b) in cells of
-    // 2^shift levels a side. In floats, laid out a channel at a time, so the
-    // compiler can work on several entries at once.
+    // 2^shift levels a side. Worked out in doubled coordinates, where the
+    // cell's centre and half-width are whole numbers, a channel at a time, so
+    // the compiler can work on several entries at once.
     std::int32_t listFor(int r, int g, int b, int shift, const std::uint16_t* entries, int count) {
-        const float side = float((1 << shift) - 1);
-        const float lower[3] = {float(r << shift), float(g << shift), float(b << shift)};
+        const int span = (1 << shift) - 1; // the cell's width, doubled half-width
+        const int centre[3] = {(r << (shift + 1)) + span, (g << (shift + 1)) + span,
+                               (b << (shift + 1)) + span};
+        int* nearest = m_nearest.data();
+        int* farthest = m_farthest.data();
+        std::fill(nearest, nearest + count, 0);
+        std::fill(farthest, farthest + count, 0);
+        int* samples = m_samples.data();
         for (int c = 0; c < 3; ++c) {
-            float* samples = m_samples[c].data();
             for (int i = 0; i < count; ++i)
                 samples[i] = m_palette[size_t(entries[i]) * 3 + size_t(c)];
-        }
-        float* nearest = m_nearest.data();
-        float* farthest = m_farthest.data();
-        std::fill(nearest, nearest + count, 0.0f);
-        std::fill(farthest, farthest + count, 0.0f);
-        for (int c = 0; c < 3; ++c) {
-            const float lo = lower[c], hi = lower[c] + side;
-            const float* v = m_samples[c].data();
             for (int i = 0; i < count; ++i) {
-                const float far = std::max(v[i] - lo, hi - v[i]);
-                const float near = std::max(std::max(lo - v[i], v[i] - hi), 0.0f);
+                const int d = std::abs(2 * samples[i] - centre[c]);
+                const int far = d + span;
+                const int near = d > span ? d - span : 0;
                 farthest[i] += far * far;
                 nearest[i] += near * near;
             }
         }
-        float bound = farthest[0];
+        int bound = farthest[0];
         for (int i = 1; i < count; ++i)
-            bound = std::min(bound, farthest[i]);
+            bound = farthest[i] < bound ? farthest[i] : bound;
         const size_t start = m_lists.size();
         m_lists.push_back(0);
         for (int i = 0; i < count; ++i)
@@ -188,14 +213,13 @@ private:
     std::vector<std::uint16_t> m_everyEntry;
     std::vector<std::uint16_t> m_within = std::vector<std::uint16_t>(256);
     std::vector<std::int32_t> m_bigCells;
-    std::vector<std::int32_t> m_cells;
+    std::vector<std::uint32_t> m_cells;
     std::vector<std::uint16_t> m_lists;
-    // Room for one list's work: each entry's samples, and its squared
-    // distances to the cell's nearest and farthest points.
-    std::vector<float> m_samples[3] = {std::vector<float>(256), std::vector<float>(256),
-                                       std::vector<float>(256)};
-    std::vector<float> m_nearest = std::vector<float>(256);
-    std::vector<float> m_farthest = std::vector<float>(256);
+    // Room for one list's work: a channel of each entry, and each entry's
+    // squared distances to the cell's nearest and farthest points.
+    std::vector<int> m_samples = std::vector<int>(256);
+    std::vector<int> m_nearest = std::vector<int>(256);
+    std::vector<int> m_farthest = std::vector<int>(256);
 };
 
 // Serpentine Floyd-Steinberg: each pixel's error goes 7/16 ahead, 3/16 behind
@@ -257,14 +281,37 @@ void diffuse(int width, int height, const RowReader& rows, const std::vector<std
 Reduction reduceColours(int width, int height, const RowReader& rows, std::uint8_t* indexes,
                         const Checkpoint& checkpoint) {
     // One pass: the exact colours while there are few, the histogram, and
-    // whether any pixel is transparent.
+    // whether any pixel is transparent. Once a big picture is known to have
+    // too many colours, every other pixel of every other row is enough for
+    // the histogram; transparency is still looked for everywhere.
     ExactColours exact;
     Histogram histogram;
     bool transparent = false;
+    const bool big = std::int64_t(width) * height > kSampledAbove;
+    auto count = [&histogram](const std::uint8_t* p) {
+        const int at = fineCellOf(p[0], p[1], p[2]);
+        HistogramCell& cell = histogram.cells[size_t(at)];
+        ++cell.count;
+        cell.red += p[0];
+        cell.green += p[1];
+        cell.blue += p[2];
+        if (at == 0 && packed(p) == 0)
+            histogram.hasBlack = true;
+        else if (at == kLastCell && packed(p) == 0xFFFFFF)
+            histogram.hasWhite = true;
+    };
     std::vector<std::uint8_t> row(size_t(width) * 4);
     for (int y = 0; y < height; ++y) {
         checkNow(checkpoint, y);
         rows(y, row.data());
+        if (big && exact.tooMany()) {
+            for (int x = 0; x < width; ++x)
+                transparent = transparent || row[size_t(x) * 4 + 3] == 0;
+            for (int x = 0; x < width && y % 2 == 0; x += 2)
+                if (row[size_t(x) * 4 + 3] != 0)
+                    count(row.data() + size_t(x) * 4);
+            continue;
+        }
         std::uint32_t previous = 0xFFFFFFFFu;
         for (int x = 0; x < width; ++x) {
             const std::uint8_t* p = row.data() + size_t(x) * 4;
@@ -276,16 +323,7 @@ Reduction reduceColours(int width, int height, const RowReader& rows, std::uint8
             if (colour != previous && !exact.tooMany()) // runs of one colour are common
                 exact.add(colour);
             previous = colour;
-            const int at = fineCellOf(p[0], p[1], p[2]);
-            HistogramCell& cell = histogram.cells[size_t(at)];
-            ++cell.count;
-            cell.red += p[0];
-            cell.green += p[1];
-            cell.blue += p[2];
-            if (at == 0 && colour == 0)
-                histogram.hasBlack = true;
-            else if (at == kLastCell && colour == 0xFFFFFF)
-                histogram.hasWhite = true;
+            count(p);
         }
     }
     const int opaqueSlots = transparent ? kMaxColours - 1 : kMaxColours;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -172,7 +173,8 @@ std::vector<Point> pointsOf(const Histogram& histogram) {
 // palette entry is wasted.
 void refine(std::vector<Centre>& centres, const std::vector<Point>& points, int passes) {
     const size_t k = centres.size();
-    std::vector<float> cr(k), cg(k), cb(k), distances(k);
+    std::vector<float> cr(k), cg(k), cb(k);
+    std::vector<int> distances(k);
     std::vector<int> nearest(points.size());
     std::vector<float> errors(points.size());
     // Hamerly's bounds: the distance to the assigned centre is at most
@@ -180,6 +182,7 @@ void refine(std::vector<Centre>& centres, const std::vector<Point>& points, int 
     std::vector<float> upper(points.size()), lower(points.size());
     std::vector<std::array<float, 3>> previous(k);
     std::vector<float> moves(k);
+    std::vector<size_t> jumped; // centres that took a new point in the last pass
     for (int pass = 0; pass < passes; ++pass) {
         for (size_t c = 0; c < k; ++c) {
             cr[c] = float(centres[c].red);
@@ -188,12 +191,14 @@ void refine(std::vector<Centre>& centres, const std::vector<Point>& points, int 
         }
         // How far each centre moved in the last pass: a point whose centre
         // is still nearer than any other could have come needs no search.
+        // Centres that jumped to a new place are looked at one by one.
         float farthestMove = 0;
         for (size_t c = 0; c < k && pass > 0; ++c) {
             const float dr = cr[c] - previous[c][0], dg = cg[c] - previous[c][1],
                         db = cb[c] - previous[c][2];
             moves[c] = std::sqrt(dr * dr + dg * dg + db * db);
-            farthestMove = std::max(farthestMove, moves[c]);
+            if (std::find(jumped.begin(), jumped.end(), c) == jumped.end())
+                farthestMove = std::max(farthestMove, moves[c]);
         }
         std::vector<std::array<double, 4>> sums(k, {0, 0, 0, 0});
         for (size_t p = 0; p < points.size(); ++p) {
@@ -203,29 +208,37 @@ void refine(std::vector<Centre>& centres, const std::vector<Point>& points, int 
                 upper[p] += moves[size_t(nearest[p])];
                 lower[p] -= farthestMove;
                 searched = upper[p] >= lower[p];
-            }
-            if (searched) {
-                for (size_t c = 0; c < k; ++c) {
+                for (size_t i = 0; i < jumped.size() && !searched; ++i) {
+                    const size_t c = jumped[i];
                     const float dr = cr[c] - point.red, dg = cg[c] - point.green,
                                 db = cb[c] - point.blue;
-                    distances[c] = dr * dr + dg * dg + db * db;
+                    searched = dr * dr + dg * dg + db * db <= upper[p] * upper[p];
                 }
-                size_t best = 0;
-                float bestDistance = distances[0];
-                float secondDistance = std::numeric_limits<float>::max();
-                for (size_t c = 1; c < k; ++c) {
-                    const float d = distances[c];
-                    if (d < bestDistance) {
-                        secondDistance = bestDistance;
-                        bestDistance = d;
-                        best = c;
-                    } else if (d < secondDistance) {
-                        secondDistance = d;
-                    }
+            }
+            if (searched) {
+                // Squared distances of non-negative floats order as their bit
+                // patterns do, so the minimums below are integer ones, which
+                // the compiler does several at a time.
+                const float* __restrict red = cr.data();
+                const float* __restrict green = cg.data();
+                const float* __restrict blue = cb.data();
+                int* __restrict d = distances.data();
+                for (size_t c = 0; c < k; ++c) {
+                    const float dr = red[c] - point.red, dg = green[c] - point.green,
+                                db = blue[c] - point.blue;
+                    d[c] = std::bit_cast<int>(dr * dr + dg * dg + db * db);
                 }
+                int bestDistance = d[0];
+                for (size_t c = 1; c < k; ++c)
+                    bestDistance = d[c] < bestDistance ? d[c] : bestDistance;
+                const size_t best = size_t(std::find(d, d + k, bestDistance) - d);
+                d[best] = std::numeric_limits<int>::max();
+                int secondDistance = d[0];
+                for (size_t c = 1; c < k; ++c)
+                    secondDistance = d[c] < secondDistance ? d[c] : secondDistance;
                 nearest[p] = int(best);
-                upper[p] = std::sqrt(bestDistance);
-                lower[p] = std::sqrt(secondDistance);
+                upper[p] = std::sqrt(std::bit_cast<float>(bestDistance));
+                lower[p] = std::sqrt(std::bit_cast<float>(secondDistance));
             }
             const size_t best = size_t(nearest[p]);
             errors[p] = upper[p] * upper[p] * point.weight;
@@ -238,6 +251,7 @@ void refine(std::vector<Centre>& centres, const std::vector<Point>& points, int 
         for (size_t c = 0; c < k; ++c)
             previous[c] = {cr[c], cg[c], cb[c]};
         std::vector<size_t> worstFirst;
+        jumped.clear();
         for (size_t c = 0; c < k; ++c) {
             if (centres[c].pinned)
                 continue;
@@ -254,6 +268,7 @@ void refine(std::vector<Centre>& centres, const std::vector<Point>& points, int 
                 std::stable_sort(worstFirst.begin(), worstFirst.end(),
                                  [&](size_t a, size_t b) { return errors[a] > errors[b]; });
             }
+            jumped.push_back(c);
             const size_t taken = worstFirst.front();
             worstFirst.erase(worstFirst.begin());
             errors[taken] = 0;
