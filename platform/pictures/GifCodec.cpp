@@ -69,40 +69,37 @@ private:
 };
 
 // The code table as an open-addressed hash of (prefix code, next index). Each
-// slot packs the generation it was written in, the key and the code into one
-// word, so a probe reads memory once. A clear empties the table at once by
-// starting a new generation.
+// slot packs the key and the code into one 32-bit word (0: empty, as no code
+// is 0), so the table is small enough to stay in the fastest cache and a probe
+// reads memory once.
 class CodeTable {
 public:
     CodeTable()
         : m_slots(kSlots, 0) {}
 
-    void clear() { ++m_generation; }
+    void clear() { std::fill(m_slots.begin(), m_slots.end(), 0); }
     // The code of prefix followed by index, or -1.
     int find(int prefix, int index, quint32& slot) const {
         const quint32 key = quint32(prefix) << 8 | quint32(index);
-        const quint64 wanted = quint64(m_generation) << 32 | quint64(key) << 12;
         slot = (key * 2654435761u) >> (32 - kSlotBits);
         for (;;) {
-            const quint64 entry = m_slots[slot];
-            if ((entry >> 32) != m_generation)
+            const quint32 entry = m_slots[slot];
+            if (entry == 0)
                 return -1;
-            if ((entry & ~quint64(0xFFF)) == wanted)
+            if (entry >> 12 == key)
                 return int(entry & 0xFFF);
             slot = (slot + 1) & (kSlots - 1);
         }
     }
     // Adds at the slot find() stopped at.
     void add(quint32 slot, int prefix, int index, int code) {
-        const quint32 key = quint32(prefix) << 8 | quint32(index);
-        m_slots[slot] = quint64(m_generation) << 32 | quint64(key) << 12 | quint64(code);
+        m_slots[slot] = (quint32(prefix) << 8 | quint32(index)) << 12 | quint32(code);
     }
 
 private:
     static constexpr int kSlotBits = 13; // twice the codes, so probes stay short
     static constexpr quint32 kSlots = 1u << kSlotBits;
-    std::vector<quint64> m_slots; // generation : 32, key : 20, code : 12
-    quint32 m_generation = 1;
+    std::vector<quint32> m_slots; // key (prefix : 12, index : 8) : 20, code : 12
 };
 
 void appendLzw(QByteArray& out, const uchar* indexes, qsizetype count, int minimumCodeBits,
@@ -175,7 +172,7 @@ QByteArray encodeGif(int width, int height, const QByteArray& palette, const QBy
     out.append("\0\0", 2);
     out.append(char(std::max(transparentIndex, 0)));
     out.append('\0');
-    out.append(char(0x2C));                  // the image
+    out.append(char(0x2C)); // the image
     appendLittle16(out, 0);
     appendLittle16(out, 0);
     appendLittle16(out, width);
