@@ -62,8 +62,8 @@ Picture makePicture(Kind kind, int width, int height, int bits = 8) {
                     rgba[3] = (x * 7 + y * 3) % 256;
                 break;
             case Kind::FlatWithNoise: { // four flat areas, each with grain
-                static const int flats[4][3] = {{200, 30, 40}, {20, 120, 60}, {240, 240, 230},
-                                                {30, 30, 90}};
+                static const int flats[4][3] = {
+                    {200, 30, 40}, {20, 120, 60}, {240, 240, 230}, {30, 30, 90}};
                 const int* flat = flats[(x * 2 / width) + 2 * (y * 2 / height)];
                 for (int c = 0; c < 3; ++c)
                     rgba[c] = flat[c] + double(nextRandom(seed) % 31) - 15;
@@ -159,8 +159,7 @@ void ColourReductionTest::mapsFewColoursExactly_data() {
     QTest::newRow("17 colours") << int(Kind::FewColours) << 90 << 40 << 8;
     QTest::newRow("17 colours, 16-bit") << int(Kind::FewColours) << 90 << 40 << 16;
     QTest::newRow("256 colours in a 16 x 16 plasma") << int(Kind::Plasma) << 16 << 16 << 8;
-    QTest::newRow("transparent holes in a small plasma") << int(Kind::Transparent) << 15 << 17
-                                                         << 8;
+    QTest::newRow("transparent holes in a small plasma") << int(Kind::Transparent) << 15 << 17 << 8;
     QTest::newRow("partial alpha, few colours left after blending")
         << int(Kind::PartlyTransparent) << 1 << 60 << 8;
 }
@@ -212,8 +211,8 @@ void ColourReductionTest::reducesAtLeastAsWellAsImageMagick() {
     QVERIFY(ours);
     QByteArray reference;
     if (const auto reduced = reduceColoursWithMagick(source, std::stop_token()))
-        reference = fastcodec::encodeGif(source.width, source.height, reduced->palette,
-                                         reduced->indexes);
+        reference =
+            fastcodec::encodeGif(source.width, source.height, reduced->palette, reduced->indexes);
     else // transparency stays, which only ImageMagick's own writer places
         reference = encodeWithMagick(source, TargetFormat::Gif, std::stop_token());
     const PictureObject theirs = readBack(reference);

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 
 namespace colours {
 namespace {
@@ -94,8 +93,8 @@ public:
 
     int find(int red, int green, int blue) {
         constexpr int drop = 8 - kBits;
-        const size_t cell = size_t((red >> drop) << (2 * kBits) | (green >> drop) << kBits |
-                                   (blue >> drop));
+        const size_t cell =
+            size_t((red >> drop) << (2 * kBits) | (green >> drop) << kBits | (blue >> drop));
         std::uint32_t known = m_cells[cell];
         if (known == kUnknownCell)
             known = m_cells[cell] = cellFrom(fillCell(red >> drop, green >> drop, blue >> drop));
@@ -222,12 +221,9 @@ private:
     std::vector<int> m_farthest = std::vector<int>(256);
 };
 
-// Serpentine Floyd-Steinberg: each pixel's error goes 7/16 ahead, 3/16 behind
-// below, 5/16 below and 1/16 ahead below; odd rows run right to left so the
-// error does not pile up on one side. Errors are kept in sixteenths.
-// Transparent pixels neither take nor pass on error.
-// One row of it, in the direction Step (1: left to right). `error` and
-// `below` point at the first pixel's error in this row and the next.
+// One row of the error diffusion, in the direction Step (1: left to right).
+// `error` and `below` point at the first pixel's error in this row and the
+// next. Transparent pixels neither take nor pass on error.
 template <int Step>
 void diffuseRow(const std::uint8_t* pixel, int* error, int* below, std::uint8_t* out, int width,
                 NearestColour& nearest, const std::uint8_t* palette, std::uint8_t transparent) {
@@ -253,6 +249,9 @@ void diffuseRow(const std::uint8_t* pixel, int* error, int* below, std::uint8_t*
     }
 }
 
+// Serpentine Floyd-Steinberg: each pixel's error goes 7/16 ahead, 3/16 behind
+// below, 5/16 below and 1/16 ahead below; odd rows run right to left so the
+// error does not pile up on one side. Errors are kept in sixteenths.
 void diffuse(int width, int height, const RowReader& rows, const std::vector<std::uint8_t>& palette,
              int transparentIndex, std::uint8_t* indexes, const Checkpoint& checkpoint) {
     NearestColour nearest(palette);
@@ -343,8 +342,8 @@ Reduction reduceColours(int width, int height, const RowReader& rows, std::uint8
             std::uint8_t* out = indexes + size_t(y) * size_t(width);
             for (int x = 0; x < width; ++x) {
                 const std::uint8_t* p = row.data() + size_t(x) * 4;
-                out[x] = std::uint8_t(p[3] == 0 ? reduction.transparentIndex
-                                                : exact.indexOf(packed(p)));
+                out[x] =
+                    std::uint8_t(p[3] == 0 ? reduction.transparentIndex : exact.indexOf(packed(p)));
             }
         }
         return reduction;

@@ -11,8 +11,7 @@ namespace {
 
 // Row y of the picture as 8-bit RGBA with alpha 0 or 255, prepared as
 // prepareGifAlpha prepares it, without a prepared copy of the whole picture.
-template <typename Sample>
-void readRow(const Picture& picture, int y, std::uint8_t* rgba) {
+template <typename Sample> void readRow(const Picture& picture, int y, std::uint8_t* rgba) {
     constexpr quint64 max = std::numeric_limits<Sample>::max();
     const int channels = picture.channelCount();
     const auto* s = reinterpret_cast<const Sample*>(picture.pixels.constData()) +
@@ -64,10 +63,9 @@ PalettePicture reduceColoursForGif(const Picture& picture, const std::stop_token
         else
             readRow<quint8>(picture, y, rgba);
     };
-    const colours::Reduction reduction =
-        colours::reduceColours(picture.width, picture.height, rows,
-                               reinterpret_cast<std::uint8_t*>(reduced.indexes.data()),
-                               [&stop] { throwIfStopped(stop); });
+    const colours::Reduction reduction = colours::reduceColours(
+        picture.width, picture.height, rows,
+        reinterpret_cast<std::uint8_t*>(reduced.indexes.data()), [&stop] { throwIfStopped(stop); });
     reduced.palette = QByteArray(reinterpret_cast<const char*>(reduction.palette.data()),
                                  qsizetype(reduction.palette.size()));
     reduced.transparentIndex = reduction.transparentIndex;

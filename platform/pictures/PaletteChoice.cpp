@@ -65,8 +65,8 @@ Moments momentsOf(const Histogram& histogram) {
                 if (cell.count == 0)
                     continue;
                 const int at = wuAt(r + 1, g + 1, b + 1);
-                const double sr = double(cell.red), sg = double(cell.green),
-                             sb = double(cell.blue), n = double(cell.count);
+                const double sr = double(cell.red), sg = double(cell.green), sb = double(cell.blue),
+                             n = double(cell.count);
                 m.weight[at] += n;
                 m.red[at] += sr;
                 m.green[at] += sg;
@@ -316,10 +316,12 @@ void spreadTowardsEdges(std::vector<Centre>& centres) {
             mean[1] += neighbour.green / double(kNeighbours);
             mean[2] += neighbour.blue / double(kNeighbours);
         }
-        moved[i].red = std::clamp(centres[i].red + kSpread * (centres[i].red - mean[0]), 0.0, 255.0);
+        moved[i].red =
+            std::clamp(centres[i].red + kSpread * (centres[i].red - mean[0]), 0.0, 255.0);
         moved[i].green =
             std::clamp(centres[i].green + kSpread * (centres[i].green - mean[1]), 0.0, 255.0);
-        moved[i].blue = std::clamp(centres[i].blue + kSpread * (centres[i].blue - mean[2]), 0.0, 255.0);
+        moved[i].blue =
+            std::clamp(centres[i].blue + kSpread * (centres[i].blue - mean[2]), 0.0, 255.0);
     }
     centres = std::move(moved);
 }

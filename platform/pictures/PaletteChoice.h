@@ -28,7 +28,8 @@ inline int fineCellOf(int red, int green, int blue) {
 }
 
 struct Histogram {
-    std::vector<HistogramCell> cells = std::vector<HistogramCell>(std::size_t(1) << (3 * kFineBits));
+    std::vector<HistogramCell> cells =
+        std::vector<HistogramCell>(std::size_t(1) << (3 * kFineBits));
     bool hasBlack = false; // a pixel is exactly (0, 0, 0)
     bool hasWhite = false; // a pixel is exactly (255, 255, 255)
 };
