@@ -37,13 +37,6 @@ qint64 vmHwmKiB() {
     return -1;
 }
 
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto toSeconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
-    return toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime);
-}
-
 bool writeFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
@@ -78,6 +71,13 @@ Picture skyPicture(int width, int height) {
 }
 
 } // namespace
+
+double cpuSeconds(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    auto toSeconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime);
+}
 
 QList<QualityRow> compareFolders(const QStringList& sources, const QString& oursFolder,
                                  const QString& mogrifyFolder) {
@@ -139,7 +139,7 @@ SingleRun convertOnOneCore(const QString& benchProgram, const QString& source,
     for (const QByteArray& line : process.readAllStandardOutput().split('\n')) {
         const QStringList f = QString::fromUtf8(line).split(' ');
         if (f.size() == 7 && f[0] == kOneCoreTag)
-            return {f[1].toDouble(), f[2].toDouble(), f[3].toLongLong(),
+            return {f[1].toDouble(),   f[2].toDouble(),   f[3].toLongLong(),
                     f[4].toLongLong(), f[5].toLongLong(), f[6].toInt()};
     }
     run.wallSeconds = -1;
@@ -163,22 +163,22 @@ int oneCoreChild(const QString& source, const QString& work) {
     const DeclaredSize size = declaredSizeOfFile(source);
     const QString target = QDir(work).filePath(QFileInfo(source).completeBaseName() + ".gif");
     const qint64 startKiB = vmHwmKiB();
-    const double cpuBefore = cpuSeconds();
+    const double cpuBefore = cpuSeconds(RUSAGE_SELF);
     QElapsedTimer timer;
     timer.start();
     ConvertedPicture converted = codec.convert(source, TargetFormat::Gif, target);
     converted.file->commit();
     const double wall = double(timer.nsecsElapsed()) / 1e9;
-    const double cpuUsed = cpuSeconds() - cpuBefore;
-    QTextStream(stdout) << kOneCoreTag << ' ' << wall << ' ' << cpuUsed << ' ' << vmHwmKiB()
-                        << ' ' << startKiB << ' ' << size.width * size.height * 4 << ' ' << cpu
+    const double cpuUsed = cpuSeconds(RUSAGE_SELF) - cpuBefore;
+    QTextStream(stdout) << kOneCoreTag << ' ' << wall << ' ' << cpuUsed << ' ' << vmHwmKiB() << ' '
+                        << startKiB << ' ' << size.width * size.height * 4 << ' ' << cpu
                         << Qt::endl;
     QFile::remove(target);
     return 0;
 }
 
 QStringList report(const QList<QualityRow>& photos, const QualityRow& gradient,
-                   const SingleRun& large, double velmoraSeconds, double mogrifySeconds) {
+                   const SingleRun& large, BatchTimes wall, BatchTimes cpu) {
     QStringList lines;
     lines << QStringLiteral("GIF quality: each picture and its GIF blurred with a Gaussian of "
                             "σ = 1, then PSNR of the whole and of the worst 8×8 block (dB; "
@@ -197,13 +197,17 @@ QStringList report(const QList<QualityRow>& photos, const QualityRow& gradient,
                           fixed(row.oursWorst), fixed(row.mogrifyWorst),
                           row.met() ? QStringLiteral("yes") : QStringLiteral("NO"));
     }
-    lines << QString() << QStringLiteral("- quality met on %1 of %2 pictures").arg(met).arg(all.size());
+    lines << QString()
+          << QStringLiteral("- quality met on %1 of %2 pictures").arg(met).arg(all.size());
     lines << QStringLiteral("- the sky gradient alone: Velmora %1 s, mogrify %2 s")
                  .arg(fixed(gradient.oursSeconds, 3), fixed(gradient.mogrifySeconds, 3));
-    if (velmoraSeconds > 0 && mogrifySeconds > 0)
-        lines << QStringLiteral("- GIF, 16 photos: Velmora %1 s, mogrify %2 s: %3× (target ≤ 0.15×)")
-                     .arg(fixed(velmoraSeconds), fixed(mogrifySeconds),
-                          fixed(velmoraSeconds / mogrifySeconds));
+    if (wall.velmora > 0 && wall.mogrify > 0)
+        lines << QStringLiteral("- GIF, 16 photos: Velmora %1 s, mogrify %2 s: %3× (target ≤ "
+                                "0.15×); CPU time Velmora %4 s, mogrify %5 s: %6×")
+                     .arg(fixed(wall.velmora), fixed(wall.mogrify),
+                          fixed(wall.velmora / wall.mogrify), fixed(cpu.velmora),
+                          fixed(cpu.mogrify),
+                          cpu.mogrify > 0 ? fixed(cpu.velmora / cpu.mogrify) : QStringLiteral("–"));
     if (large.wallSeconds < 0) {
         lines << QStringLiteral("- 24-megapixel photo on one core: the child process failed");
         return lines;

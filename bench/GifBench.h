@@ -36,14 +36,23 @@ struct SingleRun {
 };
 
 // One picture to GIF in a fresh child process held to one CPU.
-SingleRun convertOnOneCore(const QString& benchProgram, const QString& source,
-                           const QString& work);
+SingleRun convertOnOneCore(const QString& benchProgram, const QString& source, const QString& work);
 
 // The child side of convertOnOneCore (option --gif-one-core); prints one line.
 int oneCoreChild(const QString& source, const QString& work);
 
-// The Markdown lines of the GIF section.
+// CPU seconds (user and system) of this process (RUSAGE_SELF) or of its
+// finished children (RUSAGE_CHILDREN).
+double cpuSeconds(int who);
+
+struct BatchTimes {
+    double velmora = 0;
+    double mogrify = 0;
+};
+
+// The Markdown lines of the GIF section: the 16-photo batch by the clock and
+// by CPU time.
 QStringList report(const QList<QualityRow>& photos, const QualityRow& gradient,
-                   const SingleRun& large, double velmoraSeconds, double mogrifySeconds);
+                   const SingleRun& large, BatchTimes wall, BatchTimes cpu);
 
 } // namespace gifbench

@@ -44,6 +44,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -693,6 +694,9 @@ struct Row {
     qint64 velmoraBytes = 0;
     double mogrify = 0;
     qint64 mogrifyBytes = 0;
+    // CPU seconds, user and system: steadier than the wall clock on a busy machine.
+    double velmoraCpu = 0;
+    double mogrifyCpu = 0;
     std::optional<double> floor;
 };
 
@@ -848,7 +852,9 @@ int benchmark(const QString& corpus, const QString& workRoot, const QStringList&
             progress(
                 QStringLiteral("Velmora: %1 pictures to %2").arg(kPhotoCount).arg(target.name));
             settleDisk();
+            const double cpuBefore = gifbench::cpuSeconds(RUSAGE_SELF);
             const Window::Batch batch = window.convert(target.formatIndex, folder);
+            row.velmoraCpu = gifbench::cpuSeconds(RUSAGE_SELF) - cpuBefore;
             const QString extension = outputExtension(target.formatIndex);
             const FolderFiles written = filesIn(folder, extension);
             const QString expected = Messages::kDoneText + QDir::toNativeSeparators(folder);
@@ -883,7 +889,9 @@ int benchmark(const QString& corpus, const QString& workRoot, const QStringList&
         progress(
             QStringLiteral("mogrify: %1 pictures to %2").arg(kPhotoCount).arg(row.target.name));
         settleDisk();
+        const double cpuBefore = gifbench::cpuSeconds(RUSAGE_CHILDREN);
         row.mogrify = runMogrify(tools, row.target, files, folder);
+        row.mogrifyCpu = gifbench::cpuSeconds(RUSAGE_CHILDREN) - cpuBefore;
         const FolderFiles written = expectEveryPhoto(folder, row.target, QStringLiteral("mogrify"));
         row.mogrifyBytes = written.bytes;
         if (row.target.extension == QLatin1String("jpg"))
@@ -905,10 +913,11 @@ int benchmark(const QString& corpus, const QString& workRoot, const QStringList&
         const gifbench::QualityRow sky = gifbench::skyGradient(work.path(), tools.mogrify);
         progress(QStringLiteral("GIF: the 24-megapixel photo on one core"));
         settleDisk();
-        const gifbench::SingleRun large = gifbench::convertOnOneCore(
-            QCoreApplication::applicationFilePath(), QDir(corpus).filePath(kLargeName),
-            work.path());
-        gifLines = gifbench::report(photos, sky, large, row.velmora, row.mogrify);
+        const gifbench::SingleRun large =
+            gifbench::convertOnOneCore(QCoreApplication::applicationFilePath(),
+                                       QDir(corpus).filePath(kLargeName), work.path());
+        gifLines = gifbench::report(photos, sky, large, {row.velmora, row.mogrify},
+                                    {row.velmoraCpu, row.mogrifyCpu});
         if (!keep) {
             QDir(ours).removeRecursively();
             QDir(theirs).removeRecursively();
