@@ -10,6 +10,7 @@
 // between runs. Everything else lives in a temporary folder that is removed at
 // the end.
 #include "FilePictureCodec.h"
+#include "GifBench.h"
 #include "MainWindow.h"
 #include "Messages.h"
 #include "OutputNaming.h"
@@ -43,6 +44,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -692,6 +694,9 @@ struct Row {
     qint64 velmoraBytes = 0;
     double mogrify = 0;
     qint64 mogrifyBytes = 0;
+    // CPU seconds, user and system: steadier than the wall clock on a busy machine.
+    double velmoraCpu = 0;
+    double mogrifyCpu = 0;
     std::optional<double> floor;
 };
 
@@ -793,6 +798,10 @@ FolderFiles expectEveryPhoto(const QString& folder, const Target& target, const 
     return written;
 }
 
+bool isGif(const Target& target) {
+    return target.extension == QLatin1String("gif");
+}
+
 QString ratio(double a, double b) {
     return b > 0 ? fixed(a / b, 2) + QStringLiteral("×") : QStringLiteral("–");
 }
@@ -843,7 +852,9 @@ int benchmark(const QString& corpus, const QString& workRoot, const QStringList&
             progress(
                 QStringLiteral("Velmora: %1 pictures to %2").arg(kPhotoCount).arg(target.name));
             settleDisk();
+            const double cpuBefore = gifbench::cpuSeconds(RUSAGE_SELF);
             const Window::Batch batch = window.convert(target.formatIndex, folder);
+            row.velmoraCpu = gifbench::cpuSeconds(RUSAGE_SELF) - cpuBefore;
             const QString extension = outputExtension(target.formatIndex);
             const FolderFiles written = filesIn(folder, extension);
             const QString expected = Messages::kDoneText + QDir::toNativeSeparators(folder);
@@ -865,7 +876,8 @@ int benchmark(const QString& corpus, const QString& workRoot, const QStringList&
                                                   '.' + extension));
             row.velmora = batch.seconds;
             row.velmoraBytes = written.bytes;
-            if (!keep)
+            // GIFs are kept until they have been compared with mogrify's.
+            if (!keep && !isGif(target))
                 QDir(folder).removeRecursively();
             rows << row;
         }
@@ -877,15 +889,39 @@ int benchmark(const QString& corpus, const QString& workRoot, const QStringList&
         progress(
             QStringLiteral("mogrify: %1 pictures to %2").arg(kPhotoCount).arg(row.target.name));
         settleDisk();
+        const double cpuBefore = gifbench::cpuSeconds(RUSAGE_CHILDREN);
         row.mogrify = runMogrify(tools, row.target, files, folder);
+        row.mogrifyCpu = gifbench::cpuSeconds(RUSAGE_CHILDREN) - cpuBefore;
         const FolderFiles written = expectEveryPhoto(folder, row.target, QStringLiteral("mogrify"));
         row.mogrifyBytes = written.bytes;
         if (row.target.extension == QLatin1String("jpg"))
             mogrifyNotes << QStringLiteral("- mogrify JPG keeps the source's chroma sampling: %1")
                                 .arg(identifyField(tools, QStringLiteral("%[jpeg:sampling-factor]"),
                                                    QDir(folder).filePath(photoName(0))));
-        if (!keep)
+        if (!keep && !isGif(row.target))
             QDir(folder).removeRecursively();
+    }
+
+    QStringList gifLines;
+    for (const Row& row : rows) {
+        if (!isGif(row.target))
+            continue;
+        progress(QStringLiteral("GIF: quality against mogrify's, the sky gradient"));
+        const QString ours = work.filePath(QStringLiteral("velmora-gif"));
+        const QString theirs = work.filePath(QStringLiteral("mogrify-gif"));
+        const QList<gifbench::QualityRow> photos = gifbench::compareFolders(files, ours, theirs);
+        const gifbench::QualityRow sky = gifbench::skyGradient(work.path(), tools.mogrify);
+        progress(QStringLiteral("GIF: the 24-megapixel photo on one core"));
+        settleDisk();
+        const gifbench::SingleRun large =
+            gifbench::convertOnOneCore(QCoreApplication::applicationFilePath(),
+                                       QDir(corpus).filePath(kLargeName), work.path());
+        gifLines = gifbench::report(photos, sky, large, {row.velmora, row.mogrify},
+                                    {row.velmoraCpu, row.mogrifyCpu});
+        if (!keep) {
+            QDir(ours).removeRecursively();
+            QDir(theirs).removeRecursively();
+        }
     }
 
     QStringList notes = mogrifyNotes;
@@ -968,6 +1004,8 @@ int benchmark(const QString& corpus, const QString& workRoot, const QStringList&
           << " processes, each over its share of the files.\n";
     for (const QString& note : notes)
         out() << note << '\n';
+    if (!gifLines.isEmpty())
+        out() << '\n' << gifLines.join('\n') << '\n';
     if (!previews.isEmpty()) {
         out() << "\nPreview of the 24-megapixel row (click to painted, shown at " << previewSize
               << "): median " << fixed(median(previews), 3) << " s of " << previews.size() << " (";
@@ -1071,14 +1109,21 @@ int main(int argc, char* argv[]) {
         QStringLiteral("Only run one batch of n pictures (to PNG, or the first of --targets) "
                        "and report its peak memory; the full run uses it in child processes."),
         QStringLiteral("n"));
+    const QCommandLineOption gifOneCoreOption(
+        QStringLiteral("gif-one-core"),
+        QStringLiteral("Only convert this picture to GIF on one CPU and report its time and "
+                       "peak memory; the full run uses it in a child process."),
+        QStringLiteral("file"));
     const QCommandLineOption keepOption(QStringLiteral("keep"),
                                         QStringLiteral("Keep every output in the work folder."));
     parser.addOptions({keepOption, corpusOption, workOption, targetsOption, memoryOption,
-                       previewOption, bigPhotoOption, memoryRunOption});
+                       previewOption, bigPhotoOption, memoryRunOption, gifOneCoreOption});
     parser.process(app);
 
     const QString corpus = QDir(parser.value(corpusOption)).absolutePath();
     const QString work = QDir(parser.value(workOption)).absolutePath();
+    if (parser.isSet(gifOneCoreOption))
+        return gifbench::oneCoreChild(parser.value(gifOneCoreOption), work);
     if (parser.isSet(memoryRunOption)) {
         const QList<int> rows = parseCounts(parser.value(memoryRunOption));
         if (rows.size() != 1)

@@ -351,26 +351,23 @@ void FastCodecsTest::writesGifLikeGeneralPath_data() {
     QTest::addColumn<int>("channels");
     QTest::addColumn<int>("width");
     QTest::addColumn<int>("height");
-    for (const char* name : {"hopper.jpg", "hopper_gray.jpg", "hopper.png", "p_16.png",
-                             "transparent.gif", "1_trns.png"})
+    for (const char* name : {"hopper_gray.jpg", "p_16.png", "transparent.gif", "1_trns.png"})
         QTest::newRow(name) << corpusFile(name) << 0 << 0 << 0;
-    QTest::newRow("photo, dithered") << QString() << 3 << 400 << 300;
     QTest::newRow("gray photo") << QString() << 1 << 200 << 150;
-    QTest::newRow("16-bit photo") << QString() << 3 << 97 << 61;
     QTest::newRow("one pixel") << QString() << 3 << 1 << 1;
-    QTest::newRow("one column") << QString() << 3 << 1 << 500;
 }
 
-// Opaque pictures are reduced by ImageMagick and written by the direct GIF
-// encoder; what it writes shows the same pixels as ImageMagick's own file.
+// Pictures a GIF holds exactly (up to 256 colours, transparency included)
+// show the same pixels as ImageMagick's own file. Pictures with more colours
+// get our own reduction, held to ImageMagick's in tst_colourreduction.
 void FastCodecsTest::writesGifLikeGeneralPath() {
     QFETCH(QString, source);
     QFETCH(int, channels);
     QFETCH(int, width);
     QFETCH(int, height);
-    const Picture picture = source.isEmpty() ? photoLike(width, height, Picture::Channels(channels),
-                                                         width == 97 ? 16 : 8)
-                                             : *loadPictureFile(source);
+    const Picture picture = source.isEmpty()
+                                ? photoLike(width, height, Picture::Channels(channels), 8)
+                                : *loadPictureFile(source);
     saveAs(picture, path("fast.gif"));
     saveGeneral(picture, path("general.gif"));
     comparePictures(*loadGeneral(path("fast.gif")), *loadGeneral(path("general.gif")));

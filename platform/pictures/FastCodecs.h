@@ -56,8 +56,8 @@ QByteArray encodePng(const Picture& picture, std::stop_token stop = {});
 QByteArray encodeTiff(const Picture& picture);
 // A picture already reduced to at most 256 colours: the palette holds three
 // bytes (red, green, blue) a colour, the indexes one byte a pixel, rows top
-// to bottom.
+// to bottom. Pixels of the transparent index (unless -1) are left transparent.
 QByteArray encodeGif(int width, int height, const QByteArray& palette, const QByteArray& indexes,
-                     std::stop_token stop = {});
+                     int transparentIndex = -1, std::stop_token stop = {});
 
 } // namespace fastcodec

@@ -2,6 +2,7 @@
 #include "PictureFiles.h"
 
 #include "FastCodecs.h"
+#include "GifColours.h"
 #include "MagickDecoding.h"
 #include "MagickEncoding.h"
 #include "MagickSetup.h"
@@ -159,13 +160,13 @@ QByteArray encodeDirectly(const Picture& picture, TargetFormat format,
         }
         return fastcodec::encodeTiff(picture, pictureKindOf(picture));
     }
-    case TargetFormat::Gif:
-        // ImageMagick reduces the colours; our writer writes its palette and
-        // indexes, pixel for pixel as its own writer would, only faster.
-        if (const auto reduced = reduceColoursWithMagick(picture, stop))
-            return fastcodec::encodeGif(reduced->width, reduced->height, reduced->palette,
-                                        reduced->indexes, stop);
-        return {};
+    case TargetFormat::Gif: {
+        // Our own colour reduction and LZW writer; ImageMagick's reduction
+        // stays the reference the tests and the bench hold it to.
+        const PalettePicture reduced = reduceColoursForGif(picture, stop);
+        return fastcodec::encodeGif(reduced.width, reduced.height, reduced.palette,
+                                    reduced.indexes, reduced.transparentIndex, stop);
+    }
     case TargetFormat::Ico:
         return {};
     }

@@ -1,0 +1,37 @@
+// SPDX-License-Identifier: MIT
+// Reducing an 8-bit picture to a palette of at most 256 colours, as a GIF
+// holds it. Pictures with few enough colours keep them exactly; others get a
+// palette chosen from the picture (Wu's variance cuts on a coarse histogram,
+// refined by a few k-means passes) and Floyd-Steinberg error diffusion. Plain
+// C++ with no shared state: the same pixels give the same bytes on any thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace colours {
+
+// Fills `rgba` with row y as 8-bit red, green, blue, alpha; alpha is 0 for a
+// pixel that stays transparent and 255 for every other one. Rows are asked
+// for in order, each several times, so a reader converts on the fly instead
+// of holding a converted copy of the whole picture.
+using RowReader = std::function<void(int y, std::uint8_t* rgba)>;
+
+// Called now and then during the long passes; throws to stop the work.
+using Checkpoint = std::function<void()>;
+
+struct Reduction {
+    std::vector<std::uint8_t> palette; // red, green, blue: 1 to 256 colours
+    // The entry transparent pixels take (black, as ImageMagick's writer
+    // makes it, so readers that show its colour agree), or -1.
+    int transparentIndex = -1;
+};
+
+// Reduces the picture to at most 256 colours, one entry of them taken by
+// transparency when a pixel is transparent. Writes one palette index a pixel
+// into `indexes` (width x height bytes, rows top to bottom).
+Reduction reduceColours(int width, int height, const RowReader& rows, std::uint8_t* indexes,
+                        const Checkpoint& checkpoint = {});
+
+} // namespace colours

@@ -1,0 +1,16 @@
+// SPDX-License-Identifier: MIT
+// The colours of a picture as its GIF holds them, by our own colour reduction.
+#pragma once
+
+#include "PalettePicture.h"
+#include "Picture.h"
+
+#include <stop_token>
+
+// Up to 256 colours (255 when some pixel is transparent) map exactly; more
+// are reduced to a palette chosen from the picture, with error diffusion.
+// Fully transparent pixels take the transparent entry, partly transparent
+// ones are blended onto white first (as prepareGifAlpha does); 16-bit
+// samples are reduced to 8 bits. Throws PlatformError(Cancelled) once `stop`
+// is requested.
+PalettePicture reduceColoursForGif(const Picture& picture, const std::stop_token& stop);

@@ -1,0 +1,294 @@
+// SPDX-License-Identifier: MIT
+// GIF colours by our own reduction, through the product's path: few colours
+// and transparency kept exactly, photos reduced at least as well as
+// ImageMagick's own reduction by the blurred measure the bench uses, the same
+// bytes on every run and thread, and pictures of extreme shapes.
+#include "FastCodecs.h"
+#include "MagickEncoding.h"
+#include "MagickSetup.h"
+#include "PictureFiles.h"
+#include "PictureQuality.h"
+#include "PixelWork.h"
+#include "PlatformError.h"
+#include "support/PictureFileTesting.h"
+
+#include <QImage>
+#include <QTest>
+
+#include <cmath>
+#include <thread>
+
+namespace {
+
+enum class Kind { Sky, Plasma, FlatWithNoise, FewColours, Transparent, PartlyTransparent };
+
+quint32 nextRandom(quint32& state) {
+    state = state * 1664525u + 1013904223u;
+    return state >> 8;
+}
+
+// Test pictures, each made the same way every time.
+Picture makePicture(Kind kind, int width, int height, int bits = 8) {
+    Picture p;
+    p.width = width;
+    p.height = height;
+    const bool alpha = kind == Kind::Transparent || kind == Kind::PartlyTransparent;
+    p.channels = alpha ? Picture::Channels::Rgba : Picture::Channels::Rgb;
+    p.bitsPerSample = bits;
+    p.pixels = QByteArray(p.bytesPerLine() * height, Qt::Uninitialized);
+    quint32 seed = 2024;
+    const int n = p.channelCount();
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const double u = double(x) / std::max(1, width - 1);
+            const double v = double(y) / std::max(1, height - 1);
+            double rgba[4] = {0, 0, 0, 255};
+            switch (kind) {
+            case Kind::Sky: // deep blue to pale haze, a soft glow on one side
+                rgba[0] = 40 + 165 * v + 35 * std::exp(-((u - 0.8) * (u - 0.8)) * 8);
+                rgba[1] = 90 + 135 * v;
+                rgba[2] = 170 + 75 * v;
+                break;
+            case Kind::Plasma: // overlapping waves of colour and a little grain
+            case Kind::Transparent:
+            case Kind::PartlyTransparent:
+                for (int c = 0; c < 3; ++c)
+                    rgba[c] = 128 + 60 * std::sin(u * (5 + c) + v * (3 - c) * 2.3) +
+                              50 * std::cos((u * u + v) * (4 + 2 * c)) +
+                              double(nextRandom(seed) % 13) - 6;
+                if (kind == Kind::Transparent && (x / 7 + y / 5) % 4 == 0)
+                    rgba[3] = 0;
+                if (kind == Kind::PartlyTransparent)
+                    rgba[3] = (x * 7 + y * 3) % 256;
+                break;
+            case Kind::FlatWithNoise: { // four flat areas, each with grain
+                static const int flats[4][3] = {
+                    {200, 30, 40}, {20, 120, 60}, {240, 240, 230}, {30, 30, 90}};
+                const int* flat = flats[(x * 2 / width) + 2 * (y * 2 / height)];
+                for (int c = 0; c < 3; ++c)
+                    rgba[c] = flat[c] + double(nextRandom(seed) % 31) - 15;
+                break;
+            }
+            case Kind::FewColours:
+                for (int c = 0; c < 3; ++c)
+                    rgba[c] = ((x / 3 + y / 2 * 5) % 17) * 15 + c * 3;
+                break;
+            }
+            for (int c = 0; c < n; ++c) {
+                const double value = std::clamp(rgba[c], 0.0, 255.0);
+                const qsizetype at = (qsizetype(y) * width + x) * n + c;
+                if (bits == 8)
+                    p.pixels[at] = char(std::lround(value));
+                else
+                    reinterpret_cast<quint16*>(p.pixels.data())[at] =
+                        quint16(std::lround(value * 257));
+            }
+        }
+    return p;
+}
+
+QByteArray productGif(const Picture& picture) {
+    return encodePicture(picture, TargetFormat::Gif, std::stop_token());
+}
+
+// The GIF read back as 8-bit RGBA by Qt's reader, which takes sides as long
+// as 65535 (ImageMagick's is held to the product's limits).
+PictureObject readBack(const QByteArray& gif) {
+    QImage image = QImage::fromData(gif, "GIF");
+    if (image.isNull())
+        return nullptr;
+    image.convertTo(QImage::Format_RGBA8888);
+    auto picture = std::make_shared<Picture>();
+    picture->width = image.width();
+    picture->height = image.height();
+    picture->channels = Picture::Channels::Rgba;
+    for (int y = 0; y < image.height(); ++y)
+        picture->pixels.append(reinterpret_cast<const char*>(image.constScanLine(y)),
+                               picture->bytesPerLine());
+    return picture;
+}
+
+// The source as GIF shows it: 8-bit RGBA, partial alpha blended onto white,
+// fully transparent pixels left with alpha 0.
+QList<int> preparedPixel(const Picture& p, qsizetype i) {
+    QList<int> s;
+    for (int c = 0; c < p.channelCount(); ++c)
+        s << (p.bitsPerSample == 8 ? uchar(p.pixels[i * p.channelCount() + c])
+                                   : eightBits(reinterpret_cast<const quint16*>(
+                                         p.pixels.constData())[i * p.channelCount() + c]));
+    if (!p.hasAlpha())
+        return s << 255;
+    if (s[3] == 0)
+        return {-1, -1, -1, 0}; // any colour
+    for (int c = 0; c < 3; ++c)
+        s[c] = (s[c] * s[3] + 255 * (255 - s[3]) + 127) / 255;
+    s[3] = 255;
+    return s;
+}
+
+QList<int> shownPixel(const Picture& p, qsizetype i) {
+    const int n = p.channelCount();
+    const auto* s = reinterpret_cast<const uchar*>(p.pixels.constData()) + i * n;
+    if (n == 4 && s[3] == 0)
+        return {-1, -1, -1, 0};
+    return {s[0], s[n >= 3 ? 1 : 0], s[n >= 3 ? 2 : 0], n == 4 ? s[3] : 255};
+}
+
+} // namespace
+
+class ColourReductionTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { QVERIFY2(prepareMagick().isEmpty(), "ImageMagick is not ready"); }
+    void mapsFewColoursExactly_data();
+    void mapsFewColoursExactly();
+    void reducesAtLeastAsWellAsImageMagick_data();
+    void reducesAtLeastAsWellAsImageMagick();
+    void givesTheSameBytesOnEveryRunAndThread_data();
+    void givesTheSameBytesOnEveryRunAndThread();
+    void takesPicturesOfExtremeShapes_data();
+    void takesPicturesOfExtremeShapes();
+    void stopsWhenAsked();
+};
+
+void ColourReductionTest::mapsFewColoursExactly_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("bits");
+    QTest::newRow("17 colours") << int(Kind::FewColours) << 90 << 40 << 8;
+    QTest::newRow("17 colours, 16-bit") << int(Kind::FewColours) << 90 << 40 << 16;
+    QTest::newRow("256 colours in a 16 x 16 plasma") << int(Kind::Plasma) << 16 << 16 << 8;
+    QTest::newRow("transparent holes in a small plasma") << int(Kind::Transparent) << 15 << 17 << 8;
+    QTest::newRow("partial alpha, few colours left after blending")
+        << int(Kind::PartlyTransparent) << 1 << 60 << 8;
+}
+
+// What a GIF can hold exactly comes back exactly: every colour, and
+// transparency where the source is fully transparent.
+void ColourReductionTest::mapsFewColoursExactly() {
+    QFETCH(int, kind);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, bits);
+    const Picture source = makePicture(Kind(kind), width, height, bits);
+    const PictureObject back = readBack(productGif(source));
+    QVERIFY(back);
+    QCOMPARE(back->width, width);
+    QCOMPARE(back->height, height);
+    for (qsizetype i = 0; i < qsizetype(width) * height; ++i)
+        QCOMPARE(shownPixel(*back, i), preparedPixel(source, i));
+}
+
+void ColourReductionTest::reducesAtLeastAsWellAsImageMagick_data() {
+    QTest::addColumn<QString>("file"); // empty: the generated picture
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::newRow("sky gradient") << QString() << int(Kind::Sky) << 320 << 200;
+    QTest::newRow("plasma") << QString() << int(Kind::Plasma) << 300 << 220;
+    QTest::newRow("flat colours with noise") << QString() << int(Kind::FlatWithNoise) << 256 << 192;
+    QTest::newRow("plasma with transparent holes")
+        << QString() << int(Kind::Transparent) << 200 << 150;
+    QTest::newRow("plasma with partial alpha")
+        << QString() << int(Kind::PartlyTransparent) << 200 << 150;
+    QTest::newRow("16-bit plasma") << QString() << int(Kind::Plasma) << 97 << 61;
+    for (const char* name : {"hopper.jpg", "hopper.png"})
+        QTest::newRow(name) << QStringLiteral(VELMORA_CORPUS_DIR "/good/") + name << 0 << 0 << 0;
+}
+
+// Blurred as the eye sees it, our GIF is at least as close to the source as
+// one made of ImageMagick's own reduction, on the whole and in its worst block.
+void ColourReductionTest::reducesAtLeastAsWellAsImageMagick() {
+    QFETCH(QString, file);
+    QFETCH(int, kind);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    const Picture source = file.isEmpty()
+                               ? makePicture(Kind(kind), width, height, width == 97 ? 16 : 8)
+                               : *loadPictureFile(file);
+    const PictureObject ours = readBack(productGif(source));
+    QVERIFY(ours);
+    QByteArray reference;
+    if (const auto reduced = reduceColoursWithMagick(source, std::stop_token()))
+        reference =
+            fastcodec::encodeGif(source.width, source.height, reduced->palette, reduced->indexes);
+    else // transparency stays, which only ImageMagick's own writer places
+        reference = encodeWithMagick(source, TargetFormat::Gif, std::stop_token());
+    const PictureObject theirs = readBack(reference);
+    QVERIFY(theirs);
+    const quality::Score a = quality::blurredScore(source, *ours);
+    const quality::Score b = quality::blurredScore(source, *theirs);
+    const QByteArray scores = QStringLiteral("ours %1 dB (worst block %2), ImageMagick's %3 (%4)")
+                                  .arg(a.blurredPsnr, 0, 'f', 2)
+                                  .arg(a.worstBlockPsnr, 0, 'f', 2)
+                                  .arg(b.blurredPsnr, 0, 'f', 2)
+                                  .arg(b.worstBlockPsnr, 0, 'f', 2)
+                                  .toUtf8();
+    QVERIFY2(a.blurredPsnr >= b.blurredPsnr, scores.constData());
+    QVERIFY2(a.worstBlockPsnr >= b.worstBlockPsnr, scores.constData());
+    qInfo("%s", scores.constData());
+    // Reduced, not kept: a photo-like picture has far more than 256 colours.
+    QVERIFY2(a.blurredPsnr < 99, scores.constData());
+}
+
+void ColourReductionTest::givesTheSameBytesOnEveryRunAndThread_data() {
+    QTest::addColumn<int>("kind");
+    QTest::newRow("sky gradient") << int(Kind::Sky);
+    QTest::newRow("plasma") << int(Kind::Plasma);
+    QTest::newRow("plasma with transparent holes") << int(Kind::Transparent);
+}
+
+// One worker, then two at once: every GIF of the picture has the same bytes.
+void ColourReductionTest::givesTheSameBytesOnEveryRunAndThread() {
+    QFETCH(int, kind);
+    const Picture source = makePicture(Kind(kind), 240, 180);
+    const QByteArray first = productGif(source);
+    const QByteArray second = productGif(source);
+    QByteArray onWorkers[2];
+    {
+        std::jthread a([&] { onWorkers[0] = productGif(source); });
+        std::jthread b([&] { onWorkers[1] = productGif(source); });
+    }
+    QVERIFY(!first.isEmpty());
+    QVERIFY(second == first);
+    QVERIFY(onWorkers[0] == first);
+    QVERIFY(onWorkers[1] == first);
+}
+
+void ColourReductionTest::takesPicturesOfExtremeShapes_data() {
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::newRow("1 x 1") << 1 << 1;
+    QTest::newRow("1 x 65535") << 1 << 65535;
+    QTest::newRow("65535 x 1") << 65535 << 1;
+}
+
+// The largest sides a GIF holds, and the smallest picture: read back at their
+// size, and close to the source once blurred.
+void ColourReductionTest::takesPicturesOfExtremeShapes() {
+    QFETCH(int, width);
+    QFETCH(int, height);
+    const Picture source = makePicture(Kind::Plasma, width, height);
+    const PictureObject back = readBack(productGif(source));
+    QVERIFY(back);
+    QCOMPARE(back->width, width);
+    QCOMPARE(back->height, height);
+    const quality::Score score = quality::blurredScore(source, *back);
+    QVERIFY2(score.blurredPsnr > 30, QByteArray::number(score.blurredPsnr).constData());
+}
+
+void ColourReductionTest::stopsWhenAsked() {
+    const Picture source = makePicture(Kind::Plasma, 300, 300);
+    std::stop_source stop;
+    stop.request_stop();
+    try {
+        encodePicture(source, TargetFormat::Gif, stop.get_token());
+        QFAIL("the reduction went on after the stop");
+    } catch (const PlatformError& e) {
+        QCOMPARE(e.kind(), FailureKind::Cancelled);
+    }
+}
+
+QTEST_GUILESS_MAIN(ColourReductionTest)
+#include "tst_colourreduction.moc"
