@@ -66,14 +66,17 @@ Magick::Image pickImage(ImageList images, bool largest) {
 }
 
 // A GIF frame may cover only part of the logical screen; the picture is the
-// whole screen with the frame drawn at its place, the rest transparent.
+// whole screen with the frame drawn at its place, the rest transparent, and
+// what of the frame lies beyond the screen cut off. A file that declares no
+// screen (zero sides) is as large as its frame reaches.
 void placeOnCanvas(Magick::Image& image, const QString& fileName) {
     const Magick::Geometry page = image.page();
     const size_t right = size_t(std::max<ssize_t>(0, page.xOff())) + image.columns();
     const size_t bottom = size_t(std::max<ssize_t>(0, page.yOff())) + image.rows();
-    const size_t width = std::max(page.width(), right);
-    const size_t height = std::max(page.height(), bottom);
-    if (width != image.columns() || height != image.rows()) {
+    const size_t width = page.width() > 0 ? page.width() : right;
+    const size_t height = page.height() > 0 ? page.height() : bottom;
+    if (width != image.columns() || height != image.rows() || page.xOff() != 0 ||
+        page.yOff() != 0) {
         checkDimensions(fileName, qint64(width), qint64(height));
         // Extending the frame itself: a fresh canvas would need the "xc" coder,
         // which the allow-list refuses.
@@ -83,6 +86,36 @@ void placeOnCanvas(Magick::Image& image, const QString& fileName) {
                                       -std::max<ssize_t>(0, page.yOff())));
     }
     image.repage();
+}
+
+// A PCX of one bit and one plane holds white as a set bit, the format's
+// convention, but ImageMagick 6.9.11's reader takes a set bit for black.
+// Whether the library at hand does is found once, by decoding a tiny one.
+bool readsOneBitPcxInverted() {
+    static const bool inverted = [] {
+        QByteArray pcx(128, '\0');
+        pcx[0] = 0x0A; // manufacturer, version 5, run-length encoded, 1 bit a pixel
+        pcx[1] = 5;
+        pcx[2] = 1;
+        pcx[3] = 1;
+        pcx[8] = 7;  // eight pixels across, one down
+        pcx[65] = 1; // one plane, two bytes a row
+        pcx[66] = 2;
+        pcx += QByteArray("\x0F\x00", 2); // black, then white from the fifth pixel on
+        try {
+            const std::stop_token never;
+            Magick::Image image(
+                decodeBlob(pcx, "PCX", false, true, QStringLiteral("probe"), never).release());
+            return Magick::ColorGray(image.pixelColor(0, 0)).shade() > 0.5;
+        } catch (const std::exception&) {
+            return false;
+        }
+    }();
+    return inverted;
+}
+
+bool isOneBitPcx(const QByteArray& bytes) {
+    return bytes.size() > 128 && bytes[0] == 0x0A && bytes[3] == 1 && bytes[65] == 1;
 }
 
 bool isGray(MagickCore::ColorspaceType colorspace) {
@@ -180,6 +213,8 @@ Picture decodeWithMagick(const QByteArray& bytes, const char* coder, const QStri
     checkDimensions(fileName, qint64(image.columns()), qint64(image.rows()));
     if (std::strcmp(coder, "GIF") == 0)
         placeOnCanvas(image, fileName);
+    if (std::strcmp(coder, "PCX") == 0 && isOneBitPcx(bytes) && readsOneBitPcxInverted())
+        image.negate();
     const bool turnsSideways = image.orientation() >= MagickCore::LeftTopOrientation;
     image.autoOrient();
     const bool keepProfile = toStandardColours(image);

@@ -84,6 +84,39 @@ void quantizeForGif(Magick::Image& image, const Picture& picture, const std::sto
     throwIfStopped(stop);
 }
 
+// An icon of up to 256 colours whose pixels are opaque or fully transparent
+// is written with a palette and the transparency in its mask (at 256 x 256 a
+// PNG entry, a palette PNG when opaque, its writer's RGBA otherwise):
+// ImageMagick's icon writer does that for a picture that has its colours
+// mapped. Fully transparent pixels count as one colour, as
+// the mask keeps no colour for them. Partial alpha keeps the 32-bit entry.
+void mapIconColours(Magick::Image& image, const std::stop_token& stop) {
+    Picture rendered;
+    rendered.width = int(image.columns());
+    rendered.height = int(image.rows());
+    rendered.channels = Picture::Channels::Rgba;
+    rendered.pixels.resize(rendered.bytesPerLine() * rendered.height);
+    image.write(0, 0, image.columns(), image.rows(), "RGBA", MagickCore::CharPixel,
+                rendered.pixels.data());
+    auto* p = reinterpret_cast<uchar*>(rendered.pixels.data());
+    for (qsizetype i = 0; i < rendered.pixels.size(); i += 4)
+        if (p[i + 3] == 0)
+            p[i] = p[i + 1] = p[i + 2] = 0;
+    if (hasPartialAlpha(rendered) || hasMoreColoursThan(rendered, 256))
+        return;
+    image.quantizeColors(256);
+    image.quantizeDither(false);
+    image.quantize();
+    // The quantizer marks a picture of grays as gray, and the icon writer
+    // would then convert it back to direct colour; the palette's samples are
+    // the same in sRGB.
+    if (image.colorSpace() == MagickCore::GRAYColorspace) {
+        image.modifyImage();
+        MagickCore::SetImageColorspace(image.image(), MagickCore::sRGBColorspace);
+    }
+    throwIfStopped(stop);
+}
+
 // ImageMagick's in-memory writer refuses a seek to the very end of its
 // buffer, which is where libtiff puts its directory: an uncompressed TIFF
 // whose pixels fill the buffer exactly (a 128 x 128 RGBA picture, say) fails
@@ -176,7 +209,11 @@ QByteArray encodeWithMagick(const Picture& source, TargetFormat format,
         // Uncompressed, as ImageMagick writes a photo: read by every TIFF
         // reader at disk speed. LZW with the predictor saved a third on
         // camera photos but made their conversion three times as long.
-        image.compressType(MagickCore::NoCompression);
+        // Pictures of few colours (gray with alpha comes here) compress
+        // far better and at once.
+        const bool fewColours =
+            picture.bitsPerSample == 8 && !hasMoreColoursThan(picture, 256);
+        image.compressType(fewColours ? MagickCore::ZipCompression : MagickCore::NoCompression);
     } else if (gif) {
         quantizeForGif(image, picture, stop);
     } else if (icon) {
@@ -186,6 +223,7 @@ QByteArray encodeWithMagick(const Picture& source, TargetFormat format,
             image.resize(size);
             throwIfStopped(stop);
         }
+        mapIconColours(image, stop);
     }
 
     if (format == TargetFormat::Tiff)

@@ -8,10 +8,12 @@
 #include "MagickSetup.h"
 #include "MagickSupport.h"
 #include "OutputFiles.h"
+#include "PaletteCodecs.h"
 #include "PictureReading.h"
 #include "PictureSniffing.h"
 #include "PixelWork.h"
 #include "PlatformError.h"
+#include "TiffPlanesReading.h"
 
 #include <Magick++.h>
 
@@ -57,6 +59,20 @@ std::shared_ptr<Picture> decodeJpegDirectly(const QByteArray& bytes, const QStri
     return std::make_shared<Picture>(std::move(*picture));
 }
 
+// A TIFF in separate planes, which the general path misreads, through
+// libtiff; nothing for any other TIFF, or one libtiff gives up on (the
+// general path then reports it in its own words).
+std::optional<Picture> decodeTiffPlanesDirectly(const QByteArray& bytes, const QString& fileName,
+                                                const std::stop_token& stop) {
+    try {
+        return fastcodec::decodeTiffPlanes(
+            bytes, [&](qint64 width, qint64 height) { checkDimensions(fileName, width, height); },
+            stop);
+    } catch (const fastcodec::CodecError&) {
+        return std::nullopt;
+    }
+}
+
 PictureObject loadPicture(const QString& fileName, int boxWidth, int boxHeight,
                           const std::stop_token& stop) {
     const QString notReady = prepareMagick();
@@ -77,6 +93,10 @@ PictureObject loadPicture(const QString& fileName, int boxWidth, int boxHeight,
                     picture->jpegQuality = magickJpegQuality(bytes, fileName);
                 return picture;
             }
+        }
+        if (std::strcmp(coder, "TIFF") == 0) {
+            if (std::optional<Picture> planes = decodeTiffPlanesDirectly(bytes, fileName, stop))
+                return std::make_shared<const Picture>(std::move(*planes));
         }
         return std::make_shared<const Picture>(decodeWithMagick(bytes, coder, fileName, stop));
     } catch (const PlatformError&) {
@@ -104,9 +124,16 @@ QByteArray encodeDirectly(const Picture& picture, TargetFormat format,
                           const std::stop_token& stop) {
     switch (format) {
     case TargetFormat::Bmp:
-        return fastcodec::encodeBmp(flattenedEightBit(picture));
-    case TargetFormat::Pcx:
-        return fastcodec::encodePcx(flattenedEightBit(picture));
+    case TargetFormat::Pcx: {
+        // The kind is decided on what is written: after flattening.
+        const Picture flat = flattenedEightBit(picture);
+        const PictureKind kind = pictureKindOf(flat);
+        if (format == TargetFormat::Bmp)
+            return kind.isPhoto() ? fastcodec::encodeBmp(flat)
+                                  : fastcodec::encodeBmp(flat.width, flat.height, kind);
+        return kind.isPhoto() ? fastcodec::encodePcx(flat)
+                              : fastcodec::encodePcx(flat.width, flat.height, kind);
+    }
     case TargetFormat::Jpg: {
         // A gray picture is written with one component.
         Picture flat = flattenedEightBit(picture);
@@ -124,12 +151,15 @@ QByteArray encodeDirectly(const Picture& picture, TargetFormat format,
             (picture.hasAlpha() && !hasPartialAlpha(picture)))
             return {};
         return fastcodec::encodePng(picture, stop);
-    case TargetFormat::Tiff:
-        if (picture.channels == Picture::Channels::Rgb && isAllGray(picture))
-            return fastcodec::encodeTiff(grayOf(picture));
+    case TargetFormat::Tiff: {
         if (picture.hasAlpha() && isAllGray(picture))
             return {};
-        return fastcodec::encodeTiff(picture);
+        if (picture.channels == Picture::Channels::Rgb && isAllGray(picture)) {
+            const Picture gray = grayOf(picture);
+            return fastcodec::encodeTiff(gray, pictureKindOf(gray));
+        }
+        return fastcodec::encodeTiff(picture, pictureKindOf(picture));
+    }
     case TargetFormat::Gif: {
         // Our own colour reduction and LZW writer; ImageMagick's reduction
         // stays the reference the tests and the bench hold it to.
