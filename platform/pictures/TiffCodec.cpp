@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // TIFF through libtiff directly: uncompressed, strips of about a megabyte,
 // alpha as unassociated extra sample, the colour profile in its tag, like the
-// general path.
+// general path; the XMP and the IPTC's Photoshop resources in theirs.
 #include "FastCodecs.h"
 
 #include <tiffio.h>
@@ -114,6 +114,13 @@ QByteArray encodeTiff(const Picture& picture) {
     if (ok && !picture.iccProfile.isEmpty())
         ok = TIFFSetField(tiff, TIFFTAG_ICCPROFILE, uint32_t(picture.iccProfile.size()),
                           picture.iccProfile.constData());
+    const PictureMetadata& blocks = picture.metadata;
+    if (ok && !blocks.xmp.isEmpty())
+        ok = TIFFSetField(tiff, TIFFTAG_XMLPACKET, uint32_t(blocks.xmp.size()),
+                          blocks.xmp.constData());
+    if (ok && !blocks.photoshop.isEmpty())
+        ok = TIFFSetField(tiff, TIFFTAG_PHOTOSHOP, uint32_t(blocks.photoshop.size()),
+                          blocks.photoshop.constData());
     // libtiff's predictor works on the buffer in place, so rows go through a copy.
     QByteArray row(line, Qt::Uninitialized);
     for (int y = 0; ok && y < picture.height; ++y) {
