@@ -22,7 +22,10 @@ QByteArray uprightExif(const QByteArray& block, int width, int height);
 // file has none of them or its directories are damaged.
 QByteArray exifOfTiffFile(const QByteArray& tiff);
 
-// The orientation (1..8) a block holds, 1 when absent, out of range or damaged.
-int orientationOf(const QByteArray& block);
+// The TIFF file with the block's Exif and GPS directories (without the
+// makers' notes, whose inner offsets would not survive the move) and its
+// descriptive tags the file lacks, in a new first directory written after
+// the file's data, in the file's byte order. Empty when either is damaged.
+QByteArray withExifInTiff(const QByteArray& tiff, const QByteArray& block);
 
 } // namespace exif

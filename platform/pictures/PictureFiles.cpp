@@ -227,8 +227,8 @@ QByteArray encodePicture(const Picture& picture, TargetFormat format, const std:
     QByteArray encoded = encodeDirectly(picture, format, stop);
     if (encoded.isNull())
         encoded = encodeWithMagick(picture, format, stop);
-    // JPG and PNG get the blocks in their files' own places, whichever
-    // encoder wrote them; TIFF's encoders write them as tags.
+    // The blocks go in each file's own places, whichever encoder wrote it;
+    // TIFF's encoders write the XMP and IPTC as tags themselves.
     if (picture.metadata.isEmpty())
         return encoded;
     QByteArray withMetadata;
@@ -236,6 +236,8 @@ QByteArray encodePicture(const Picture& picture, TargetFormat format, const std:
         withMetadata = metadata::withJpegMetadata(encoded, picture.metadata);
     else if (format == TargetFormat::Png)
         withMetadata = metadata::withPngMetadata(encoded, picture.metadata);
+    else if (format == TargetFormat::Tiff)
+        withMetadata = exif::withExifInTiff(encoded, picture.metadata.exif);
     return withMetadata.isEmpty() ? encoded : withMetadata;
 }
 
