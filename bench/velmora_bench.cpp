@@ -11,6 +11,7 @@
 // the end.
 #include "FilePictureCodec.h"
 #include "MainWindow.h"
+#include "MetadataBench.h"
 #include "Messages.h"
 #include "OutputNaming.h"
 #include "PlatformError.h"
@@ -968,6 +969,11 @@ int benchmark(const QString& corpus, const QString& workRoot, const QStringList&
           << " processes, each over its share of the files.\n";
     for (const QString& note : notes)
         out() << note << '\n';
+    for (const Row& row : rows)
+        if (row.target.extension == QLatin1String("jpg"))
+            out() << jpegTargetNote(row.velmora, row.mogrify, row.floor.value_or(0)) << '\n';
+    for (const QString& line : metadataReport(files.first(), work.path(), tools.mogrify))
+        out() << line << '\n';
     if (!previews.isEmpty()) {
         out() << "\nPreview of the 24-megapixel row (click to painted, shown at " << previewSize
               << "): median " << fixed(median(previews), 3) << " s of " << previews.size() << " (";
