@@ -139,17 +139,20 @@ PictureObject loadPicture(const QString& fileName, int boxWidth, int boxHeight,
 std::optional<PictureFileConversion> carryJpeg(const SourceBytes& source, const QString& fileName,
                                                const QString& target, int boxWidth, int boxHeight,
                                                const std::stop_token& stop) {
+    // Out of memory here, the whole decode reports it in its own words.
     long warnings = 0;
-    std::shared_ptr<Picture> preview = decodeJpegDirectly(
-        source.bytes, fileName, std::max(boxWidth, 1), std::max(boxHeight, 1), stop, &warnings);
-    if (!preview || warnings > 0)
-        return std::nullopt;
-    const PictureMetadata raw = metadata::ofJpeg(source.bytes);
-    // The orientation the decoder applied, read the same way.
-    const int orientation = fastcodec::exifOrientation(QByteArray("Exif\0\0", 6) + raw.exif);
-    checkReplaceable(target);
+    std::shared_ptr<Picture> preview;
     std::optional<QByteArray> carried;
     try {
+        preview = decodeJpegDirectly(source.bytes, fileName, std::max(boxWidth, 1),
+                                     std::max(boxHeight, 1), stop, &warnings);
+        if (!preview || warnings > 0)
+            return std::nullopt;
+        const PictureMetadata raw = metadata::ofJpeg(source.bytes);
+        // The orientation the decoder applied, read the same way.
+        const int orientation =
+            fastcodec::exifOrientation(QByteArray("Exif\0\0", 6) + raw.exif);
+        checkReplaceable(target);
         carried = fastcodec::uprightJpegLosslessly(source.bytes, orientation, raw);
     } catch (const std::bad_alloc&) {
         return std::nullopt;
@@ -157,7 +160,6 @@ std::optional<PictureFileConversion> carryJpeg(const SourceBytes& source, const 
     if (!carried)
         return std::nullopt;
     throwIfStopped(stop);
-    preview->metadata = {};
     return PictureFileConversion{prepareOutputFile(*carried, target), std::move(preview)};
 }
 
