@@ -51,9 +51,10 @@ QString cell(const QJsonObject& tags, const char* name) {
 
 QStringList metadataReport(const QString& photo, const QString& workFolder,
                            const QString& mogrify) {
-    QStringList lines{QString(), QStringLiteral("Metadata kept from a camera photo (the first "
-                                                "photo with EXIF: Make, Model, DateTimeOriginal, "
-                                                "GPS position, orientation 6, a thumbnail):"),
+    QStringList lines{QString(),
+                      QStringLiteral("Metadata kept from a camera photo (the first "
+                                     "photo with EXIF: Make, Model, DateTimeOriginal, "
+                                     "GPS position, orientation 6, a thumbnail):"),
                       QString()};
     const QString exiftool = QStandardPaths::findExecutable(QStringLiteral("exiftool"));
     if (exiftool.isEmpty())
@@ -72,9 +73,8 @@ QStringList metadataReport(const QString& photo, const QString& workFolder,
 
     QStringList outputs;
     FilePictureCodec codec;
-    for (const auto& [format, extension] :
-         {std::pair{TargetFormat::Jpg, QStringLiteral("jpg")},
-          std::pair{TargetFormat::Png, QStringLiteral("png")}}) {
+    for (const auto& [format, extension] : {std::pair{TargetFormat::Jpg, QStringLiteral("jpg")},
+                                            std::pair{TargetFormat::Png, QStringLiteral("png")}}) {
         const QString velmora = folder.filePath(QStringLiteral("velmora.") + extension);
         try {
             codec.convert(source, format, velmora).file->commit();
@@ -83,23 +83,22 @@ QStringList metadataReport(const QString& photo, const QString& workFolder,
         }
         const QString mogrified = folder.filePath(QStringLiteral("camera.") + extension);
         bool ok = false;
-        run(mogrify, {QStringLiteral("-auto-orient"), QStringLiteral("-format"), extension,
-                      QStringLiteral("-path"), folder.path(), source},
+        run(mogrify,
+            {QStringLiteral("-auto-orient"), QStringLiteral("-format"), extension,
+             QStringLiteral("-path"), folder.path(), source},
             &ok);
         if (!ok)
             lines << QStringLiteral("- mogrify to %1 failed").arg(extension);
         outputs << velmora << mogrified;
     }
 
-    const QString json =
-        run(exiftool, QStringList{QStringLiteral("-j"), QStringLiteral("-n"),
-                                  QStringLiteral("-Make"), QStringLiteral("-Model"),
-                                  QStringLiteral("-DateTimeOriginal"),
-                                  QStringLiteral("-GPSLatitude"), QStringLiteral("-GPSLongitude"),
-                                  QStringLiteral("-Orientation"),
-                                  QStringLiteral("-ThumbnailLength"),
-                                  QStringLiteral("-ImageWidth"), QStringLiteral("-ImageHeight")} +
-                          outputs);
+    const QString json = run(
+        exiftool, QStringList{QStringLiteral("-j"), QStringLiteral("-n"), QStringLiteral("-Make"),
+                              QStringLiteral("-Model"), QStringLiteral("-DateTimeOriginal"),
+                              QStringLiteral("-GPSLatitude"), QStringLiteral("-GPSLongitude"),
+                              QStringLiteral("-Orientation"), QStringLiteral("-ThumbnailLength"),
+                              QStringLiteral("-ImageWidth"), QStringLiteral("-ImageHeight")} +
+                      outputs);
     QMap<QString, QJsonObject> byFile;
     for (const QJsonValue& entry : QJsonDocument::fromJson(json.toUtf8()).array())
         byFile.insert(QFileInfo(entry[QStringLiteral("SourceFile")].toString()).fileName(),
@@ -119,7 +118,8 @@ QStringList metadataReport(const QString& photo, const QString& workFolder,
                           cell(tags, "Orientation"), cell(tags, "ThumbnailLength"))
                      .arg(cell(tags, "ImageWidth"), cell(tags, "ImageHeight"));
     }
-    lines << QString() << QStringLiteral("Read with exiftool -n; – is a tag the file does not hold.");
+    lines << QString()
+          << QStringLiteral("Read with exiftool -n; – is a tag the file does not hold.");
     return lines;
 }
 

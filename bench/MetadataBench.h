@@ -11,8 +11,7 @@
 // Velmora's codec and with `mogrify -auto-orient`, and reads the outputs with
 // exiftool. Returns the report's Markdown lines; a note when exiftool is
 // missing or a conversion fails.
-QStringList metadataReport(const QString& photo, const QString& workFolder,
-                           const QString& mogrify);
+QStringList metadataReport(const QString& photo, const QString& workFolder, const QString& mogrify);
 
 // The note under the table on the JPG row: its time against the target of a
 // tenth of mogrify's and against the decode+encode floor.

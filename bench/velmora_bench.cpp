@@ -11,8 +11,8 @@
 // the end.
 #include "FilePictureCodec.h"
 #include "MainWindow.h"
-#include "MetadataBench.h"
 #include "Messages.h"
+#include "MetadataBench.h"
 #include "OutputNaming.h"
 #include "PlatformError.h"
 #include "PreviewBox.h"

@@ -29,12 +29,12 @@ struct Picture {
     int bitsPerSample = 8; // 8 or 16
     QByteArray pixels;
     QByteArray iccProfile; // the source's colour profile, when it had one
-    PictureMetadata metadata;
     int jpegQuality = 0;   // the source JPEG's estimated quality (1..100), 0 if not a JPEG
     // The source JPEG's luma sampling factors, upright, when its chroma is
     // sampled once per block (2 x 2 for the usual 4:2:0); 0 otherwise.
     int jpegSamplingX = 0;
     int jpegSamplingY = 0;
+    PictureMetadata metadata; // what the source carries, made upright
 
     int channelCount() const { return static_cast<int>(channels); }
     bool hasAlpha() const { return channels == Channels::Rgba; }

@@ -38,8 +38,8 @@ Carried carriedBy(const QString& file) {
         const Magick::Blob blob = image.profile(name);
         return QByteArray(static_cast<const char*>(blob.data()), qsizetype(blob.length()));
     };
-    Carried carried{profile("exif"), profile("xmp"), profile("iptc"), profile("icc"),
-                    int(image.columns()), int(image.rows())};
+    Carried carried{profile("exif"), profile("xmp"),       profile("iptc"),
+                    profile("icc"),  int(image.columns()), int(image.rows())};
     if (carried.exif.startsWith(QByteArray("Exif\0\0", 6)))
         carried.exif.remove(0, 6);
     // A TIFF is a TIFF structure itself: its EXIF is its first directory's
@@ -230,9 +230,9 @@ void MetadataTest::carriesJpegData() {
     // A comment only a carried file keeps: encoding again writes none (and a
     // JPEG encoded again at its own quality may well come out the same).
     const QByteArray comment("carried, not encoded again");
-    const QByteArray source = withSegments(
-        plain, jpegSegment(0xE1, QByteArray("Exif\0\0", 6) + cameraExif(orientation)) +
-                   jpegSegment(0xFE, comment));
+    const QByteArray source =
+        withSegments(plain, jpegSegment(0xE1, QByteArray("Exif\0\0", 6) + cameraExif(orientation)) +
+                                jpegSegment(0xFE, comment));
     QVERIFY(writeAll(path("carry-source.jpg"), source));
     QVERIFY(writeAll(path("carry-plain.jpg"), plain));
     const QString target = path("out/carry.jpg");
@@ -268,8 +268,9 @@ void MetadataTest::carriesJpegData() {
         QVERIFY2(largest <= 4, qPrintable(QString::number(largest)));
     if (carried == QLatin1String("turned")) {
         // Lossless: turned back, the coefficients decode to the source's samples.
-        const int back = orientation == 6 ? TJXOP_ROT270 : orientation == 8 ? TJXOP_ROT90
-                                                                             : TJXOP_ROT180;
+        const int back = orientation == 6   ? TJXOP_ROT270
+                         : orientation == 8 ? TJXOP_ROT90
+                                            : TJXOP_ROT180;
         tjhandle handle = tjInitTransform();
         tjtransform transform{};
         transform.op = back;

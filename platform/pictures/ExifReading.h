@@ -37,13 +37,22 @@ constexpr quint32 kMaxEntries = 4096;
 // Bytes per value of each TIFF field type; 0 for a type we do not know.
 inline int typeSize(quint16 type) {
     switch (type) {
-    case 1: case 2: case 6: case 7:
+    case 1:
+    case 2:
+    case 6:
+    case 7:
         return 1;
-    case 3: case 8:
+    case 3:
+    case 8:
         return 2;
-    case 4: case 9: case 11: case 13:
+    case 4:
+    case 9:
+    case 11:
+    case 13:
         return 4;
-    case 5: case 10: case 12:
+    case 5:
+    case 10:
+    case 12:
         return 8;
     default:
         return 0;
@@ -77,7 +86,8 @@ struct Directory {
 class Reader {
 public:
     explicit Reader(const QByteArray& block, qint64 maxSize = kMaxBlock)
-        : m_bytes(block), m_maxSize(maxSize) {}
+        : m_bytes(block)
+        , m_maxSize(maxSize) {}
 
     bool readHeader() {
         if (m_bytes.size() < 8 || m_bytes.size() > m_maxSize)

@@ -122,8 +122,7 @@ struct ExifParts {
     QList<std::pair<quint16, NewDirectory>> subDirectories;
 };
 
-std::optional<ExifParts> partsOf(const QByteArray& block, bool big,
-                                 qint64 maxSize = kMaxBlock) {
+std::optional<ExifParts> partsOf(const QByteArray& block, bool big, qint64 maxSize = kMaxBlock) {
     Reader reader(block, maxSize);
     if (!reader.readHeader())
         return std::nullopt;
@@ -138,7 +137,9 @@ std::optional<ExifParts> partsOf(const QByteArray& block, bool big,
     };
     ExifParts parts;
     parts.descriptive = inOrder(copyOf(block, *first, isDescriptive));
-    const auto exifKeeps = [](quint16 tag) { return tag != kMakerNote && tag != kInteropDirectory; };
+    const auto exifKeeps = [](quint16 tag) {
+        return tag != kMakerNote && tag != kInteropDirectory;
+    };
     for (quint16 tag : {kExifDirectory, kGpsDirectory}) {
         const Entry* e = first->find(tag);
         if (!e)
@@ -186,9 +187,8 @@ QByteArray withExifInTiff(const QByteArray& tiff, const QByteArray& block) {
     // The file's own first directory, less any EXIF pointers, with the
     // block's descriptive tags it lacks, written anew after the file (its
     // values that point into the file, the strips among them, stay valid).
-    QList<NewDirectory> dirs{copyOf(tiff, *first, [](quint16 tag) {
-        return tag != kExifDirectory && tag != kGpsDirectory;
-    })};
+    QList<NewDirectory> dirs{copyOf(
+        tiff, *first, [](quint16 tag) { return tag != kExifDirectory && tag != kGpsDirectory; })};
     for (const NewEntry& e : parts->descriptive)
         if (!first->find(e.tag))
             dirs[0].append(e);

@@ -86,8 +86,8 @@ std::optional<QByteArray> uprightJpegLosslessly(const QByteArray& jpeg, int orie
     std::unique_ptr<unsigned char, void (*)(unsigned char*)> owned(out, tjFree);
     if (failed != 0 || !out || outSize == 0)
         return std::nullopt;
-    const QByteArray transformed = QByteArray::fromRawData(
-        reinterpret_cast<const char*>(out), qsizetype(outSize));
+    const QByteArray transformed =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(out), qsizetype(outSize));
     const QByteArray withMetadata = metadata::withJpegMetadata(transformed, upright);
     if (withMetadata.isEmpty())
         return std::nullopt;

@@ -26,8 +26,7 @@ constexpr qsizetype kMaxSegmentPayload = 0xFFFF - 2;
 // Calls visit(marker, segment start, payload start, payload end) for every
 // segment before the compressed data; returns where the scan's segment
 // starts, or -1 when the segments cannot be followed.
-template <typename Visit>
-qsizetype walkJpeg(const QByteArray& jpeg, Visit visit) {
+template <typename Visit> qsizetype walkJpeg(const QByteArray& jpeg, Visit visit) {
     const auto* d = reinterpret_cast<const uchar*>(jpeg.constData());
     const qsizetype n = jpeg.size();
     if (n < 4 || d[0] != 0xFF || d[1] != 0xD8)
@@ -54,7 +53,8 @@ qsizetype walkJpeg(const QByteArray& jpeg, Visit visit) {
 }
 
 bool isOurs(uchar marker, const QByteArray& payload) {
-    return (marker == kApp1 && (payload.startsWith(kExifPrefix) || payload.startsWith(kXmpPrefix))) ||
+    return (marker == kApp1 &&
+            (payload.startsWith(kExifPrefix) || payload.startsWith(kXmpPrefix))) ||
            (marker == kApp13 && payload.startsWith(kPhotoshopPrefix));
 }
 
@@ -86,8 +86,7 @@ void appendChunk(QByteArray& out, const char* type, const QByteArray& data) {
 
 // Calls visit(type, data start, data length) for each chunk; returns where
 // the first IDAT starts, or -1 when the chunks cannot be followed.
-template <typename Visit>
-qsizetype walkPng(const QByteArray& png, Visit visit) {
+template <typename Visit> qsizetype walkPng(const QByteArray& png, Visit visit) {
     static const QByteArray signature("\x89PNG\r\n\x1a\n", 8);
     if (!png.startsWith(signature))
         return -1;
@@ -186,21 +185,23 @@ QByteArray withJpegMetadata(const QByteArray& jpeg, const PictureMetadata& block
     QByteArray kept;
     qsizetype headerEnd = 2; // after SOI and the APP0 segments that follow it
     bool inHeader = true;
-    const qsizetype scan = walkJpeg(jpeg, [&](uchar marker, qsizetype at, qsizetype first,
-                                              qsizetype end) {
-        const QByteArray payload = QByteArray::fromRawData(jpeg.constData() + first, end - first);
-        if (inHeader && marker == kApp0) {
-            headerEnd = end;
-            return;
-        }
-        inHeader = false;
-        if (!isOurs(marker, payload))
-            kept.append(jpeg.constData() + at, end - at);
-    });
+    const qsizetype scan =
+        walkJpeg(jpeg, [&](uchar marker, qsizetype at, qsizetype first, qsizetype end) {
+            const QByteArray payload =
+                QByteArray::fromRawData(jpeg.constData() + first, end - first);
+            if (inHeader && marker == kApp0) {
+                headerEnd = end;
+                return;
+            }
+            inHeader = false;
+            if (!isOurs(marker, payload))
+                kept.append(jpeg.constData() + at, end - at);
+        });
     if (scan < 0)
         return {};
     QByteArray out;
-    out.reserve(jpeg.size() + blocks.exif.size() + blocks.xmp.size() + blocks.photoshop.size() + 64);
+    out.reserve(jpeg.size() + blocks.exif.size() + blocks.xmp.size() + blocks.photoshop.size() +
+                64);
     out.append(jpeg.constData(), headerEnd);
     appendSegment(out, kApp1, kExifPrefix, blocks.exif);
     appendSegment(out, kApp1, kXmpPrefix, blocks.xmp);

@@ -44,8 +44,7 @@ void checkDeclaredAgainstData(const QString& fileName, const QByteArray& bytes, 
 // path then reports it in its own words, or reads what it can).
 std::shared_ptr<Picture> decodeJpegDirectly(const QByteArray& bytes, const QString& fileName,
                                             int boxWidth, int boxHeight,
-                                            const std::stop_token& stop,
-                                            long* warnings = nullptr) {
+                                            const std::stop_token& stop, long* warnings = nullptr) {
     std::optional<Picture> picture;
     try {
         picture = fastcodec::decodeJpeg(
@@ -150,8 +149,7 @@ std::optional<PictureFileConversion> carryJpeg(const SourceBytes& source, const 
             return std::nullopt;
         const PictureMetadata raw = metadata::ofJpeg(source.bytes);
         // The orientation the decoder applied, read the same way.
-        const int orientation =
-            fastcodec::exifOrientation(QByteArray("Exif\0\0", 6) + raw.exif);
+        const int orientation = fastcodec::exifOrientation(QByteArray("Exif\0\0", 6) + raw.exif);
         checkReplaceable(target);
         carried = fastcodec::uprightJpegLosslessly(source.bytes, orientation, raw);
     } catch (const std::bad_alloc&) {
@@ -244,8 +242,8 @@ QByteArray encodePicture(const Picture& picture, TargetFormat format, const std:
 }
 
 PictureFileConversion convertPictureFile(const QString& source, TargetFormat format,
-                                         const QString& target, int previewWidth,
-                                         int previewHeight, std::stop_token stop) {
+                                         const QString& target, int previewWidth, int previewHeight,
+                                         std::stop_token stop) {
     const SourceBytes bytes = readSource(source);
     if (format == TargetFormat::Jpg && std::strcmp(bytes.coder, "JPEG") == 0)
         if (std::optional<PictureFileConversion> carried =

@@ -37,8 +37,8 @@ struct PictureFileConversion {
 // compressed data, turned upright losslessly where needed; only when that
 // cannot be done exactly is it decoded and encoded. Throws as those two.
 PictureFileConversion convertPictureFile(const QString& source, TargetFormat format,
-                                         const QString& target, int previewWidth,
-                                         int previewHeight, std::stop_token stop = {});
+                                         const QString& target, int previewWidth, int previewHeight,
+                                         std::stop_token stop = {});
 
 // Encodes the picture in the format and writes it ahead for fileName; the
 // file appears only on commit, and on failure an existing file stays as it

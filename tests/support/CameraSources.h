@@ -26,8 +26,14 @@ constexpr int kHeight = 48;
 
 // Tag numbers the checks read.
 enum Tag {
-    ImageWidth = 0x0100, ImageLength = 0x0101, Make = 0x010F, Orientation = 0x0112,
-    DateTimeOriginal = 0x9003, PixelX = 0xA002, PixelY = 0xA003, GpsLatitude = 2,
+    ImageWidth = 0x0100,
+    ImageLength = 0x0101,
+    Make = 0x010F,
+    Orientation = 0x0112,
+    DateTimeOriginal = 0x9003,
+    PixelX = 0xA002,
+    PixelY = 0xA003,
+    GpsLatitude = 2,
     NextDirectory = -1
 };
 
@@ -89,7 +95,7 @@ inline QByteArray gradientPixels() {
 }
 
 inline QByteArray encodedByMagick(const char* coder, int width, int height, bool withIcc,
-                           const char* sampling = "2x2") {
+                                  const char* sampling = "2x2") {
     const QByteArray pixels = gradientPixels();
     Magick::Image image(size_t(width), size_t(height), "RGB", MagickCore::CharPixel,
                         pixels.constData());
@@ -125,18 +131,18 @@ inline QByteArray cameraPng() {
 inline QByteArray cameraTiff() {
     const QByteArray pixels = gradientPixels();
     const TiffEntry bits{0x0102, 3, 3, QByteArray("\x08\0\x08\0\x08\0", 6)};
-    return buildTiff({{{shortValue(ImageWidth, kWidth), shortValue(ImageLength, kHeight), bits,
-                        shortValue(0x0103, 1), shortValue(0x0106, 2), ascii(Make, kMake),
-                        blobOffset(0x0111, 0), shortValue(Orientation, 6),
-                        shortValue(0x0115, 3), shortValue(0x0116, kHeight),
-                        longValue(0x0117, quint32(pixels.size())), shortValue(0x011C, 1),
-                        TiffEntry{700, 1, quint32(xmpPacket(6).size()), xmpPacket(6)},
-                        bytesValue(33723, iptcRecord()), pointer(0x8769, 1),
-                        bytesValue(34675, srgbIccProfile()), pointer(0x8825, 2)}},
-                      {{ascii(DateTimeOriginal, kTaken), shortValue(PixelX, kWidth),
-                        shortValue(PixelY, kHeight)}},
-                      {{ascii(1, "N"), rationals(GpsLatitude, {48, 1, 30, 1, 0, 1})}}},
-                     {pixels});
+    return buildTiff(
+        {{{shortValue(ImageWidth, kWidth), shortValue(ImageLength, kHeight), bits,
+           shortValue(0x0103, 1), shortValue(0x0106, 2), ascii(Make, kMake), blobOffset(0x0111, 0),
+           shortValue(Orientation, 6), shortValue(0x0115, 3), shortValue(0x0116, kHeight),
+           longValue(0x0117, quint32(pixels.size())), shortValue(0x011C, 1),
+           TiffEntry{700, 1, quint32(xmpPacket(6).size()), xmpPacket(6)},
+           bytesValue(33723, iptcRecord()), pointer(0x8769, 1), bytesValue(34675, srgbIccProfile()),
+           pointer(0x8825, 2)}},
+         {{ascii(DateTimeOriginal, kTaken), shortValue(PixelX, kWidth),
+           shortValue(PixelY, kHeight)}},
+         {{ascii(1, "N"), rationals(GpsLatitude, {48, 1, 30, 1, 0, 1})}}},
+        {pixels});
 }
 
 // A flat RGB PSD whose image resources hold the EXIF, XMP, IPTC and profile.

@@ -135,7 +135,9 @@ inline QMap<int, QString> readTags(const QByteArray& block) {
             else if (type == 5) {
                 QStringList parts;
                 for (quint32 k = 0; k < n && k < 8; ++k)
-                    parts << QStringLiteral("%1/%2").arg(u(valueAt + 8 * k, 4)).arg(u(valueAt + 8 * k + 4, 4));
+                    parts << QStringLiteral("%1/%2")
+                                 .arg(u(valueAt + 8 * k, 4))
+                                 .arg(u(valueAt + 8 * k + 4, 4));
                 tags[int(tag)] = parts.join(',');
             }
         }
@@ -188,7 +190,8 @@ inline QList<QByteArray> pngChunks(const QByteArray& png, const QByteArray& type
     QList<QByteArray> found;
     qsizetype at = 8;
     while (at + 12 <= png.size()) {
-        const quint32 length = (quint32(quint8(png[at])) << 24) | (quint32(quint8(png[at + 1])) << 16) |
+        const quint32 length = (quint32(quint8(png[at])) << 24) |
+                               (quint32(quint8(png[at + 1])) << 16) |
                                (quint32(quint8(png[at + 2])) << 8) | quint32(quint8(png[at + 3]));
         if (png.mid(at + 4, 4) == type)
             found.append(png.mid(at + 8, length));
