@@ -13,6 +13,7 @@
 #include "GifBench.h"
 #include "MainWindow.h"
 #include "Messages.h"
+#include "MetadataBench.h"
 #include "OutputNaming.h"
 #include "PlatformError.h"
 #include "PreviewBox.h"
@@ -1006,6 +1007,11 @@ int benchmark(const QString& corpus, const QString& workRoot, const QStringList&
         out() << note << '\n';
     if (!gifLines.isEmpty())
         out() << '\n' << gifLines.join('\n') << '\n';
+    for (const Row& row : rows)
+        if (row.target.extension == QLatin1String("jpg"))
+            out() << jpegTargetNote(row.velmora, row.mogrify, row.floor.value_or(0)) << '\n';
+    for (const QString& line : metadataReport(files.first(), work.path(), tools.mogrify))
+        out() << line << '\n';
     if (!previews.isEmpty()) {
         out() << "\nPreview of the 24-megapixel row (click to painted, shown at " << previewSize
               << "): median " << fixed(median(previews), 3) << " s of " << previews.size() << " (";

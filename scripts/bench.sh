@@ -7,9 +7,9 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-# What the benchmark adds: ImageMagick for the corpus and mogrify, and the
-# codec libraries' own tools for the floor.
-BENCH_PACKAGES=(imagemagick libjpeg-turbo-progs netpbm)
+# What the benchmark adds: ImageMagick for the corpus and mogrify, the codec
+# libraries' own tools for the floor, and exiftool to read the metadata kept.
+BENCH_PACKAGES=(imagemagick libjpeg-turbo-progs netpbm libimage-exiftool-perl)
 
 install_missing_packages "${VELMORA_PACKAGES[@]}" "${BENCH_PACKAGES[@]}"
 build_velmora

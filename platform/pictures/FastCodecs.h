@@ -34,9 +34,11 @@ using SizeCheck = std::function<void(qint64 width, qint64 height)>;
 // path (CMYK, YCCK, 12-bit samples). Throws CodecError on broken data.
 // jpegQuality is left 0: the caller estimates it; the sampling is noted.
 // The long encoders and decoders check `stop` between rows and throw
-// PlatformError(Cancelled) once it is requested.
+// PlatformError(Cancelled) once it is requested. `warnings`, when given, is
+// set to the number of damaged-data warnings the decoder passed over.
 std::optional<Picture> decodeJpeg(const QByteArray& bytes, const SizeCheck& check, int boxWidth = 0,
-                                  int boxHeight = 0, std::stop_token stop = {});
+                                  int boxHeight = 0, std::stop_token stop = {},
+                                  long* warnings = nullptr);
 
 // The EXIF orientation (1..8) in a JPEG's APP1 segment payload ("Exif\0\0"
 // followed by a TIFF header), 1 when absent or out of range.
@@ -44,6 +46,15 @@ int exifOrientation(const QByteArray& app1);
 
 // Turns an upright-by-EXIF picture into its upright form.
 Picture orient(const Picture& picture, int orientation);
+
+// The JPEG turned upright without decoding and encoding it again: its own
+// compressed data when the orientation is 1, else its coefficients turned
+// losslessly (TurboJPEG, perfect transforms only); its EXIF, XMP and APP13
+// replaced by `metadata` made upright, every other segment kept. Nothing when
+// that cannot be done exactly: not 8-bit YCbCr or gray, a warning about its
+// data, or a partial block on an edge that would move.
+std::optional<QByteArray> uprightJpegLosslessly(const QByteArray& jpeg, int orientation,
+                                                const PictureMetadata& metadata);
 
 // The encoders take 8-bit gray or RGB for JPEG, BMP and PCX (the caller flattens
 // alpha and reduces depth) and any picture for PNG and TIFF. JPEG colour is

@@ -21,10 +21,11 @@ FilePictureCodec::FilePictureCodec() {
 
 ConvertedPicture FilePictureCodec::convert(const QString& source, TargetFormat format,
                                            const QString& target, std::stop_token stop) {
-    const PictureObject picture = loadPictureFile(source, stop);
+    PictureFileConversion conversion = convertPictureFile(
+        source, format, target, m_previewBox.width(), m_previewBox.height(), stop);
     ConvertedPicture converted;
-    converted.file = preparePictureFile(*picture, format, target, stop);
-    converted.preview = previewOf(picture);
+    converted.file = std::move(conversion.file);
+    converted.preview = previewOf(conversion.picture);
     return converted;
 }
 

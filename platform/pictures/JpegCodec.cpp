@@ -182,7 +182,7 @@ Picture orient(const Picture& picture, int orientation) {
 }
 
 std::optional<Picture> decodeJpeg(const QByteArray& bytes, const SizeCheck& check, int boxWidth,
-                                  int boxHeight, std::stop_token stop) {
+                                  int boxHeight, std::stop_token stop, long* warnings) {
     Decompressor d;
     jpeg_decompress_struct& cinfo = d.cinfo;
     jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(bytes.constData()),
@@ -265,6 +265,8 @@ std::optional<Picture> decodeJpeg(const QByteArray& bytes, const SizeCheck& chec
         throwIfStopped(stop);
     }
     jpeg_finish_decompress(&cinfo);
+    if (warnings)
+        *warnings = d.err.warnings;
     if (orientation != 1)
         return orient(picture, orientation);
     return picture;

@@ -3,6 +3,7 @@
 
 #include "MagickSetup.h"
 #include "MagickSupport.h"
+#include "MetadataBlocks.h"
 #include "PictureSniffing.h"
 
 #include <algorithm>
@@ -171,6 +172,25 @@ Picture toPicture(Magick::Image& image, bool keepProfile) {
     return picture;
 }
 
+QByteArray profileOf(const Magick::Image& image, const char* name) {
+    const Magick::Blob blob = image.profile(name);
+    return QByteArray(static_cast<const char*>(blob.data()), qsizetype(blob.length()));
+}
+
+// The blocks ImageMagick found: EXIF (some readers keep the JPEG segment's
+// prefix), XMP, and the IPTC record, which goes into Photoshop resources of
+// its own (a PSD's other resources, thumbnails among them, are left out).
+PictureMetadata metadataOf(const Magick::Image& image) {
+    PictureMetadata found;
+    const QByteArray exifPrefix("Exif\0\0", 6);
+    found.exif = profileOf(image, "exif");
+    if (found.exif.startsWith(exifPrefix))
+        found.exif.remove(0, exifPrefix.size());
+    found.xmp = profileOf(image, "xmp");
+    found.photoshop = metadata::photoshopWithIptc(profileOf(image, "iptc"));
+    return found;
+}
+
 // Notes a JPEG's sampling as ImageMagick reports it ("2x2,1x1,1x1") when the
 // chroma components are sampled once per block.
 void noteJpegSampling(Picture& picture, const std::string& factors, bool turnsSideways) {
@@ -220,6 +240,7 @@ Picture decodeWithMagick(const QByteArray& bytes, const char* coder, const QStri
     const bool keepProfile = toStandardColours(image);
     throwIfStopped(stop);
     Picture picture = toPicture(image, keepProfile);
+    picture.metadata = metadataOf(image);
     if (std::strcmp(coder, "JPEG") == 0) {
         picture.jpegQuality = int(image.quality());
         noteJpegSampling(picture, image.attribute("jpeg:sampling-factor"), turnsSideways);

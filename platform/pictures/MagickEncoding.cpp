@@ -60,13 +60,15 @@ Magick::Image toMagickImage(const Picture& picture) {
     return image;
 }
 
-void attachProfile(Magick::Image& image, const QByteArray& icc) {
+void attachProfile(Magick::Image& image, const char* name, const QByteArray& data) {
+    if (data.isEmpty())
+        return;
     image.modifyImage();
     MagickCore::StringInfo* profile =
-        MagickCore::BlobToStringInfo(icc.constData(), size_t(icc.size()));
+        MagickCore::BlobToStringInfo(data.constData(), size_t(data.size()));
     if (!profile)
         throw std::bad_alloc();
-    MagickCore::SetImageProfile(image.image(), "icc", profile);
+    MagickCore::SetImageProfile(image.image(), name, profile);
     MagickCore::DestroyStringInfo(profile);
 }
 
@@ -184,8 +186,14 @@ QByteArray encodeWithMagick(const Picture& source, TargetFormat format,
         image.alphaChannel(MagickCore::RemoveAlphaChannel);
         image.matte(false);
     }
-    if (target.holdsIcc && !picture.iccProfile.isEmpty())
-        attachProfile(image, picture.iccProfile);
+    if (target.holdsIcc)
+        attachProfile(image, "icc", picture.iccProfile);
+    // JPG and PNG get their metadata from our own writer (see encodePicture);
+    // a TIFF written here carries the XMP and the IPTC's Photoshop resources.
+    if (format == TargetFormat::Tiff) {
+        attachProfile(image, "xmp", picture.metadata.xmp);
+        attachProfile(image, "8bim", picture.metadata.photoshop);
+    }
 
     if (format == TargetFormat::Jpg) {
         // The source JPEG's own quality when known, so re-encoding does not

@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "PictureFiles.h"
 
+#include "ExifBlocks.h"
 #include "FastCodecs.h"
 #include "GifColours.h"
 #include "MagickDecoding.h"
 #include "MagickEncoding.h"
 #include "MagickSetup.h"
 #include "MagickSupport.h"
+#include "MetadataBlocks.h"
 #include "OutputFiles.h"
 #include "PaletteCodecs.h"
 #include "PictureReading.h"
@@ -45,12 +47,12 @@ void checkDeclaredAgainstData(const QString& fileName, const QByteArray& bytes, 
 // path then reports it in its own words, or reads what it can).
 std::shared_ptr<Picture> decodeJpegDirectly(const QByteArray& bytes, const QString& fileName,
                                             int boxWidth, int boxHeight,
-                                            const std::stop_token& stop) {
+                                            const std::stop_token& stop, long* warnings = nullptr) {
     std::optional<Picture> picture;
     try {
         picture = fastcodec::decodeJpeg(
             bytes, [&](qint64 width, qint64 height) { checkDimensions(fileName, width, height); },
-            boxWidth, boxHeight, stop);
+            boxWidth, boxHeight, stop, warnings);
     } catch (const fastcodec::CodecError&) {
         return nullptr;
     }
@@ -73,32 +75,67 @@ std::optional<Picture> decodeTiffPlanesDirectly(const QByteArray& bytes, const Q
     }
 }
 
-PictureObject loadPicture(const QString& fileName, int boxWidth, int boxHeight,
-                          const std::stop_token& stop) {
+// What the source carries, as its bytes hold it. The general path reads the
+// PSD's blocks and TIFF's XMP and IPTC; the JPEG and PNG blocks and TIFF's
+// EXIF directories are read by us.
+PictureMetadata rawMetadataOf(const QByteArray& bytes, const char* coder,
+                              const PictureMetadata& fromGeneralPath) {
+    if (std::strcmp(coder, "JPEG") == 0)
+        return metadata::ofJpeg(bytes);
+    if (std::strcmp(coder, "PNG") == 0)
+        return metadata::ofPng(bytes);
+    PictureMetadata raw = fromGeneralPath;
+    if (std::strcmp(coder, "TIFF") == 0)
+        raw.exif = exif::exifOfTiffFile(bytes);
+    return raw;
+}
+
+// The source's bytes and the coder its content calls for.
+struct SourceBytes {
+    QByteArray bytes;
+    const char* coder = nullptr;
+};
+
+SourceBytes readSource(const QString& fileName) {
     const QString notReady = prepareMagick();
     if (!notReady.isEmpty())
         failFor(FailureKind::NotAPicture, fileName, notReady);
-    const QByteArray bytes = readPictureBytes(fileName);
-    const char* coder = coderForContent(bytes);
-    if (!coder)
+    SourceBytes source{readPictureBytes(fileName)};
+    source.coder = coderForContent(source.bytes);
+    if (!source.coder)
         failFor(FailureKind::NotAPicture, fileName,
                 QStringLiteral("the content is not a picture format we read"));
-    checkDeclaredAgainstData(fileName, bytes, coder);
+    checkDeclaredAgainstData(fileName, source.bytes, source.coder);
+    return source;
+}
+
+// Decodes the source; with a box, as a preview (no metadata, no quality).
+PictureObject decodeSource(const SourceBytes& source, const QString& fileName, int boxWidth,
+                           int boxHeight, const std::stop_token& stop) {
+    const bool preview = boxWidth > 0;
     try {
-        if (std::strcmp(coder, "JPEG") == 0) {
-            if (std::shared_ptr<Picture> picture =
-                    decodeJpegDirectly(bytes, fileName, boxWidth, boxHeight, stop)) {
-                // A preview is only looked at; the quality matters for writing.
-                if (boxWidth <= 0)
-                    picture->jpegQuality = magickJpegQuality(bytes, fileName);
-                return picture;
-            }
+        std::shared_ptr<Picture> picture;
+        if (std::strcmp(source.coder, "JPEG") == 0) {
+            picture = decodeJpegDirectly(source.bytes, fileName, boxWidth, boxHeight, stop);
+            // A preview is only looked at; the quality matters for writing.
+            if (picture && !preview)
+                picture->jpegQuality = magickJpegQuality(source.bytes, fileName);
         }
-        if (std::strcmp(coder, "TIFF") == 0) {
-            if (std::optional<Picture> planes = decodeTiffPlanesDirectly(bytes, fileName, stop))
-                return std::make_shared<const Picture>(std::move(*planes));
+        if (!picture && std::strcmp(source.coder, "TIFF") == 0) {
+            if (std::optional<Picture> planes =
+                    decodeTiffPlanesDirectly(source.bytes, fileName, stop))
+                picture = std::make_shared<Picture>(std::move(*planes));
         }
-        return std::make_shared<const Picture>(decodeWithMagick(bytes, coder, fileName, stop));
+        if (!picture)
+            picture = std::make_shared<Picture>(
+                decodeWithMagick(source.bytes, source.coder, fileName, stop));
+        if (!preview)
+            picture->metadata =
+                metadata::upright(rawMetadataOf(source.bytes, source.coder, picture->metadata),
+                                  picture->width, picture->height);
+        else
+            picture->metadata = {};
+        return picture;
     } catch (const PlatformError&) {
         throw;
     } catch (const Magick::Exception& e) {
@@ -110,6 +147,40 @@ PictureObject loadPicture(const QString& fileName, int boxWidth, int boxHeight,
     } catch (const std::exception& e) {
         failFor(FailureKind::NotAPicture, fileName, QString::fromLocal8Bit(e.what()));
     }
+}
+
+PictureObject loadPicture(const QString& fileName, int boxWidth, int boxHeight,
+                          const std::stop_token& stop) {
+    return decodeSource(readSource(fileName), fileName, boxWidth, boxHeight, stop);
+}
+
+// A JPEG source written as JPG without a second generation, when that can be
+// done exactly; the preview then comes from a scaled decode, which also
+// shows whether the data is whole.
+std::optional<PictureFileConversion> carryJpeg(const SourceBytes& source, const QString& fileName,
+                                               const QString& target, int boxWidth, int boxHeight,
+                                               const std::stop_token& stop) {
+    // Out of memory here, the whole decode reports it in its own words.
+    long warnings = 0;
+    std::shared_ptr<Picture> preview;
+    std::optional<QByteArray> carried;
+    try {
+        preview = decodeJpegDirectly(source.bytes, fileName, std::max(boxWidth, 1),
+                                     std::max(boxHeight, 1), stop, &warnings);
+        if (!preview || warnings > 0)
+            return std::nullopt;
+        const PictureMetadata raw = metadata::ofJpeg(source.bytes);
+        // The orientation the decoder applied, read the same way.
+        const int orientation = fastcodec::exifOrientation(QByteArray("Exif\0\0", 6) + raw.exif);
+        checkReplaceable(target);
+        carried = fastcodec::uprightJpegLosslessly(source.bytes, orientation, raw);
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
+    if (!carried)
+        return std::nullopt;
+    throwIfStopped(stop);
+    return PictureFileConversion{prepareOutputFile(*carried, target), std::move(preview)};
 }
 
 bool isConsistent(const Picture& p) {
@@ -188,7 +259,31 @@ QByteArray encodePicture(const Picture& picture, TargetFormat format, const std:
     QByteArray encoded = encodeDirectly(picture, format, stop);
     if (encoded.isNull())
         encoded = encodeWithMagick(picture, format, stop);
-    return encoded;
+    // The blocks go in each file's own places, whichever encoder wrote it;
+    // TIFF's encoders write the XMP and IPTC as tags themselves.
+    if (picture.metadata.isEmpty())
+        return encoded;
+    QByteArray withMetadata;
+    if (format == TargetFormat::Jpg)
+        withMetadata = metadata::withJpegMetadata(encoded, picture.metadata);
+    else if (format == TargetFormat::Png)
+        withMetadata = metadata::withPngMetadata(encoded, picture.metadata);
+    else if (format == TargetFormat::Tiff)
+        withMetadata = exif::withExifInTiff(encoded, picture.metadata.exif);
+    return withMetadata.isEmpty() ? encoded : withMetadata;
+}
+
+PictureFileConversion convertPictureFile(const QString& source, TargetFormat format,
+                                         const QString& target, int previewWidth, int previewHeight,
+                                         std::stop_token stop) {
+    const SourceBytes bytes = readSource(source);
+    if (format == TargetFormat::Jpg && std::strcmp(bytes.coder, "JPEG") == 0)
+        if (std::optional<PictureFileConversion> carried =
+                carryJpeg(bytes, source, target, previewWidth, previewHeight, stop))
+            return std::move(*carried);
+    PictureObject picture = decodeSource(bytes, source, 0, 0, stop);
+    std::unique_ptr<PreparedPicture> file = preparePictureFile(*picture, format, target, stop);
+    return {std::move(file), std::move(picture)};
 }
 
 std::unique_ptr<PreparedPicture> preparePictureFile(const Picture& picture, TargetFormat format,

@@ -24,6 +24,22 @@ PictureObject loadPictureFile(const QString& fileName, std::stop_token stop = {}
 // allows one (JPEG); otherwise the whole picture. Upright like loadPictureFile.
 PictureObject loadPreviewFile(const QString& fileName, int boxWidth, int boxHeight);
 
+// One source converted: its output written ahead, and the decode a preview is
+// made from (the whole picture, or a scaled decode where the output was
+// carried over without one).
+struct PictureFileConversion {
+    std::unique_ptr<PreparedPicture> file;
+    PictureObject picture;
+};
+
+// Reads, decodes and encodes the source for `target`, as loadPictureFile and
+// preparePictureFile do, except that a JPEG written as JPG keeps its own
+// compressed data, turned upright losslessly where needed; only when that
+// cannot be done exactly is it decoded and encoded. Throws as those two.
+PictureFileConversion convertPictureFile(const QString& source, TargetFormat format,
+                                         const QString& target, int previewWidth, int previewHeight,
+                                         std::stop_token stop = {});
+
 // Encodes the picture in the format and writes it ahead for fileName; the
 // file appears only on commit, and on failure an existing file stays as it
 // was. Safe to call from several threads at once. Throws a write failure, or

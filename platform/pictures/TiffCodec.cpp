@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // TIFF through libtiff directly: strips of about a megabyte, alpha as
 // unassociated extra sample, the colour profile in its tag, like the general
-// path. A photo is uncompressed; other kinds of picture are kept in their
-// smallest type and compressed (see TiffLayout).
+// path; the XMP and the IPTC's Photoshop resources in theirs. A photo is
+// uncompressed; other kinds of picture are kept in their smallest type and
+// compressed (see TiffLayout).
 #include "FastCodecs.h"
 #include "PaletteCodecs.h"
 
@@ -202,6 +203,13 @@ static QByteArray writeTiff(const Picture& picture, const PictureKind& kind,
     if (ok && !picture.iccProfile.isEmpty())
         ok = TIFFSetField(tiff, TIFFTAG_ICCPROFILE, uint32_t(picture.iccProfile.size()),
                           picture.iccProfile.constData());
+    const PictureMetadata& blocks = picture.metadata;
+    if (ok && !blocks.xmp.isEmpty())
+        ok = TIFFSetField(tiff, TIFFTAG_XMLPACKET, uint32_t(blocks.xmp.size()),
+                          blocks.xmp.constData());
+    if (ok && !blocks.photoshop.isEmpty())
+        ok = TIFFSetField(tiff, TIFFTAG_PHOTOSHOP, uint32_t(blocks.photoshop.size()),
+                          blocks.photoshop.constData());
     // libtiff's predictor works on the buffer in place, so rows go through a copy.
     QByteArray row(line, Qt::Uninitialized);
     for (int y = 0; ok && y < picture.height; ++y) {

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // libFuzzer harness over the picture load path: the input bytes become a file,
-// which is loaded and written to every target format. A PlatformError is the
-// expected way for a bad input to end; anything else -- a crash, a sanitizer
-// report, another exception, a hang -- is a fault.
+// which is loaded and written to every target format, and converted to JPG as
+// the batch does it. A PlatformError is the expected way for a bad input to
+// end; anything else -- a crash, a sanitizer report, another exception, a
+// hang -- is a fault.
 #include "PictureFiles.h"
 #include "PlatformError.h"
 
@@ -52,5 +53,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         QFile::remove(output);
     }
+    // A JPEG to JPG as the batch converts it: its data carried over or
+    // turned losslessly, its metadata rewritten.
+    const QString carried = dir.filePath(QStringLiteral("carried.jpg"));
+    try {
+        convertPictureFile(input, TargetFormat::Jpg, carried, 64, 64).file->commit();
+    } catch (const PlatformError&) {
+    }
+    QFile::remove(carried);
     return 0;
 }
