@@ -329,9 +329,8 @@ void ColourReductionTest::readsFewerRowsOfAnOpaquePictureForTheSameResult() {
                 rgba[3] = 255;
             }
         };
-        result.reduction =
-            colours::reduceColours(source.width, source.height, rows, result.indexes.data(), {},
-                                   opaque);
+        result.reduction = colours::reduceColours(source.width, source.height, rows,
+                                                  result.indexes.data(), {}, opaque);
         return result;
     };
     const Result told = reduce(true);

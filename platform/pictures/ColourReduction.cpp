@@ -98,7 +98,7 @@ public:
         std::uint32_t known = m_cells[cell];
         if (known == kUnknownCell)
             known = m_cells[cell] = cellFrom(fillCell(red >> drop, green >> drop, blue >> drop));
-        if (known >> 24 == 1) // most cells: the answer itself
+        if (known >> 24 == 1) // a single candidate: the answer itself
             return int(known & 0xFF);
         if ((known & kListCell) == 0) {
             // Up to three entries in the cell itself, the first repeated in
@@ -234,9 +234,9 @@ template <int Step>
 void diffuseRow(const std::uint8_t* pixel, const int* error, int* below, std::uint8_t* out,
                 int width, NearestColour& nearest, const std::uint8_t* palette,
                 std::uint8_t transparent) {
-    int ahead[3] = {0, 0, 0};   // 7/16 of the last pixel's error
-    int open[3] = {0, 0, 0};    // what the pixel below the last one has so far
-    int beyond[3] = {0, 0, 0};  // what the pixel below and ahead of it has so far
+    int ahead[3] = {0, 0, 0};  // 7/16 of the last pixel's error
+    int open[3] = {0, 0, 0};   // what the pixel below the last one has so far
+    int beyond[3] = {0, 0, 0}; // what the pixel below and ahead of it has so far
     for (int i = 0; i < width;
          ++i, pixel += 4 * Step, error += 3 * Step, below += 3 * Step, out += Step) {
         int e[3] = {0, 0, 0};
