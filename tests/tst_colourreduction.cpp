@@ -3,6 +3,7 @@
 // and transparency kept exactly, photos reduced at least as well as
 // ImageMagick's own reduction by the blurred measure the bench uses, the same
 // bytes on every run and thread, and pictures of extreme shapes.
+#include "ColourReduction.h"
 #include "FastCodecs.h"
 #include "MagickEncoding.h"
 #include "MagickSetup.h"
@@ -149,6 +150,8 @@ private slots:
     void takesPicturesOfExtremeShapes_data();
     void takesPicturesOfExtremeShapes();
     void stopsWhenAsked();
+    void readsFewerRowsOfAnOpaquePictureForTheSameResult_data();
+    void readsFewerRowsOfAnOpaquePictureForTheSameResult();
 };
 
 void ColourReductionTest::mapsFewColoursExactly_data() {
@@ -288,6 +291,61 @@ void ColourReductionTest::stopsWhenAsked() {
     } catch (const PlatformError& e) {
         QCOMPARE(e.kind(), FailureKind::Cancelled);
     }
+}
+
+void ColourReductionTest::readsFewerRowsOfAnOpaquePictureForTheSameResult_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<bool>("fewerReads"); // above the size whose histogram is sampled
+    QTest::newRow("plasma, sampled") << int(Kind::Plasma) << 2100 << 2000 << true;
+    QTest::newRow("sky, sampled, odd height") << int(Kind::Sky) << 2000 << 2003 << true;
+    QTest::newRow("plasma, every pixel counted") << int(Kind::Plasma) << 300 << 200 << false;
+    QTest::newRow("few colours, sampled size") << int(Kind::FewColours) << 2100 << 2000 << false;
+}
+
+// Told a picture has no alpha, the reduction reads fewer rows before choosing
+// its colours and still gives the same palette and the same indexes.
+void ColourReductionTest::readsFewerRowsOfAnOpaquePictureForTheSameResult() {
+    QFETCH(int, kind);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(bool, fewerReads);
+    const Picture source = makePicture(Kind(kind), width, height);
+    struct Result {
+        colours::Reduction reduction;
+        std::vector<std::uint8_t> indexes;
+        qint64 rowsRead = 0;
+    };
+    auto reduce = [&source](bool opaque) {
+        Result result;
+        result.indexes.resize(size_t(source.width) * size_t(source.height));
+        const colours::RowReader rows = [&source, &result](int y, std::uint8_t* rgba) {
+            ++result.rowsRead;
+            const auto* s = reinterpret_cast<const uchar*>(source.pixels.constData()) +
+                            qsizetype(y) * source.bytesPerLine();
+            for (int x = 0; x < source.width; ++x, s += 3, rgba += 4) {
+                std::copy_n(s, 3, rgba);
+                rgba[3] = 255;
+            }
+        };
+        result.reduction = colours::reduceColours(source.width, source.height, rows,
+                                                  result.indexes.data(), {}, opaque);
+        return result;
+    };
+    const Result told = reduce(true);
+    const Result notTold = reduce(false);
+    QVERIFY(told.reduction.palette == notTold.reduction.palette);
+    QCOMPARE(told.reduction.transparentIndex, -1);
+    QVERIFY(told.indexes == notTold.indexes);
+    QCOMPARE(notTold.rowsRead, 2 * qint64(height));
+    // Once the colours are too many for a palette, about every other row is
+    // skipped until the reduction proper reads them all.
+    if (fewerReads)
+        QVERIFY2(told.rowsRead < notTold.rowsRead - height / 3,
+                 QByteArray::number(told.rowsRead).constData());
+    else
+        QCOMPARE(told.rowsRead, notTold.rowsRead);
 }
 
 QTEST_GUILESS_MAIN(ColourReductionTest)

@@ -98,6 +98,8 @@ public:
         std::uint32_t known = m_cells[cell];
         if (known == kUnknownCell)
             known = m_cells[cell] = cellFrom(fillCell(red >> drop, green >> drop, blue >> drop));
+        if (known >> 24 == 1) // a single candidate: the answer itself
+            return int(known & 0xFF);
         if ((known & kListCell) == 0) {
             // Up to three entries in the cell itself, the first repeated in
             // the slots it does not use: no branch on how many there are.
@@ -222,30 +224,45 @@ private:
 };
 
 // One row of the error diffusion, in the direction Step (1: left to right).
-// `error` and `below` point at the first pixel's error in this row and the
-// next. Transparent pixels neither take nor pass on error.
+// `error` points at the first pixel's error from the row above, `below` at
+// where that pixel's error for the next row goes; `below` is written from
+// one pixel behind the first to one beyond the last, so it needs no clearing.
+// The error passed ahead and the two sums still open below are carried in
+// variables rather than read back from memory. Transparent pixels neither
+// take nor pass on error.
 template <int Step>
-void diffuseRow(const std::uint8_t* pixel, int* error, int* below, std::uint8_t* out, int width,
-                NearestColour& nearest, const std::uint8_t* palette, std::uint8_t transparent) {
+void diffuseRow(const std::uint8_t* pixel, const int* error, int* below, std::uint8_t* out,
+                int width, NearestColour& nearest, const std::uint8_t* palette,
+                std::uint8_t transparent) {
+    int ahead[3] = {0, 0, 0};  // 7/16 of the last pixel's error
+    int open[3] = {0, 0, 0};   // what the pixel below the last one has so far
+    int beyond[3] = {0, 0, 0}; // what the pixel below and ahead of it has so far
     for (int i = 0; i < width;
          ++i, pixel += 4 * Step, error += 3 * Step, below += 3 * Step, out += Step) {
+        int e[3] = {0, 0, 0};
         if (pixel[3] == 0) {
             *out = transparent;
-            continue;
+        } else {
+            const int red = std::clamp(pixel[0] + ((error[0] + ahead[0] + 8) >> 4), 0, 255);
+            const int green = std::clamp(pixel[1] + ((error[1] + ahead[1] + 8) >> 4), 0, 255);
+            const int blue = std::clamp(pixel[2] + ((error[2] + ahead[2] + 8) >> 4), 0, 255);
+            const int index = nearest.find(red, green, blue);
+            *out = std::uint8_t(index);
+            const std::uint8_t* chosen = palette + index * 3;
+            e[0] = red - chosen[0];
+            e[1] = green - chosen[1];
+            e[2] = blue - chosen[2];
         }
-        const int red = std::clamp(pixel[0] + ((error[0] + 8) >> 4), 0, 255);
-        const int green = std::clamp(pixel[1] + ((error[1] + 8) >> 4), 0, 255);
-        const int blue = std::clamp(pixel[2] + ((error[2] + 8) >> 4), 0, 255);
-        const int index = nearest.find(red, green, blue);
-        *out = std::uint8_t(index);
-        const std::uint8_t* chosen = palette + index * 3;
-        const int e[3] = {red - chosen[0], green - chosen[1], blue - chosen[2]};
         for (int c = 0; c < 3; ++c) {
-            error[3 * Step + c] += e[c] * 7;
-            below[-3 * Step + c] += e[c] * 3;
-            below[c] += e[c] * 5;
-            below[3 * Step + c] += e[c];
+            below[-3 * Step + c] = open[c] + e[c] * 3;
+            open[c] = beyond[c] + e[c] * 5;
+            beyond[c] = e[c];
+            ahead[c] = e[c] * 7;
         }
+    }
+    for (int c = 0; c < 3; ++c) {
+        below[-3 * Step + c] = open[c];
+        below[c] = beyond[c];
     }
 }
 
@@ -262,7 +279,6 @@ void diffuse(int width, int height, const RowReader& rows, const std::vector<std
     for (int y = 0; y < height; ++y) {
         checkNow(checkpoint, y);
         rows(y, row.data());
-        std::fill(nextRow.begin(), nextRow.end(), 0);
         std::uint8_t* out = indexes + size_t(y) * size_t(width);
         if (y % 2 == 0)
             diffuseRow<1>(row.data(), thisRow.data() + 3, nextRow.data() + 3, out, width, nearest,
@@ -278,7 +294,7 @@ void diffuse(int width, int height, const RowReader& rows, const std::vector<std
 } // namespace
 
 Reduction reduceColours(int width, int height, const RowReader& rows, std::uint8_t* indexes,
-                        const Checkpoint& checkpoint) {
+                        const Checkpoint& checkpoint, bool opaque) {
     // One pass: the exact colours while there are few, the histogram, and
     // whether any pixel is transparent. Once a big picture is known to have
     // too many colours, every other pixel of every other row is enough for
@@ -302,6 +318,8 @@ Reduction reduceColours(int width, int height, const RowReader& rows, std::uint8
     std::vector<std::uint8_t> row(size_t(width) * 4);
     for (int y = 0; y < height; ++y) {
         checkNow(checkpoint, y);
+        if (big && exact.tooMany() && opaque && y % 2 != 0)
+            continue; // a row the histogram skips, with no transparency to look for
         rows(y, row.data());
         if (big && exact.tooMany()) {
             for (int x = 0; x < width; ++x)
@@ -350,12 +368,12 @@ Reduction reduceColours(int width, int height, const RowReader& rows, std::uint8
     }
 
     reduction.palette = choosePalette(histogram, opaqueSlots);
-    std::vector<std::uint8_t> opaque = reduction.palette;
+    std::vector<std::uint8_t> opaqueColours = reduction.palette;
     if (transparent) {
         reduction.transparentIndex = int(reduction.palette.size() / 3);
         reduction.palette.insert(reduction.palette.end(), {0, 0, 0});
     }
-    diffuse(width, height, rows, opaque, reduction.transparentIndex, indexes, checkpoint);
+    diffuse(width, height, rows, opaqueColours, reduction.transparentIndex, indexes, checkpoint);
     return reduction;
 }
 

@@ -30,8 +30,10 @@ struct Reduction {
 
 // Reduces the picture to at most 256 colours, one entry of them taken by
 // transparency when a pixel is transparent. Writes one palette index a pixel
-// into `indexes` (width x height bytes, rows top to bottom).
+// into `indexes` (width x height bytes, rows top to bottom). `opaque` says the
+// picture has no alpha at all, so a big one need not read every row to look
+// for transparent pixels before its colours are chosen.
 Reduction reduceColours(int width, int height, const RowReader& rows, std::uint8_t* indexes,
-                        const Checkpoint& checkpoint = {});
+                        const Checkpoint& checkpoint = {}, bool opaque = false);
 
 } // namespace colours

@@ -24,48 +24,51 @@ void appendLittle16(QByteArray& out, int value) {
 }
 
 // Codes packed least significant bit first, in sub-blocks of up to 255 bytes.
+// Codes gather in a 64-bit word that is stored four bytes at a time, and
+// full sub-blocks leave the buffer whole: no test per byte.
 class CodeWriter {
 public:
     explicit CodeWriter(QByteArray& out)
         : m_out(out) {}
 
     void put(int code, int bits) {
-        m_bits |= quint32(code) << m_bitCount;
+        m_bits |= quint64(code) << m_bitCount;
         m_bitCount += bits;
-        while (m_bitCount >= 8) {
-            putByte(char(m_bits & 0xFF));
-            m_bits >>= 8;
-            m_bitCount -= 8;
-        }
+        if (m_bitCount < 32)
+            return;
+        putLittleEndian(m_buffer + m_buffered, quint32(m_bits), 4);
+        m_buffered += 4;
+        m_bits >>= 32;
+        m_bitCount -= 32;
+        if (m_buffered >= kBlock)
+            flushBlock();
     }
     void finish() {
-        if (m_bitCount > 0)
-            putByte(char(m_bits & 0xFF));
-        m_bits = 0;
+        for (; m_bitCount > 0; m_bitCount -= 8, m_bits >>= 8)
+            m_buffer[m_buffered++] = char(m_bits & 0xFF);
         m_bitCount = 0;
-        flushBlock();
+        while (m_buffered > 0)
+            flushBlock();
         m_out.append('\0'); // the block terminator
     }
 
 private:
-    void putByte(char byte) {
-        m_block[m_blockSize++] = byte;
-        if (m_blockSize == 255)
-            flushBlock();
-    }
+    static constexpr int kBlock = 255;
+
+    // Writes one sub-block of what is buffered and keeps the rest.
     void flushBlock() {
-        if (m_blockSize == 0)
-            return;
-        m_out.append(char(m_blockSize));
-        m_out.append(m_block, m_blockSize);
-        m_blockSize = 0;
+        const int size = std::min(m_buffered, kBlock);
+        m_out.append(char(size));
+        m_out.append(m_buffer, size);
+        m_buffered -= size;
+        std::copy_n(m_buffer + size, m_buffered, m_buffer);
     }
 
     QByteArray& m_out;
-    quint32 m_bits = 0;
+    quint64 m_bits = 0;
     int m_bitCount = 0;
-    char m_block[255] = {};
-    int m_blockSize = 0;
+    char m_buffer[kBlock + 8] = {};
+    int m_buffered = 0;
 };
 
 // The code table as an open-addressed hash of (prefix code, next index). Each
@@ -78,16 +81,22 @@ public:
         : m_slots(kSlots, 0) {}
 
     void clear() { std::fill(m_slots.begin(), m_slots.end(), 0); }
-    // The code of prefix followed by index, or -1.
-    int find(int prefix, int index, quint32& slot) const {
+
+    // Where a probe for (prefix, index) ended: its code, or -1 and the empty
+    // slot it belongs in. Returned by value so both stay in registers.
+    struct Probe {
+        int code;
+        quint32 slot;
+    };
+    Probe find(int prefix, int index) const {
         const quint32 key = quint32(prefix) << 8 | quint32(index);
-        slot = (key * 2654435761u) >> (32 - kSlotBits);
+        quint32 slot = (key * 2654435761u) >> (32 - kSlotBits);
         for (;;) {
             const quint32 entry = m_slots[slot];
             if (entry == 0)
-                return -1;
+                return {-1, slot};
             if (entry >> 12 == key)
-                return int(entry & 0xFFF);
+                return {int(entry & 0xFFF), slot};
             slot = (slot + 1) & (kSlots - 1);
         }
     }
@@ -117,14 +126,14 @@ void appendLzw(QByteArray& out, const uchar* indexes, qsizetype count, int minim
         if ((i & 0xFFFFF) == 0)
             throwIfStopped(stop);
         const int index = indexes[i];
-        quint32 slot = 0;
-        if (const int code = table.find(prefix, index, slot); code >= 0) {
-            prefix = code;
+        const CodeTable::Probe probe = table.find(prefix, index);
+        if (probe.code >= 0) {
+            prefix = probe.code;
             continue;
         }
         writer.put(prefix, codeBits);
         if (nextCode < kMaxCodes) {
-            table.add(slot, prefix, index, nextCode);
+            table.add(probe.slot, prefix, index, nextCode);
             // The reader widens its codes once it has a code this width
             // cannot hold; it adds each entry one code later than we do.
             if (nextCode == (1 << codeBits) && codeBits < kMaxCodeBits)

@@ -65,7 +65,8 @@ PalettePicture reduceColoursForGif(const Picture& picture, const std::stop_token
     };
     const colours::Reduction reduction = colours::reduceColours(
         picture.width, picture.height, rows,
-        reinterpret_cast<std::uint8_t*>(reduced.indexes.data()), [&stop] { throwIfStopped(stop); });
+        reinterpret_cast<std::uint8_t*>(reduced.indexes.data()), [&stop] { throwIfStopped(stop); },
+        !picture.hasAlpha());
     reduced.palette = QByteArray(reinterpret_cast<const char*>(reduction.palette.data()),
                                  qsizetype(reduction.palette.size()));
     reduced.transparentIndex = reduction.transparentIndex;

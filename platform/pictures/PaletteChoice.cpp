@@ -156,6 +156,10 @@ struct Point {
     float red, green, blue, weight;
 };
 
+// Where unused search lanes sit: its squared distance to any colour is
+// infinite, which orders above every real distance.
+constexpr float kFar = std::numeric_limits<float>::infinity();
+
 std::vector<Point> pointsOf(const Histogram& histogram) {
     std::vector<Point> points;
     for (const HistogramCell& cell : histogram.cells)
@@ -173,8 +177,12 @@ std::vector<Point> pointsOf(const Histogram& histogram) {
 // palette entry is wasted.
 void refine(std::vector<Centre>& centres, const std::vector<Point>& points, int passes) {
     const size_t k = centres.size();
-    std::vector<float> cr(k), cg(k), cb(k);
-    std::vector<int> distances(k);
+    // The search runs over a fixed number of lanes, so the compiler works on
+    // several centres at once with no leftover loop; lanes past the last
+    // centre are infinitely far and never nearest.
+    constexpr size_t kLanes = 256;
+    std::vector<float> cr(kLanes, kFar), cg(kLanes, kFar), cb(kLanes, kFar);
+    std::vector<int> distances(kLanes);
     std::vector<int> nearest(points.size());
     std::vector<float> errors(points.size());
     // Hamerly's bounds: the distance to the assigned centre is at most
@@ -223,18 +231,18 @@ void refine(std::vector<Centre>& centres, const std::vector<Point>& points, int 
                 const float* __restrict green = cg.data();
                 const float* __restrict blue = cb.data();
                 int* __restrict d = distances.data();
-                for (size_t c = 0; c < k; ++c) {
+                for (size_t c = 0; c < kLanes; ++c) {
                     const float dr = red[c] - point.red, dg = green[c] - point.green,
                                 db = blue[c] - point.blue;
                     d[c] = std::bit_cast<int>(dr * dr + dg * dg + db * db);
                 }
                 int bestDistance = d[0];
-                for (size_t c = 1; c < k; ++c)
+                for (size_t c = 1; c < kLanes; ++c)
                     bestDistance = d[c] < bestDistance ? d[c] : bestDistance;
                 const size_t best = size_t(std::find(d, d + k, bestDistance) - d);
                 d[best] = std::numeric_limits<int>::max();
                 int secondDistance = d[0];
-                for (size_t c = 1; c < k; ++c)
+                for (size_t c = 1; c < kLanes; ++c)
                     secondDistance = d[c] < secondDistance ? d[c] : secondDistance;
                 nearest[p] = int(best);
                 upper[p] = std::sqrt(std::bit_cast<float>(bestDistance));
@@ -333,6 +341,7 @@ std::uint8_t toByte(double value) {
 } // namespace
 
 std::vector<std::uint8_t> choosePalette(const Histogram& histogram, int maxColours) {
+    maxColours = std::clamp(maxColours, 1, 256); // as many as the search has lanes
     std::vector<Centre> pinned;
     if (histogram.hasBlack && maxColours > 2)
         pinned.push_back({0, 0, 0, true});
