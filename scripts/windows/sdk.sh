@@ -150,15 +150,15 @@ build_lcms2() {
 build_tiff() {
     local src; src=$(sdk_source tiff)
     local build=$SDK_WORK/build/tiff
-    rm -rf "$build" && mkdir -p "$build"
+    rm -rf "$build"
     # The codecs Velmora's TIFFs use (none, LZW, deflate, JPEG, PackBits) and
     # nothing that needs a library outside the SDK.
-    (cd "$build" && sdk_autotools_env &&
-        "$src/configure" "${sdk_configure_args[@]}" --prefix="$VELMORA_WINDOWS_SDK" \
-            --disable-jbig --disable-lzma --disable-zstd --disable-webp --disable-lerc \
-            --disable-libdeflate --disable-cxx --disable-tools --disable-tests \
-            --disable-contrib --disable-docs --without-x &&
-        make -j"$SDK_JOBS" && make install)
+    sdk_cmake -S "$src" -B "$build" -DBUILD_SHARED_LIBS=OFF \
+        -Dtiff-tools=OFF -Dtiff-tests=OFF -Dtiff-contrib=OFF -Dtiff-docs=OFF -Dcxx=OFF \
+        -Djbig=OFF -Dlzma=OFF -Dzstd=OFF -Dwebp=OFF -Dlerc=OFF -Dlibdeflate=OFF -Dsphinx=OFF \
+        -Dzlib=ON -Djpeg=ON -DCMAKE_INSTALL_LIBDIR="$VELMORA_WINDOWS_SDK/lib"
+    cmake --build "$build" -j"$SDK_JOBS"
+    cmake --install "$build"
 }
 
 build_imagemagick() {

@@ -2,7 +2,8 @@
 ; an uninstaller, with Chinese texts throughout. scripts/windows.sh runs
 ;   makensis -DVERSION=3.03.0005 -DVERSION4=3.3.0.5 -DEXE=<Velmora.exe> -DICON=<velmora.ico> -DOUTFILE=<setup.exe> velmora.nsi
 ; "Velmora-<version>-setup.exe /S" installs without asking anything.
-Unicode true
+; A 64-bit installer, like the program: it runs wherever Velmora does.
+Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
