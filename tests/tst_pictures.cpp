@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -208,6 +209,13 @@ void PicturesTest::convertsGoodPictures() {
     const QString output = dir.filePath("out." + target);
     saveAs(*picture, output);
     QCOMPARE(entries(dir.path()), QStringList{"out." + target});
+    // Kept on request, to compare the outputs of two builds
+    // (scripts/windows/compare-outputs.sh).
+    if (const QString keep = qEnvironmentVariable("VELMORA_KEEP_OUTPUTS"); !keep.isEmpty()) {
+        const QString kept = keep + u'/' + QFileInfo(source).fileName() + u'.' + target;
+        QFile::remove(kept);
+        QVERIFY(QFile::copy(output, kept));
+    }
     QVERIFY2(hasMagic(fileHead(output, 8), target), qPrintable(fileHead(output, 8).toHex()));
 
     const PictureObject back = loadPictureFile(output);
@@ -759,10 +767,14 @@ void PicturesTest::codecRefusesOtherCoders() {
 
 void PicturesTest::takesNamesLiterally_data() {
     QTest::addColumn<QString>("stem");
+    // Windows allows neither ':' nor '"' in a file name.
+#ifndef Q_OS_WIN
     QTest::newRow("colon") << "png:a";
+    QTest::newRow("spaces and quotes") << "my 'pic' \"x\"";
+#endif
     QTest::newRow("frame index") << "a[1]";
     QTest::newRow("printf pattern") << "a%d";
-    QTest::newRow("spaces and quotes") << "my 'pic' \"x\"";
+    QTest::newRow("spaces and single quotes") << "my 'pic' x";
     QTest::newRow("chinese") << QString::fromUtf8("照片 一");
     QTest::newRow("at sign") << "@list";
 }
@@ -813,8 +825,12 @@ void PicturesTest::failsInUnwritableFolder() {
     QCOMPARE(failureOf([&] { saveAs(p, notAFolder + "/out.png"); }), FailureKind::FolderMissing);
     QCOMPARE(entries(dir.path()), QStringList{"plain"});
 
+#ifdef Q_OS_WIN
+    QSKIP("a Windows folder's permissions are not its read-only attribute");
+#else
     if (geteuid() == 0)
         QSKIP("permissions are not enforced for root");
+#endif
     const QString locked = dir.filePath("locked");
     QVERIFY(QDir(dir.path()).mkdir("locked"));
     QVERIFY(QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
