@@ -177,6 +177,8 @@ private slots:
     void refuses();
     void codecRefusesOtherCoders_data();
     void codecRefusesOtherCoders();
+    void appliesOurResourceLimits_data();
+    void appliesOurResourceLimits();
     void takesNamesLiterally_data();
     void takesNamesLiterally();
     void leavesReadOnlyTargetIntact();
@@ -763,6 +765,27 @@ void PicturesTest::codecRefusesOtherCoders() {
     // Refused either by the policy check or because the coder may not even load.
     QVERIFY2(message.contains("security policy") || message.contains("no decode delegate"),
              qPrintable(message));
+}
+
+// Our limits hold whatever a system's policy caps them at (Debian's caps the
+// pixel cache far below them): the policy file of ours in the temporary
+// folder was found and read, under any user's folder name.
+void PicturesTest::appliesOurResourceLimits_data() {
+    QTest::addColumn<int>("resource");
+    QTest::addColumn<qint64>("limit");
+    using namespace MagickCore;
+    QTest::newRow("width") << int(WidthResource) << kMaxPictureSide;
+    QTest::newRow("height") << int(HeightResource) << kMaxPictureSide;
+    QTest::newRow("area") << int(AreaResource) << kMaxPicturePixels * 10;
+    QTest::newRow("disk") << int(DiskResource) << qint64(1024) * 1024 * 1024;
+    QTest::newRow("threads") << int(ThreadResource) << qint64(1);
+}
+
+void PicturesTest::appliesOurResourceLimits() {
+    QFETCH(int, resource);
+    QFETCH(qint64, limit);
+    QVERIFY(prepareMagick().isEmpty());
+    QCOMPARE(qint64(MagickCore::GetMagickResourceLimit(MagickCore::ResourceType(resource))), limit);
 }
 
 void PicturesTest::takesNamesLiterally_data() {
