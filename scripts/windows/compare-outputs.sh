@@ -4,6 +4,7 @@
 # outputs: the same bytes, or else the same pixels (the lossless formats must
 # have them); JPEGs that differ are reported with their difference.
 #   scripts/windows/compare-outputs.sh [linux build] [windows build]
+# Needs both builds and the imagemagick package (compare).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 linux_build=${1:-$root/build}

@@ -119,18 +119,18 @@ build_zlib() {
 build_libpng1.6() {
     local src; src=$(sdk_source libpng1.6)
     local build=$SDK_WORK/build/libpng1.6
-    rm -rf "$build" && mkdir -p "$build"
+    mkdir -p "$build"
     (cd "$build" && sdk_autotools_env &&
-        "$src/configure" "${sdk_configure_args[@]}" --prefix="$VELMORA_WINDOWS_SDK" &&
+        { [ -f Makefile ] || "$src/configure" "${sdk_configure_args[@]}" --prefix="$VELMORA_WINDOWS_SDK"; } &&
         make -j"$SDK_JOBS" && make install)
 }
 
 build_libjpeg-turbo() {
     local src; src=$(sdk_source libjpeg-turbo)
     local build=$SDK_WORK/build/libjpeg-turbo
-    rm -rf "$build"
-    # No SIMD: it needs nasm and makes no difference to the pictures written.
-    sdk_cmake -S "$src" -B "$build" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON \
+    # No SIMD, which would need nasm; its results are meant to be the same as
+    # those of the C code.
+    [ -f "$build/build.ninja" ] || sdk_cmake -S "$src" -B "$build" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON \
         -DWITH_TURBOJPEG=OFF -DWITH_SIMD=OFF -DCMAKE_INSTALL_LIBDIR="$VELMORA_WINDOWS_SDK/lib"
     cmake --build "$build" -j"$SDK_JOBS"
     cmake --install "$build"
@@ -139,10 +139,10 @@ build_libjpeg-turbo() {
 build_lcms2() {
     local src; src=$(sdk_source lcms2)
     local build=$SDK_WORK/build/lcms2
-    rm -rf "$build" && mkdir -p "$build"
+    mkdir -p "$build"
     (cd "$build" && sdk_autotools_env &&
-        "$src/configure" "${sdk_configure_args[@]}" --prefix="$VELMORA_WINDOWS_SDK" \
-            --without-jpeg --without-tiff --without-zlib &&
+        { [ -f Makefile ] || "$src/configure" "${sdk_configure_args[@]}" --prefix="$VELMORA_WINDOWS_SDK" \
+            --without-jpeg --without-tiff --without-zlib; } &&
         make -j"$SDK_JOBS" -C src && make -C src install && make -C include install &&
         make install-pkgconfigDATA)
 }
@@ -150,10 +150,9 @@ build_lcms2() {
 build_tiff() {
     local src; src=$(sdk_source tiff)
     local build=$SDK_WORK/build/tiff
-    rm -rf "$build"
     # The codecs Velmora's TIFFs use (none, LZW, deflate, JPEG, PackBits) and
     # nothing that needs a library outside the SDK.
-    sdk_cmake -S "$src" -B "$build" -DBUILD_SHARED_LIBS=OFF \
+    [ -f "$build/build.ninja" ] || sdk_cmake -S "$src" -B "$build" -DBUILD_SHARED_LIBS=OFF \
         -Dtiff-tools=OFF -Dtiff-tests=OFF -Dtiff-contrib=OFF -Dtiff-docs=OFF -Dcxx=OFF \
         -Djbig=OFF -Dlzma=OFF -Dzstd=OFF -Dwebp=OFF -Dlerc=OFF -Dlibdeflate=OFF -Dsphinx=OFF \
         -Dzlib=ON -Djpeg=ON -DCMAKE_INSTALL_LIBDIR="$VELMORA_WINDOWS_SDK/lib"
@@ -164,13 +163,13 @@ build_tiff() {
 build_imagemagick() {
     local src; src=$(sdk_source imagemagick)
     local build=$SDK_WORK/build/imagemagick
-    rm -rf "$build" && mkdir -p "$build"
+    mkdir -p "$build"
     # Q16 without HDRI like Debian's libmagick++-6.q16, so both builds write
     # the same pixels; every coder built into the library (no module folder to
     # install) and only the delegate libraries of the SDK. No OpenMP: Velmora
     # runs its own worker threads.
     (cd "$build" && sdk_autotools_env &&
-        "$src/configure" "${sdk_configure_args[@]}" --prefix="$VELMORA_WINDOWS_SDK" \
+        { [ -f Makefile ] || "$src/configure" "${sdk_configure_args[@]}" --prefix="$VELMORA_WINDOWS_SDK" \
             --with-quantum-depth=16 --disable-hdri --without-modules --disable-openmp \
             --disable-opencl --disable-docs --disable-deprecated --with-magick-plus-plus \
             --without-perl --without-x --without-bzlib --without-djvu --without-dps \
@@ -180,21 +179,20 @@ build_imagemagick() {
             --without-pango --without-raqm --without-raw --without-rsvg --without-webp \
             --without-wmf --without-xml --without-zstd --without-zip --without-autotrace \
             --without-utilities \
-            --with-zlib --with-png --with-jpeg --with-tiff --with-lcms &&
+            --with-zlib --with-png --with-jpeg --with-tiff --with-lcms; } &&
         make -j"$SDK_JOBS" && make install)
 }
 
 build_qt6-base() {
     local src; src=$(sdk_source qt6-base)
     local build=$SDK_WORK/build/qt6-base
-    rm -rf "$build"
     # A static Qt of Core, Gui, Widgets and Test with the Windows platform
     # plugin, using the host's Qt 6.4.2 tools (moc, rcc, uic). zlib, libpng
     # and libjpeg come from the SDK so the program links one copy of each.
     # Debian's repacked source has no wintab.h, which tablet events need; the
     # Windows platform plugin of 6.4.2 does not compile without OpenGL, so it
     # stays on; the Direct2D platform plugin is not needed.
-    sdk_cmake -S "$src" -B "$build" \
+    [ -f "$build/build.ninja" ] || sdk_cmake -S "$src" -B "$build" \
         -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
         -DBUILD_SHARED_LIBS=OFF -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF \
         -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF \
@@ -207,7 +205,9 @@ build_qt6-base() {
     cmake --install "$build"
 }
 
-# Builds the named packages (default: all) that have no stamp yet. The build
+# Builds the named packages (default: all) that have no stamp yet. A step cut
+# short resumes in its build tree (configured once, then only what is missing
+# is built); remove $SDK_WORK/build/<package> to configure it afresh. The build
 # tree of a package is removed once it is installed; its source stays.
 build_windows_sdk() {
     local packages=("$@") package start
