@@ -1,8 +1,23 @@
 // SPDX-License-Identifier: MIT
 #include "OutputNaming.h"
 
+#include <algorithm>
+
+namespace {
+
+// Windows takes '/' as a separator too (no name may hold one), so a path
+// handed over with forward slashes is split and joined the same way.
+bool alsoSlash(QChar separator) {
+    return separator == u'\\';
+}
+
+} // namespace
+
 QString baseName(const QString& path, QChar separator) {
-    const QString name = path.mid(path.lastIndexOf(separator) + 1);
+    qsizetype cut = path.lastIndexOf(separator);
+    if (alsoSlash(separator))
+        cut = std::max(cut, path.lastIndexOf(u'/'));
+    const QString name = path.mid(cut + 1);
     const qsizetype dot = name.lastIndexOf(u'.');
     return dot > 0 ? name.left(dot) : name;
 }
@@ -10,7 +25,7 @@ QString baseName(const QString& path, QChar separator) {
 QString outputPath(const QString& folder, const QString& baseName, QStringView extension,
                    QChar separator) {
     QString path = folder;
-    if (!path.endsWith(separator))
+    if (!path.endsWith(separator) && !(alsoSlash(separator) && path.endsWith(u'/')))
         path += separator;
     path += baseName;
     path += extension;

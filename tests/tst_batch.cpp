@@ -6,6 +6,7 @@
 #include "fakes/FakeControls.h"
 #include "fakes/FakeDesktop.h"
 
+#include <QDir>
 #include <QTest>
 
 Q_DECLARE_METATYPE(FailureKind)
@@ -36,6 +37,11 @@ struct Rig {
 };
 
 const QString kOut = QStringLiteral("/out");
+
+// An output in kOut, joined with the system's separator as the batch joins it.
+QString out(const QString& name) {
+    return kOut + QDir::separator() + name;
+}
 } // namespace
 
 class BatchTest : public QObject {
@@ -62,7 +68,7 @@ void BatchTest::convertsRowsInOrderAndCompletes() {
 
     QCOMPARE(rig.desktop.folderPrompts, QStringList{"请选择图片输出的保存路径："});
     const QList<QPair<QString, QString>> expectedSaves{
-        {"/p/a.jpg", "/out/a.png"}, {"/p/b.gif", "/out/b.png"}, {"/q/c.tiff", "/out/c.png"}};
+        {"/p/a.jpg", out("a.png")}, {"/p/b.gif", out("b.png")}, {"/q/c.tiff", out("c.png")}};
     QCOMPARE(rig.codec->saves, expectedSaves);
     QCOMPARE(rig.clicks, (QList<int>{0, 1, 2}));
     QCOMPARE(rig.list.selectedRow(), 2);
@@ -98,7 +104,7 @@ void BatchTest::failingRowEndsTheBatch() {
 
     Rig rig({"/p/a.jpg", "/p/b.jpg", "/p/c.jpg", "/p/d.jpg"});
     if (whenWriting)
-        rig.codec->unwritable.insert("/out/b.bmp", kind);
+        rig.codec->unwritable.insert(out("b.bmp"), kind);
     else
         rig.codec->loadFailures.insert("/p/b.jpg", kind);
     rig.desktop.folderAnswers = {kOut};
@@ -112,7 +118,7 @@ void BatchTest::failingRowEndsTheBatch() {
                  "无法转换图片：/p/b.jpg\n" + reason + "\n已转换 1 张图片，其余 3 张未转换。");
         QVERIFY(failure.isWarning());
     }
-    QCOMPARE(rig.savedTargets(), QStringList{"/out/a.bmp"});
+    QCOMPARE(rig.savedTargets(), QStringList{out("a.bmp")});
     QVERIFY(rig.desktop.messages.isEmpty());
     QVERIFY(!rig.viewNow.enabled);
     QCOMPARE(rig.state.lastOutputFolder, QString());
@@ -124,7 +130,7 @@ void BatchTest::failingRowEndsTheBatch() {
     rig.codec->saves.clear();
     rig.batch.convertAll(TargetFormat::Jpg);
     QCOMPARE(rig.savedTargets(),
-             (QStringList{"/out/a.jpg", "/out/b.jpg", "/out/c.jpg", "/out/d.jpg"}));
+             (QStringList{out("a.jpg"), out("b.jpg"), out("c.jpg"), out("d.jpg")}));
     QCOMPARE(rig.state.lastOutputFolder, kOut);
 }
 
@@ -162,16 +168,16 @@ void BatchTest::rowsNeverOverwriteEachOther_data() {
     QTest::addColumn<QStringList>("targets");
 
     QTest::newRow("same base name, other folders") << kOut << QStringList{"/a/x.jpg", "/b/x.gif"}
-                                                   << QStringList{"/out/x.bmp", "/out/x (2).bmp"};
+                                                   << QStringList{out("x.bmp"), out("x (2).bmp")};
     QTest::newRow("third copy") << kOut << QStringList{"/a/x.jpg", "/b/x.gif", "/c/x.pcx"}
-                                << QStringList{"/out/x.bmp", "/out/x (2).bmp", "/out/x (3).bmp"};
+                                << QStringList{out("x.bmp"), out("x (2).bmp"), out("x (3).bmp")};
     QTest::newRow("the same row twice writes one file")
-        << kOut << QStringList{"/a/x.jpg", "/a/x.jpg"} << QStringList{"/out/x.bmp", "/out/x.bmp"};
+        << kOut << QStringList{"/a/x.jpg", "/a/x.jpg"} << QStringList{out("x.bmp"), out("x.bmp")};
     QTest::newRow("a name that looks like a copy")
         << kOut << QStringList{"/a/x.jpg", "/b/x.gif", "/c/x (2).png"}
-        << QStringList{"/out/x.bmp", "/out/x (2).bmp", "/out/x (2) (2).bmp"};
+        << QStringList{out("x.bmp"), out("x (2).bmp"), out("x (2) (2).bmp")};
     QTest::newRow("names differing in case") << kOut << QStringList{"/a/X.jpg", "/b/x.gif"}
-                                             << QStringList{"/out/X.bmp", "/out/x (2).bmp"};
+                                             << QStringList{out("X.bmp"), out("x (2).bmp")};
     QTest::newRow("root folder") << "/" << QStringList{"/a/x.jpg", "/b/x.gif"}
                                  << QStringList{"/x.bmp", "/x (2).bmp"};
 }
@@ -219,7 +225,7 @@ void BatchTest::failureInALongBatchCommitsInOrderUpToIt() {
 
     QStringList expected;
     for (int i = 0; i < 5; ++i)
-        expected << QStringLiteral("/out/%1.bmp").arg(i);
+        expected << out(QStringLiteral("%1.bmp")).arg(i);
     QCOMPARE(rig.savedTargets(), expected);
     // Whatever was made ahead of the failing row was thrown away.
     for (const QString& target : rig.codec->discarded)
@@ -243,7 +249,7 @@ void BatchTest::cancelKeepsWhatWasWritten() {
         QCOMPARE(failure.text(), QStringLiteral("已取消，已转换 3 张图片。"));
         QVERIFY(!failure.isWarning());
     }
-    QCOMPARE(rig.savedTargets(), (QStringList{"/out/0.jpg", "/out/1.jpg", "/out/2.jpg"}));
+    QCOMPARE(rig.savedTargets(), (QStringList{out("0.jpg"), out("1.jpg"), out("2.jpg")}));
     QCOMPARE(rig.list.selectedRow(), 2);
     QVERIFY(rig.desktop.messages.isEmpty());
     QVERIFY(!rig.viewNow.enabled);

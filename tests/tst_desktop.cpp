@@ -2,6 +2,7 @@
 // The Qt desktop: the filter and result text of the file-open
 // dialog, the real dialogs and message box driven offscreen, and opening
 // folders with awkward names.
+#include "ExplorerArgument.h"
 #include "FileDialogText.h"
 #include "PlatformError.h"
 #include "QtDesktop.h"
@@ -178,6 +179,8 @@ private slots:
     void openFolderPassesFolderAsIs();
     void openFolderFailures_data();
     void openFolderFailures();
+    void explorerArgument_data();
+    void explorerArgument();
 };
 
 void DesktopTest::parseFilter_data() {
@@ -589,6 +592,9 @@ void DesktopTest::openFolderPassesFolderAsIs_data() {
 // The folder reaches the opener as one file URL, whatever its name, and a
 // successful open reports nothing.
 void DesktopTest::openFolderPassesFolderAsIs() {
+#ifdef Q_OS_WIN
+    QSKIP("Windows opens folders with Explorer; see explorerArgument");
+#endif
     QFETCH(QString, folder);
 
     StubOpener opener(0);
@@ -612,6 +618,9 @@ void DesktopTest::openFolderFailures_data() {
 }
 
 void DesktopTest::openFolderFailures() {
+#ifdef Q_OS_WIN
+    QSKIP("Windows opens folders with Explorer; see explorerArgument");
+#endif
     QFETCH(std::optional<int>, exitCode);
     QFETCH(bool, throws);
 
@@ -627,6 +636,32 @@ void DesktopTest::openFolderFailures() {
         QVERIFY(throws);
         QCOMPARE(error.kind(), FailureKind::CannotStart);
     }
+}
+
+// Explorer's command line: one quoted argument with Windows separators, the
+// characters a shell would act on passed as they are.
+void DesktopTest::explorerArgument_data() {
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("expected");
+
+    const QString deep = QStringLiteral("C:/") + QStringLiteral("子文件夹/").repeated(60) + "out";
+    QString deepNative = deep;
+    deepNative.replace(u'/', u'\\');
+
+    QTest::newRow("shell characters") << "C:/My Pictures/a & b ^c %PATH% (1)"
+                                      << R"x("C:\My Pictures\a & b ^c %PATH% (1)")x";
+    QTest::newRow("chinese") << "D:/输出 图片" << R"x("D:\输出 图片")x";
+    QTest::newRow("drive root") << "D:/" << R"x("D:\.")x";
+    QTest::newRow("drive root, native") << "D:\\" << R"x("D:\.")x";
+    QTest::newRow("native") << "C:\\out\\jpg" << R"x("C:\out\jpg")x";
+    QTest::newRow("unc share") << "//server/share/out" << R"x("\\server\share\out")x";
+    QTest::newRow("over 260 characters") << deep << u'"' + deepNative + u'"';
+}
+
+void DesktopTest::explorerArgument() {
+    QFETCH(QString, folder);
+    QFETCH(QString, expected);
+    QCOMPARE(::explorerArgument(folder), expected);
 }
 
 QTEST_MAIN(DesktopTest)

@@ -25,6 +25,8 @@ private slots:
     void getfn();
     void outputPath_data();
     void outputPath();
+    void windowsPathsWithSlashes_data();
+    void windowsPathsWithSlashes();
     void targetFormatTable();
 };
 
@@ -143,6 +145,25 @@ void NamingTest::outputPath() {
     QCOMPARE(::outputPath(folder, baseName(source, separator), extensionOf(kTargetFormats[button]),
                           separator),
              expected);
+}
+
+// Windows paths may come with forward slashes, or a mix: each is a
+// separator there, and a folder ending in one gets no second.
+void NamingTest::windowsPathsWithSlashes_data() {
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("slashes") << "D:/out" << "C:/pics/photo.jpg" << "D:/out\\photo.png";
+    QTest::newRow("mixed") << "D:\\out" << "C:\\pics/sub\\a.b/photo.jpg" << "D:\\out\\photo.png";
+    QTest::newRow("drive root with a slash") << "D:/" << "C:\\pics\\photo.jpg" << "D:/photo.png";
+    QTest::newRow("unc share") << "//server/share" << "//server/pics/照片.gif" << "//server/share\\照片.png";
+}
+
+void NamingTest::windowsPathsWithSlashes() {
+    QFETCH(QString, folder);
+    QFETCH(QString, source);
+    QFETCH(QString, expected);
+    QCOMPARE(::outputPath(folder, baseName(source, u'\\'), u".png", u'\\'), expected);
 }
 
 void NamingTest::targetFormatTable() {

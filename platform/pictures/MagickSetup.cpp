@@ -86,7 +86,14 @@ void initialiseWithOurLimits(const ResourceLimits& limits) {
     const QByteArray previous = qgetenv("MAGICK_CONFIGURE_PATH");
     const bool hadPrevious = qEnvironmentVariableIsSet("MAGICK_CONFIGURE_PATH");
     if (written) {
-        QByteArray path = QFile::encodeName(QDir::toNativeSeparators(folder.path()));
+        // ImageMagick takes paths on Windows as UTF-8 (and opens them with the
+        // wide-character API), not in the ANSI code page of encodeName: a
+        // temporary folder under a Chinese user name must still be found.
+#ifdef Q_OS_WIN
+        QByteArray path = QDir::toNativeSeparators(folder.path()).toUtf8();
+#else
+        QByteArray path = QFile::encodeName(folder.path());
+#endif
         if (hadPrevious)
             path += QDir::listSeparator().toLatin1() + previous;
         qputenv("MAGICK_CONFIGURE_PATH", path);

@@ -17,7 +17,8 @@ constexpr int kNameAttempts = 64;
 // The absolute path in the form the wide-character API takes without a
 // length limit: \\?\D:\... or \\?\UNC\server\share\...
 std::wstring longPath(const QString& path) {
-    QString native = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    // The \\?\ form is taken literally: no "." or ".." may be left in it.
+    QString native = QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
     if (native.startsWith(QLatin1String("\\\\?\\")))
         return native.toStdWString();
     if (native.startsWith(QLatin1String("\\\\")))
@@ -60,6 +61,22 @@ FailureKind kindOf(DWORD error, const QString& fileName) {
     failFor(kindOf(error, fileName), fileName, systemMessage(error));
 }
 
+// Replacing a target another program holds open is refused as a denied
+// access, like replacing one we may not delete. Opening the target for
+// deletion tells the two apart: an open file answers with a sharing violation.
+[[noreturn]] void failToReplace(DWORD error, const QString& target) {
+    if (error == ERROR_ACCESS_DENIED) {
+        HANDLE file = CreateFileW(longPath(target).c_str(), DELETE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        else if (GetLastError() == ERROR_SHARING_VIOLATION)
+            failFor(FailureKind::CannotWrite, target, systemMessage(ERROR_SHARING_VIOLATION));
+    }
+    failWithError(error, target);
+}
+
 class WaitingFile : public PreparedPicture {
 public:
     WaitingFile(std::wstring temporary, QString target)
@@ -78,7 +95,7 @@ public:
         checkReplaceable(m_target);
         if (!MoveFileExW(m_temporary.c_str(), longPath(m_target).c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            failWithError(GetLastError(), m_target);
+            failToReplace(GetLastError(), m_target);
         m_committed = true;
     }
 
