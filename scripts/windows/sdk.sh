@@ -131,7 +131,7 @@ build_libjpeg-turbo() {
     # No SIMD, which would need nasm; its results are meant to be the same as
     # those of the C code.
     [ -f "$build/build.ninja" ] || sdk_cmake -S "$src" -B "$build" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON \
-        -DWITH_TURBOJPEG=OFF -DWITH_SIMD=OFF -DCMAKE_INSTALL_LIBDIR="$VELMORA_WINDOWS_SDK/lib"
+        -DWITH_TURBOJPEG=ON -DWITH_SIMD=OFF -DCMAKE_INSTALL_LIBDIR="$VELMORA_WINDOWS_SDK/lib"
     cmake --build "$build" -j"$SDK_JOBS"
     cmake --install "$build"
 }
@@ -209,12 +209,19 @@ build_qt6-base() {
 # short resumes in its build tree (configured once, then only what is missing
 # is built); remove $SDK_WORK/build/<package> to configure it afresh. The build
 # tree of a package is removed once it is installed; its source stays.
+# What a package's step does, as a checksum of its build function and patches.
+sdk_recipe() {
+    { declare -f "build_$1"; cat "$WINDOWS_SCRIPTS/patches/$1/"*.patch 2>/dev/null; } |
+        md5sum | cut -d' ' -f1
+}
+
 build_windows_sdk() {
     local packages=("$@") package start
     [ ${#packages[@]} -gt 0 ] || packages=("${SDK_PACKAGES[@]}")
     mkdir -p "$VELMORA_WINDOWS_SDK" "$SDK_STAMPS" "$SDK_WORK/logs"
     for package in "${packages[@]}"; do
-        [ -f "$SDK_STAMPS/$package" ] && continue
+        # A stamp holds the recipe it was built by: a changed recipe builds again.
+        [ "$(head -n 1 "$SDK_STAMPS/$package" 2>/dev/null)" = "$(sdk_recipe "$package")" ] && continue
         echo "SDK: building $package (log: $SDK_WORK/logs/$package.log)"
         start=$(date +%s)
         # A subshell of its own, so that any failing command ends the step.
@@ -227,8 +234,8 @@ build_windows_sdk() {
             tail -n 40 "$SDK_WORK/logs/$package.log" >&2
             return 1
         fi
-        echo "$(($(date +%s) - start)) s" >"$SDK_STAMPS/$package"
+        printf '%s\n%s s\n' "$(sdk_recipe "$package")" "$(($(date +%s) - start))" >"$SDK_STAMPS/$package"
         rm -rf "$SDK_WORK/build/$package"
-        echo "SDK: $package built in $(cat "$SDK_STAMPS/$package")"
+        echo "SDK: $package built in $(tail -n 1 "$SDK_STAMPS/$package")"
     done
 }
