@@ -6,80 +6,15 @@
 // compressed (see TiffLayout).
 #include "FastCodecs.h"
 #include "PaletteCodecs.h"
+#include "TiffMemoryFile.h"
 
 #include <tiffio.h>
 
 #include <algorithm>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 namespace fastcodec {
 namespace {
-
-// The file is built in memory behind libtiff's client I/O.
-struct MemoryFile {
-    QByteArray data;
-    qint64 position = 0;
-    QByteArray error;
-};
-
-tmsize_t readProc(thandle_t h, void* buffer, tmsize_t size) {
-    auto* f = static_cast<MemoryFile*>(h);
-    const qint64 n = std::clamp<qint64>(f->data.size() - f->position, 0, size);
-    std::memcpy(buffer, f->data.constData() + f->position, size_t(n));
-    f->position += n;
-    return tmsize_t(n);
-}
-
-tmsize_t writeProc(thandle_t h, void* buffer, tmsize_t size) {
-    auto* f = static_cast<MemoryFile*>(h);
-    const qint64 end = f->position + size;
-    if (end > f->data.size()) {
-        if (end > f->data.capacity())
-            f->data.reserve(std::max<qint64>(end, f->data.capacity() * 2));
-        f->data.resize(end);
-    }
-    std::memcpy(f->data.data() + f->position, buffer, size_t(size));
-    f->position = end;
-    return size;
-}
-
-toff_t seekProc(thandle_t h, toff_t offset, int whence) {
-    auto* f = static_cast<MemoryFile*>(h);
-    qint64 base = 0;
-    if (whence == SEEK_CUR)
-        base = f->position;
-    else if (whence == SEEK_END)
-        base = f->data.size();
-    f->position = base + qint64(offset);
-    return toff_t(f->position);
-}
-
-int closeProc(thandle_t) {
-    return 0;
-}
-toff_t sizeProc(thandle_t h) {
-    return toff_t(static_cast<MemoryFile*>(h)->data.size());
-}
-int mapProc(thandle_t, void**, toff_t*) {
-    return 0;
-}
-void unmapProc(thandle_t, void*, toff_t) {}
-
-// Per-file handlers keep messages off stderr and off the global handlers
-// ImageMagick installs.
-int onError(TIFF*, void* user, const char* module, const char* format, va_list args) {
-    auto* f = static_cast<MemoryFile*>(user);
-    char text[512];
-    std::vsnprintf(text, sizeof text, format, args);
-    if (f->error.isEmpty())
-        f->error = QByteArray(module ? module : "TIFF") + ": " + text;
-    return 1;
-}
-int onWarning(TIFF*, void*, const char*, const char*, va_list) {
-    return 1;
-}
 
 // How a picture of a kind is stored. Black and white takes CCITT Group 4 with
 // white as 0, as fax readers expect; gray and palette pictures Deflate, gray
@@ -164,14 +99,9 @@ QByteArray encodeTiff(const Picture& picture) {
 
 static QByteArray writeTiff(const Picture& picture, const PictureKind& kind,
                             const TiffLayout& layout) {
-    MemoryFile file;
+    TiffMemoryFile file;
     file.data.reserve(picture.pixels.size() / 2 + 4096);
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    TIFFOpenOptionsSetErrorHandlerExtR(options, onError, &file);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, onWarning, &file);
-    TIFF* tiff = TIFFClientOpenExt("memory", "w", &file, readProc, writeProc, seekProc, closeProc,
-                                   sizeProc, mapProc, unmapProc, options);
-    TIFFOpenOptionsFree(options);
+    TIFF* tiff = openTiffInMemory(file, "w");
     if (!tiff)
         throw CodecError(file.error.isEmpty() ? "libtiff could not start a file"
                                               : file.error.toStdString());

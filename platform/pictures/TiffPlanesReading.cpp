@@ -2,72 +2,17 @@
 #include "TiffPlanesReading.h"
 
 #include "PlatformError.h"
+#include "TiffMemoryFile.h"
 
 #include <tiffio.h>
 
 #include <algorithm>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
 
 namespace fastcodec {
 namespace {
-
-// The file is read from memory behind libtiff's client I/O.
-struct MemoryFile {
-    const QByteArray& data;
-    qint64 position = 0;
-    QByteArray error;
-};
-
-tmsize_t readProc(thandle_t h, void* buffer, tmsize_t size) {
-    auto* f = static_cast<MemoryFile*>(h);
-    const qint64 n = std::clamp<qint64>(f->data.size() - f->position, 0, size);
-    if (n > 0)
-        std::memcpy(buffer, f->data.constData() + f->position, size_t(n));
-    f->position += n;
-    return tmsize_t(n);
-}
-
-tmsize_t writeProc(thandle_t, void*, tmsize_t) {
-    return 0;
-}
-
-toff_t seekProc(thandle_t h, toff_t offset, int whence) {
-    auto* f = static_cast<MemoryFile*>(h);
-    qint64 base = 0;
-    if (whence == SEEK_CUR)
-        base = f->position;
-    else if (whence == SEEK_END)
-        base = f->data.size();
-    f->position = base + qint64(offset);
-    return toff_t(f->position);
-}
-
-int closeProc(thandle_t) {
-    return 0;
-}
-toff_t sizeProc(thandle_t h) {
-    return toff_t(static_cast<MemoryFile*>(h)->data.size());
-}
-int mapProc(thandle_t, void**, toff_t*) {
-    return 0;
-}
-void unmapProc(thandle_t, void*, toff_t) {}
-
-int onError(TIFF*, void* user, const char* module, const char* format, va_list args) {
-    auto* f = static_cast<MemoryFile*>(user);
-    char text[512];
-    std::vsnprintf(text, sizeof text, format, args);
-    if (f->error.isEmpty())
-        f->error = QByteArray(module ? module : "TIFF") + ": " + text;
-    return 1;
-}
-int onWarning(TIFF*, void*, const char*, const char*, va_list) {
-    return 1;
-}
 
 struct TiffCloser {
     void operator()(TIFF* tiff) const { TIFFClose(tiff); }
@@ -140,14 +85,9 @@ template <typename Sample> void finish(Picture& picture, const Planes& planes) {
 
 std::optional<Picture> decodeTiffPlanes(const QByteArray& bytes, const SizeCheck& check,
                                         std::stop_token stop) {
-    MemoryFile file{bytes, 0, {}};
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    TIFFOpenOptionsSetErrorHandlerExtR(options, onError, &file);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, onWarning, &file);
-    std::unique_ptr<TIFF, TiffCloser> tiff(TIFFClientOpenExt("memory", "rm", &file, readProc,
-                                                             writeProc, seekProc, closeProc,
-                                                             sizeProc, mapProc, unmapProc, options));
-    TIFFOpenOptionsFree(options);
+    TiffMemoryFile file;
+    file.data = bytes; // shared, not copied: reading never writes
+    std::unique_ptr<TIFF, TiffCloser> tiff(openTiffInMemory(file, "rm"));
     if (!tiff)
         return std::nullopt; // the general path says what is wrong
     const std::optional<Planes> planes = planesOf(tiff.get());
