@@ -56,9 +56,6 @@ template <typename Colour> Picture generated(int width, int height, Picture::Cha
     return p;
 }
 
-quint32 opaque(quint32 rgb) {
-    return 0xFF000000u | rgb;
-}
 
 Picture pictureNamed(const QString& name) {
     using C = Picture::Channels;
@@ -154,21 +151,6 @@ QString typeWritten(const QString& path, const QString& target) {
     return QStringLiteral("%1x%2-bit %3 %4").arg(samples).arg(bits).arg(kind, packing);
 }
 
-// One pixel as 0xAARRGGBB; a fully transparent pixel has no colour.
-quint32 pixelAt(const Picture& p, int x, int y) {
-    Q_ASSERT(p.bitsPerSample == 8);
-    const auto* s = reinterpret_cast<const uchar*>(p.pixels.constData()) +
-                    (qsizetype(y) * p.width + x) * p.channelCount();
-    switch (p.channels) {
-    case Picture::Channels::Gray:
-        return opaque(quint32(s[0]) * 0x010101u);
-    case Picture::Channels::Rgb:
-        return opaque(quint32(s[0]) << 16 | quint32(s[1]) << 8 | s[2]);
-    case Picture::Channels::Rgba:
-        return s[3] == 0 ? 0 : quint32(s[3]) << 24 | quint32(s[0]) << 16 | quint32(s[1]) << 8 | s[2];
-    }
-    return 0;
-}
 
 void comparePixels(const Picture& seen, const Picture& expected) {
     QCOMPARE(seen.width, expected.width);

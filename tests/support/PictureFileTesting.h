@@ -45,3 +45,24 @@ inline void saveGeneral(const Picture& picture, const QString& path) {
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         throw std::runtime_error("cannot write " + path.toStdString());
 }
+
+inline quint32 opaque(quint32 rgb) {
+    return 0xFF000000u | rgb;
+}
+
+// One pixel of an 8-bit picture as 0xAARRGGBB; a fully transparent pixel has
+// no colour.
+inline quint32 pixelAt(const Picture& p, int x, int y) {
+    Q_ASSERT(p.bitsPerSample == 8);
+    const auto* s = reinterpret_cast<const uchar*>(p.pixels.constData()) +
+                    (qsizetype(y) * p.width + x) * p.channelCount();
+    switch (p.channels) {
+    case Picture::Channels::Gray:
+        return opaque(quint32(s[0]) * 0x010101u);
+    case Picture::Channels::Rgb:
+        return opaque(quint32(s[0]) << 16 | quint32(s[1]) << 8 | s[2]);
+    case Picture::Channels::Rgba:
+        return s[3] == 0 ? 0 : quint32(s[3]) << 24 | quint32(s[0]) << 16 | quint32(s[1]) << 8 | s[2];
+    }
+    return 0;
+}
