@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     QTextStream err(stderr);
-    const std::optional<TargetFormat> format = args.size() >= 3 ? formatNamed(args[0]) : std::nullopt;
+    const std::optional<TargetFormat> format =
+        args.size() >= 3 ? formatNamed(args[0]) : std::nullopt;
     if (!format) {
         err << "usage: velmora_convert jpg|bmp|gif|pcx|png|ico|tiff OUTPUT-FOLDER FILE...\n";
         return 2;

@@ -650,11 +650,16 @@ void DesktopTest::explorerArgument_data() {
 
     QTest::newRow("shell characters") << "C:/My Pictures/a & b ^c %PATH% (1)"
                                       << R"x("C:\My Pictures\a & b ^c %PATH% (1)")x";
-    QTest::newRow("chinese") << "D:/输出 图片" << R"x("D:\输出 图片")x";
-    QTest::newRow("drive root") << "D:/" << R"x("D:\.")x";
-    QTest::newRow("drive root, native") << "D:\\" << R"x("D:\.")x";
-    QTest::newRow("native") << "C:\\out\\jpg" << R"x("C:\out\jpg")x";
-    QTest::newRow("unc share") << "//server/share/out" << R"x("\\server\share\out")x";
+    QTest::newRow("chinese") << "D:/输出 图片"
+                             << R"x("D:\输出 图片")x";
+    QTest::newRow("drive root") << "D:/"
+                                << R"x("D:\.")x";
+    QTest::newRow("drive root, native") << "D:\\"
+                                        << R"x("D:\.")x";
+    QTest::newRow("native") << "C:\\out\\jpg"
+                            << R"x("C:\out\jpg")x";
+    QTest::newRow("unc share") << "//server/share/out"
+                               << R"x("\\server\share\out")x";
     QTest::newRow("over 260 characters") << deep << u'"' + deepNative + u'"';
 }
 

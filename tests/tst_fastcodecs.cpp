@@ -263,8 +263,7 @@ void FastCodecsTest::writesLikeGeneralPath() {
     saveGeneral(picture, general);
     // A photo's bitmap is the general path's byte for byte; fewer colours
     // take a palette (tst_pictureTypes), compared here by their pixels.
-    if ((target == "bmp" || target == "pcx") &&
-        hasMoreColoursThan(flattenedEightBit(picture), 256))
+    if ((target == "bmp" || target == "pcx") && hasMoreColoursThan(flattenedEightBit(picture), 256))
         QCOMPARE(readAll(fast), readAll(general));
     comparePictures(*loadGeneral(fast), *loadGeneral(general));
 }

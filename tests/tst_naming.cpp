@@ -153,10 +153,18 @@ void NamingTest::windowsPathsWithSlashes_data() {
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("slashes") << "D:/out" << "C:/pics/photo.jpg" << "D:/out\\photo.png";
-    QTest::newRow("mixed") << "D:\\out" << "C:\\pics/sub\\a.b/photo.jpg" << "D:\\out\\photo.png";
-    QTest::newRow("drive root with a slash") << "D:/" << "C:\\pics\\photo.jpg" << "D:/photo.png";
-    QTest::newRow("unc share") << "//server/share" << "//server/pics/照片.gif" << "//server/share\\照片.png";
+    QTest::newRow("slashes") << "D:/out"
+                             << "C:/pics/photo.jpg"
+                             << "D:/out\\photo.png";
+    QTest::newRow("mixed") << "D:\\out"
+                           << "C:\\pics/sub\\a.b/photo.jpg"
+                           << "D:\\out\\photo.png";
+    QTest::newRow("drive root with a slash") << "D:/"
+                                             << "C:\\pics\\photo.jpg"
+                                             << "D:/photo.png";
+    QTest::newRow("unc share") << "//server/share"
+                               << "//server/pics/照片.gif"
+                               << "//server/share\\照片.png";
 }
 
 void NamingTest::windowsPathsWithSlashes() {

@@ -40,10 +40,12 @@ private slots:
 void OutputFilesTest::writesIntoAwkwardFolders_data() {
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("name");
-    QTest::newRow("chinese") << "输出/图片 一" << "照片.png";
-    QTest::newRow("shell characters") << "a & b ^c %d (1)" << "50% #1.jpg";
-    QTest::newRow("over 260 characters") << QStringLiteral("很长的子文件夹名字一二三/").repeated(25)
-                                         << "深处的照片.tiff";
+    QTest::newRow("chinese") << "输出/图片 一"
+                             << "照片.png";
+    QTest::newRow("shell characters") << "a & b ^c %d (1)"
+                                      << "50% #1.jpg";
+    QTest::newRow("over 260 characters")
+        << QStringLiteral("很长的子文件夹名字一二三/").repeated(25) << "深处的照片.tiff";
 }
 
 // The output lands under its own name, replaces an earlier one in one step,

@@ -21,8 +21,6 @@ QByteArray readAll(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-
-
 // A TIFF in separate planes, written by libtiff: samples[s] holds plane s.
 bool writePlanarTiff(const QString& path, int width, int height, int bits, int photometric,
                      int extra, int compression, const QList<QList<quint16>>& samples) {
@@ -66,8 +64,7 @@ QByteArray gifWithScreen(const QString& path, int frameSide, int screenSide, int
         for (int x = 0; x < frameSide; ++x)
             rgb += x < frameSide / 2 ? QByteArray("\xFF\0\0", 3) : QByteArray("\0\0\xFF", 3);
     Magick::Image frame(static_cast<size_t>(frameSide), static_cast<size_t>(frameSide), "RGB",
-                        MagickCore::CharPixel,
-                        rgb.constData());
+                        MagickCore::CharPixel, rgb.constData());
     frame.write(path.toStdString() + ".gif");
     QByteArray gif = readAll(path + ".gif");
     auto put16 = [&](qsizetype at, int v) {
@@ -121,21 +118,20 @@ void PictureDecodesTest::readsSeparatePlanes_data() {
     QTest::addColumn<int>("compression");
     QTest::newRow("gray and alpha") << int(PHOTOMETRIC_MINISBLACK) << 2 << 8
                                     << int(EXTRASAMPLE_UNASSALPHA) << int(COMPRESSION_NONE);
-    QTest::newRow("gray and alpha, Deflate") << int(PHOTOMETRIC_MINISBLACK) << 2 << 8
-                                             << int(EXTRASAMPLE_UNASSALPHA)
-                                             << int(COMPRESSION_ADOBE_DEFLATE);
+    QTest::newRow("gray and alpha, Deflate")
+        << int(PHOTOMETRIC_MINISBLACK) << 2 << 8 << int(EXTRASAMPLE_UNASSALPHA)
+        << int(COMPRESSION_ADOBE_DEFLATE);
     QTest::newRow("gray and alpha, 16-bit") << int(PHOTOMETRIC_MINISBLACK) << 2 << 16
                                             << int(EXTRASAMPLE_UNASSALPHA) << int(COMPRESSION_LZW);
-    QTest::newRow("gray and premultiplied alpha") << int(PHOTOMETRIC_MINISBLACK) << 2 << 8
-                                                  << int(EXTRASAMPLE_ASSOCALPHA)
-                                                  << int(COMPRESSION_NONE);
-    QTest::newRow("white-is-zero and alpha") << int(PHOTOMETRIC_MINISWHITE) << 2 << 8
-                                             << int(EXTRASAMPLE_UNASSALPHA)
-                                             << int(COMPRESSION_NONE);
+    QTest::newRow("gray and premultiplied alpha")
+        << int(PHOTOMETRIC_MINISBLACK) << 2 << 8 << int(EXTRASAMPLE_ASSOCALPHA)
+        << int(COMPRESSION_NONE);
+    QTest::newRow("white-is-zero and alpha")
+        << int(PHOTOMETRIC_MINISWHITE) << 2 << 8 << int(EXTRASAMPLE_UNASSALPHA)
+        << int(COMPRESSION_NONE);
     QTest::newRow("rgb") << int(PHOTOMETRIC_RGB) << 3 << 8 << -1 << int(COMPRESSION_LZW);
-    QTest::newRow("rgb and alpha, 16-bit") << int(PHOTOMETRIC_RGB) << 4 << 16
-                                           << int(EXTRASAMPLE_UNASSALPHA)
-                                           << int(COMPRESSION_NONE);
+    QTest::newRow("rgb and alpha, 16-bit")
+        << int(PHOTOMETRIC_RGB) << 4 << 16 << int(EXTRASAMPLE_UNASSALPHA) << int(COMPRESSION_NONE);
 }
 
 // Each plane lands in its channel: gray with alpha reads as gray (equal colour
@@ -154,7 +150,9 @@ void PictureDecodesTest::readsSeparatePlanes() {
     const int colours = alpha ? samples - 1 : samples;
     // Alpha runs through 0 .. max across; premultiplied alpha is full or none.
     auto alphaAt = [&](int x) { return premultiplied ? (x % 2) * max : x * max / (width - 1); };
-    auto colourAt = [&](int x, int y, int s) { return ((x * 37 + y * 11 + s * 90) % 256) * max / 255; };
+    auto colourAt = [&](int x, int y, int s) {
+        return ((x * 37 + y * 11 + s * 90) % 256) * max / 255;
+    };
     QList<QList<quint16>> planes(samples);
     for (int s = 0; s < samples; ++s)
         for (int y = 0; y < height; ++y)
@@ -229,11 +227,14 @@ void PictureDecodesTest::clipsGifFrameToScreen() {
             const int fx = x - offset;
             const int fy = y - offset;
             const bool inFrame = fx >= 0 && fy >= 0 && fx < frameSide && fy < frameSide;
-            const quint32 expected =
-                !inFrame ? 0 : fx < frameSide / 2 ? opaque(0xFF0000) : opaque(0x0000FF);
+            const quint32 expected = !inFrame             ? 0
+                                     : fx < frameSide / 2 ? opaque(0xFF0000)
+                                                          : opaque(0x0000FF);
             if (pixelAt(p, x, y) != expected)
-                QFAIL(qPrintable(QStringLiteral("(%1, %2) is %3").arg(x).arg(y).arg(
-                    pixelAt(p, x, y), 8, 16, QChar('0'))));
+                QFAIL(qPrintable(QStringLiteral("(%1, %2) is %3")
+                                     .arg(x)
+                                     .arg(y)
+                                     .arg(pixelAt(p, x, y), 8, 16, QChar('0'))));
         }
 }
 

@@ -32,8 +32,8 @@ quint32 next(quint32& seed) {
 
 // The generated pictures, 8-bit, with odd widths so packed rows end
 // mid-byte. `colour(x, y)` gives 0xAARRGGBB.
-template <typename Colour> Picture generated(int width, int height, Picture::Channels channels,
-                                              Colour colour) {
+template <typename Colour>
+Picture generated(int width, int height, Picture::Channels channels, Colour colour) {
     Picture p;
     p.width = width;
     p.height = height;
@@ -55,7 +55,6 @@ template <typename Colour> Picture generated(int width, int height, Picture::Cha
         }
     return p;
 }
-
 
 Picture pictureNamed(const QString& name) {
     using C = Picture::Channels;
@@ -144,13 +143,12 @@ QString typeWritten(const QString& path, const QString& target) {
                        : photometric == PHOTOMETRIC_MINISBLACK ? "gray"
                        : photometric == PHOTOMETRIC_PALETTE    ? "palette"
                                                                : "rgb";
-    const char* packing = compression == COMPRESSION_CCITTFAX4        ? "G4"
+    const char* packing = compression == COMPRESSION_CCITTFAX4       ? "G4"
                           : compression == COMPRESSION_ADOBE_DEFLATE ? "Deflate"
                           : compression == COMPRESSION_NONE          ? "none"
-                                                                      : "other";
+                                                                     : "other";
     return QStringLiteral("%1x%2-bit %3 %4").arg(samples).arg(bits).arg(kind, packing);
 }
-
 
 void comparePixels(const Picture& seen, const Picture& expected) {
     QCOMPARE(seen.width, expected.width);
@@ -198,8 +196,7 @@ void PictureTypesTest::keepsTheSmallestType_data() {
         {"white", "1-bit compression 0", "1-bit 1 planes", "1x1-bit white-is-zero G4", "1-bit"},
         {"gray", "8-bit compression 1", "8-bit 1 planes", "1x8-bit gray Deflate", "8-bit"},
         {"gray noise", "8-bit compression 0", "8-bit 1 planes", "1x8-bit gray Deflate", "8-bit"},
-        {"16 colours", "4-bit compression 0", "8-bit 1 planes", "1x4-bit palette Deflate",
-         "4-bit"},
+        {"16 colours", "4-bit compression 0", "8-bit 1 planes", "1x4-bit palette Deflate", "4-bit"},
         {"256 colours", "8-bit compression 0", "8-bit 1 planes", "1x8-bit palette Deflate",
          "8-bit"},
         {"photo", "24-bit compression 0", "8-bit 3 planes", "3x8-bit rgb none", "32-bit"},
@@ -210,11 +207,10 @@ void PictureTypesTest::keepsTheSmallestType_data() {
         {"4 colours, half transparent", "8-bit compression 1", "8-bit 1 planes",
          "4x8-bit rgb Deflate", "32-bit"},
         // Gray with alpha goes through the general path for TIFF.
-        {"gray, cut out", "8-bit compression 0", "8-bit 1 planes", "2x8-bit gray Deflate",
-         "8-bit"},
+        {"gray, cut out", "8-bit compression 0", "8-bit 1 planes", "2x8-bit gray Deflate", "8-bit"},
         // Group 4 codes a dither pattern in more bytes than its bare bits.
-        {"bilevel dither", "1-bit compression 0", "1-bit 1 planes",
-         "1x1-bit white-is-zero Deflate", "1-bit"},
+        {"bilevel dither", "1-bit compression 0", "1-bit 1 planes", "1x1-bit white-is-zero Deflate",
+         "1-bit"},
     };
     for (const auto& row : rows) {
         QTest::addRow("%s to bmp", row.picture) << row.picture << "bmp" << row.bmp;
@@ -222,10 +218,13 @@ void PictureTypesTest::keepsTheSmallestType_data() {
         QTest::addRow("%s to tiff", row.picture) << row.picture << "tiff" << row.tiff;
         QTest::addRow("%s to ico", row.picture) << row.picture << "ico" << row.ico;
     }
-    QTest::newRow("icon of 256 x 256 to ico") << "icon of 256 x 256" << "ico" << "PNG colour type 3";
+    QTest::newRow("icon of 256 x 256 to ico") << "icon of 256 x 256"
+                                              << "ico"
+                                              << "PNG colour type 3";
     // The icon writer writes a PNG entry with transparency as RGBA.
-    QTest::newRow("cut-out icon of 256 x 256 to ico")
-        << "cut-out icon of 256 x 256" << "ico" << "PNG colour type 6";
+    QTest::newRow("cut-out icon of 256 x 256 to ico") << "cut-out icon of 256 x 256"
+                                                      << "ico"
+                                                      << "PNG colour type 6";
 }
 
 // The header says the smallest type that holds the picture, and the pixels

@@ -4,8 +4,8 @@
 // encoded as BI_RLE8 (as the general path writes a palette bitmap) when the
 // runs take less room.
 #include "ByteOrder.h"
-#include "PaletteCodecs.h"
 #include "FastCodecs.h"
+#include "PaletteCodecs.h"
 
 #include <algorithm>
 #include <limits>

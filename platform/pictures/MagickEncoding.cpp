@@ -219,8 +219,7 @@ QByteArray encodeWithMagick(const Picture& source, TargetFormat format,
         // camera photos but made their conversion three times as long.
         // Pictures of few colours (gray with alpha comes here) compress
         // far better and at once.
-        const bool fewColours =
-            picture.bitsPerSample == 8 && !hasMoreColoursThan(picture, 256);
+        const bool fewColours = picture.bitsPerSample == 8 && !hasMoreColoursThan(picture, 256);
         image.compressType(fewColours ? MagickCore::ZipCompression : MagickCore::NoCompression);
     } else if (gif) {
         quantizeForGif(image, picture, stop);

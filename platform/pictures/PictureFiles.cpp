@@ -235,8 +235,8 @@ QByteArray encodeDirectly(const Picture& picture, TargetFormat format,
         // Our own colour reduction and LZW writer; ImageMagick's reduction
         // stays the reference the tests and the bench hold it to.
         const PalettePicture reduced = reduceColoursForGif(picture, stop);
-        return fastcodec::encodeGif(reduced.width, reduced.height, reduced.palette,
-                                    reduced.indexes, reduced.transparentIndex, stop);
+        return fastcodec::encodeGif(reduced.width, reduced.height, reduced.palette, reduced.indexes,
+                                    reduced.transparentIndex, stop);
     }
     case TargetFormat::Ico:
         return {};

@@ -99,7 +99,7 @@ std::optional<Picture> decodeTiffPlanes(const QByteArray& bytes, const SizeCheck
     picture.width = int(planes->width);
     picture.height = int(planes->height);
     picture.bitsPerSample = planes->bits;
-    picture.channels = planes->alpha                   ? Picture::Channels::Rgba
+    picture.channels = planes->alpha                ? Picture::Channels::Rgba
                        : planes->colourSamples == 1 ? Picture::Channels::Gray
                                                     : Picture::Channels::Rgb;
     picture.pixels = QByteArray(picture.bytesPerLine() * picture.height, '\0');

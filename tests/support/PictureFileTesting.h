@@ -62,7 +62,8 @@ inline quint32 pixelAt(const Picture& p, int x, int y) {
     case Picture::Channels::Rgb:
         return opaque(quint32(s[0]) << 16 | quint32(s[1]) << 8 | s[2]);
     case Picture::Channels::Rgba:
-        return s[3] == 0 ? 0 : quint32(s[3]) << 24 | quint32(s[0]) << 16 | quint32(s[1]) << 8 | s[2];
+        return s[3] == 0 ? 0
+                         : quint32(s[3]) << 24 | quint32(s[0]) << 16 | quint32(s[1]) << 8 | s[2];
     }
     return 0;
 }
