@@ -230,11 +230,11 @@ void PictureDecodesTest::clipsGifFrameToScreen() {
             const quint32 expected = !inFrame             ? 0
                                      : fx < frameSide / 2 ? opaque(0xFF0000)
                                                           : opaque(0x0000FF);
-            if (pixelAt(p, x, y) != expected)
+            if (argbAt(p, x, y) != expected)
                 QFAIL(qPrintable(QStringLiteral("(%1, %2) is %3")
                                      .arg(x)
                                      .arg(y)
-                                     .arg(pixelAt(p, x, y), 8, 16, QChar('0'))));
+                                     .arg(argbAt(p, x, y), 8, 16, QChar('0'))));
         }
 }
 
@@ -261,7 +261,7 @@ void PictureDecodesTest::readsOneBitPcxSetBitsAsWhite() {
     const char* rows[] = {"0000111101", "1111000000"};
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 10; ++x)
-            QCOMPARE(pixelAt(*picture, x, y), opaque(rows[y][x] == '1' ? 0xFFFFFF : 0));
+            QCOMPARE(argbAt(*picture, x, y), opaque(rows[y][x] == '1' ? 0xFFFFFF : 0));
 }
 
 QTEST_GUILESS_MAIN(PictureDecodesTest)

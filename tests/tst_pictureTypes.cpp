@@ -155,12 +155,12 @@ void comparePixels(const Picture& seen, const Picture& expected) {
     QCOMPARE(seen.height, expected.height);
     for (int y = 0; y < expected.height; ++y)
         for (int x = 0; x < expected.width; ++x)
-            if (pixelAt(seen, x, y) != pixelAt(expected, x, y))
+            if (argbAt(seen, x, y) != argbAt(expected, x, y))
                 QFAIL(qPrintable(QStringLiteral("(%1, %2) is %3, not %4")
                                      .arg(x)
                                      .arg(y)
-                                     .arg(pixelAt(seen, x, y), 8, 16, QChar('0'))
-                                     .arg(pixelAt(expected, x, y), 8, 16, QChar('0'))));
+                                     .arg(argbAt(seen, x, y), 8, 16, QChar('0'))
+                                     .arg(argbAt(expected, x, y), 8, 16, QChar('0'))));
 }
 
 } // namespace

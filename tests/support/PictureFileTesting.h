@@ -52,7 +52,7 @@ inline quint32 opaque(quint32 rgb) {
 
 // One pixel of an 8-bit picture as 0xAARRGGBB; a fully transparent pixel has
 // no colour.
-inline quint32 pixelAt(const Picture& p, int x, int y) {
+inline quint32 argbAt(const Picture& p, int x, int y) {
     Q_ASSERT(p.bitsPerSample == 8);
     const auto* s = reinterpret_cast<const uchar*>(p.pixels.constData()) +
                     (qsizetype(y) * p.width + x) * p.channelCount();
