@@ -167,9 +167,10 @@ build_imagemagick() {
     # Q16 without HDRI like Debian's libmagick++-6.q16, so both builds write
     # the same pixels; every coder built into the library (no module folder to
     # install) and only the delegate libraries of the SDK. No OpenMP: Velmora
-    # runs its own worker threads. Winsock (its distributed cache, nt-base)
-    # must be named for the static programs it links, and reaches
-    # MagickCore.pc for ours.
+    # runs its own worker threads. Its static library calls Winsock
+    # (nt-base), which configure does not name: it is added to the link after
+    # configuring (named to configure, it would also turn on the POSIX socket
+    # code, which does not compile here) and to MagickCore's pkg-config file.
     (cd "$build" && sdk_autotools_env &&
         { [ -f Makefile ] || "$src/configure" "${sdk_configure_args[@]}" --prefix="$VELMORA_WINDOWS_SDK" \
             --with-quantum-depth=16 --disable-hdri --without-modules --disable-openmp \
@@ -181,9 +182,10 @@ build_imagemagick() {
             --without-pango --without-raqm --without-raw --without-rsvg --without-webp \
             --without-wmf --without-xml --without-zstd --without-zip --without-autotrace \
             --without-utilities \
-            --with-zlib --with-png --with-jpeg --with-tiff --with-lcms \
-            LIBS=-lws2_32; } &&
-        make -j"$SDK_JOBS" && make install)
+            --with-zlib --with-png --with-jpeg --with-tiff --with-lcms &&
+            sed -i 's/^LIBS = .*/& -lws2_32/' Makefile; } &&
+        make -j"$SDK_JOBS" && make install &&
+        sed -i '/^Libs.private:/s/$/ -lws2_32/' "$VELMORA_WINDOWS_SDK"/lib/pkgconfig/MagickCore*.pc)
 }
 
 build_qt6-base() {
