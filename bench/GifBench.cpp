@@ -2,6 +2,7 @@
 #include "GifBench.h"
 
 #include "FilePictureCodec.h"
+#include "PeakMemory.h"
 #include "PictureFiles.h"
 #include "PictureQuality.h"
 #include "PictureSniffing.h"
@@ -25,16 +26,6 @@ const QString kOneCoreTag = QStringLiteral("velmora-bench-gif-one-core");
 
 QString fixed(double value, int decimals = 2) {
     return QString::number(value, 'f', decimals);
-}
-
-qint64 vmHwmKiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    return -1;
 }
 
 bool writeFile(const QString& path, const QByteArray& bytes) {

@@ -15,6 +15,7 @@
 #include "Messages.h"
 #include "MetadataBench.h"
 #include "OutputNaming.h"
+#include "PeakMemory.h"
 #include "PlatformError.h"
 #include "PreviewBox.h"
 #include "QtDesktop.h"
@@ -463,16 +464,6 @@ QString outputExtension(int formatIndex) {
 }
 
 // ---- peak memory ---------------------------------------------------------------------
-
-qint64 vmHwmKiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    return -1;
-}
 
 const QString kMemoryTag = QStringLiteral("velmora-bench-memory");
 
