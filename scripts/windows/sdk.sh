@@ -101,8 +101,12 @@ sdk_autotools_env() {
 
 sdk_configure_args=(--host="$WINDOWS_HOST" --enable-static --disable-shared)
 
+# The SDK keeps its own copy of the toolchain file: its build trees name it,
+# and they outlive the clone that started them.
+SDK_TOOLCHAIN=$VELMORA_WINDOWS_SDK/toolchain.cmake
+
 sdk_cmake() {
-    cmake -G Ninja -DCMAKE_TOOLCHAIN_FILE="$WINDOWS_SCRIPTS/toolchain.cmake" \
+    cmake -G Ninja -DCMAKE_TOOLCHAIN_FILE="$SDK_TOOLCHAIN" \
         -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$VELMORA_WINDOWS_SDK" \
         -DCMAKE_PREFIX_PATH="$VELMORA_WINDOWS_SDK" "$@"
 }
@@ -224,6 +228,8 @@ build_windows_sdk() {
     local packages=("$@") package start
     [ ${#packages[@]} -gt 0 ] || packages=("${SDK_PACKAGES[@]}")
     mkdir -p "$VELMORA_WINDOWS_SDK" "$SDK_STAMPS" "$SDK_WORK/logs"
+    cmp -s "$WINDOWS_SCRIPTS/toolchain.cmake" "$SDK_TOOLCHAIN" ||
+        cp "$WINDOWS_SCRIPTS/toolchain.cmake" "$SDK_TOOLCHAIN"
     for package in "${packages[@]}"; do
         # A stamp holds the recipe it was built by: a changed recipe builds again.
         [ "$(head -n 1 "$SDK_STAMPS/$package" 2>/dev/null)" = "$(sdk_recipe "$package")" ] && continue
