@@ -200,13 +200,16 @@ build_qt6-base() {
     # and libjpeg come from the SDK so the program links one copy of each.
     # Debian's repacked source has no wintab.h, which tablet events need; the
     # Windows platform plugin of 6.4.2 does not compile without OpenGL, so it
-    # stays on; the Direct2D platform plugin is not needed.
+    # stays on; the Direct2D platform plugin is not needed. Without Direct2D
+    # QtGui leaves out its DirectWrite font database, which the platform plugin
+    # still names while DirectWrite 3 is on: off too, so the program links
+    # (Qt draws text with GDI by default either way).
     [ -f "$build/build.ninja" ] || sdk_cmake -S "$src" -B "$build" \
         -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
         -DBUILD_SHARED_LIBS=OFF -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF \
         -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF \
         -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_tabletevent=OFF \
-        -DFEATURE_direct2d=OFF -DFEATURE_icu=OFF -DFEATURE_glib=OFF -DFEATURE_zstd=OFF \
+        -DFEATURE_direct2d=OFF -DFEATURE_directwrite3=OFF -DFEATURE_icu=OFF -DFEATURE_glib=OFF -DFEATURE_zstd=OFF \
         -DFEATURE_system_zlib=ON -DFEATURE_system_png=ON -DFEATURE_system_jpeg=ON \
         -DFEATURE_system_pcre2=OFF -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_freetype=OFF \
         -DFEATURE_system_doubleconversion=OFF
