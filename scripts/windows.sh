@@ -18,7 +18,7 @@ WINDOWS_PACKAGES=(
     cmake ninja-build make pkg-config dpkg-dev patch zip
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     qt6-base-dev-tools qt6-translations-l10n
-    wine wine64 xvfb xauth nsis fonts-noto-cjk
+    wine wine64 xvfb xauth nsis fonts-noto-cjk fonts-dejavu-core
 )
 
 install_missing_packages "${WINDOWS_PACKAGES[@]}"
@@ -56,7 +56,7 @@ VERSION=$(sed -n 's/^set(VELMORA_VERSION_TEXT "\(.*\)")$/\1/p' "$VELMORA_ROOT/CM
 VERSION4=$(echo "$VERSION" | awk -F. '{ printf "%d.%d.%d.%d", $1, $2, substr($3, 1, 2), substr($3, 3) }')
 STAGE=$VELMORA_WINDOWS_BUILD/stage
 rm -rf "$STAGE" && mkdir -p "$STAGE"
-$WINDOWS_HOST-strip -o "$STAGE/Velmora.exe" "$WINDOWS_APP_BUILD/window/Velmora.exe"
+$WINDOWS_HOST-strip -o "$STAGE/Velmora.exe" "$WINDOWS_APP_BUILD/Velmora.exe"
 
 PORTABLE=$VELMORA_WINDOWS_BUILD/Velmora-$VERSION-portable.zip
 rm -f "$PORTABLE"

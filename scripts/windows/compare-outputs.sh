@@ -16,7 +16,7 @@ mkdir -p "$out/linux" "$out/windows"
 VELMORA_KEEP_OUTPUTS=$out/linux QT_QPA_PLATFORM=offscreen \
     "$linux_build/tests/tst_pictures" convertsGoodPictures >/dev/null
 VELMORA_KEEP_OUTPUTS=Z:$out/windows QT_QPA_PLATFORM=offscreen \
-    "$root/scripts/windows/wine-run.sh" "$windows_build/tests/tst_pictures.exe" convertsGoodPictures >/dev/null
+    "$root/scripts/windows/wine-run.sh" "$windows_build/tst_pictures.exe" convertsGoodPictures >/dev/null
 
 same_bytes=0 same_pixels=0 differ=0 missing=0
 for linux in "$out/linux"/*; do
