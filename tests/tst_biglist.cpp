@@ -8,6 +8,7 @@
 #include "PreviewBox.h"
 #include "fakes/WindowSession.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -41,7 +42,7 @@ QStringList withFolder(const QStringList& fileNames) {
     QStringList paths;
     paths.reserve(fileNames.size());
     for (const QString& name : fileNames)
-        paths << kFolder + name;
+        paths << QDir::toNativeSeparators(kFolder + name);
     return paths;
 }
 
@@ -82,7 +83,7 @@ void BigListTest::openAddAndDelete() {
     QStringList expected = withFolder(names(0, opened) + names(opened, added));
     QCOMPARE(session.rows(), expected);
     QCOMPARE(session.form.state().selectionParts.size(), added + 1);
-    QCOMPARE(session.form.findChild<QLabel*>("Label3")->text(), kFolder);
+    QCOMPARE(session.form.findChild<QLabel*>("Label3")->text(), QDir::toNativeSeparators(kFolder));
 
     const auto shown = [&] {
         return FakeCodec::sourceOf(session.form.findChild<PreviewBox*>("Picture1")->picture());
@@ -128,18 +129,21 @@ void BigListTest::convertsEveryRow() {
     for (int row = 0; row < rows; ++row) {
         const auto& [source, target] = session.codec->saves.at(row);
         QCOMPARE(source, paths.at(row));
-        QVERIFY2(target.startsWith("/out/p") && target.endsWith(extension), qPrintable(target));
+        QVERIFY2(target.startsWith(QDir::toNativeSeparators("/out/p")) &&
+                     target.endsWith(extension),
+                 qPrintable(target));
         targets.insert(target);
     }
     QCOMPARE(targets.size(), rows);
-    QCOMPARE(session.codec->saves.at(999).second, "/out/p998 (2)" + extension);
+    QCOMPARE(session.codec->saves.at(999).second,
+             QDir::toNativeSeparators("/out/p998 (2)") + extension);
     // Each row is decoded once; its preview comes from the same decode.
     QCOMPARE(session.codec->loads.size(), rows);
     for (const QString& path : paths)
         QCOMPARE(session.codec->loads.value(path), 1);
 
     const QList<QPair<QString, QString>> expectedMessages{
-        {"转换完毕", "图片转换完毕！图片已经被输出保存路径到/out"}};
+        {"转换完毕", "图片转换完毕！图片已经被输出保存路径到" + QDir::toNativeSeparators("/out")}};
     QCOMPARE(session.desktop.messages, expectedMessages);
     QCOMPARE(session.list->currentRow(), rows - 1);
     QCOMPARE(FakeCodec::sourceOf(session.form.findChild<PreviewBox*>("Picture1")->picture()),

@@ -5,6 +5,7 @@
 #include "PreviewBox.h"
 #include "fakes/WindowSession.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -17,9 +18,9 @@ const QString kOpenFilter =
 const QString kAddFilter = QStringLiteral(
     "Filter=所有支持的格式(*.bmp;*.jpg;*.gif;*.pcx;*.ico)|*.bmp;*.jpg;*.gif;*.pcx;*.ico");
 
-// Rows are named by letter: "A" is /p/A.jpg.
+// Rows are named by letter: "A" is /p/A.jpg (\p\A.jpg on Windows).
 QString rowPath(const QString& letter) {
-    return "/p/" + letter + ".jpg";
+    return QDir::toNativeSeparators("/p/" + letter + ".jpg");
 }
 
 // A window on a scripted platform, driven the way a user drives it.
@@ -157,9 +158,11 @@ void ListCommandsTest::openAndAdd() {
     for (const QString& button : buttons)
         session.press(qPrintable(button));
 
+    for (QString& row : rows)
+        row = QDir::toNativeSeparators(row);
     QCOMPARE(session.rows(), rows);
     QCOMPARE(session.selectedRow(), -1);
-    QCOMPARE(session.form.findChild<QLabel*>("Label3")->text(), label3);
+    QCOMPARE(session.form.findChild<QLabel*>("Label3")->text(), QDir::toNativeSeparators(label3));
     QVERIFY(session.desktop.messages.isEmpty());
 }
 
@@ -180,7 +183,8 @@ void ListCommandsTest::openKeepsPreviewAndPreviewedRow() {
     QCOMPARE(session.shown(), rowPath("B"));
     QCOMPARE(session.form.state().previewedRow, 1);
     QCOMPARE(session.selectedRow(), -1);
-    QCOMPARE(session.form.state().selectionParts, (QStringList{"/p/", "C.jpg", "D.jpg", "E.jpg"}));
+    QCOMPARE(session.form.state().selectionParts,
+             (QStringList{QDir::toNativeSeparators("/p/"), "C.jpg", "D.jpg", "E.jpg"}));
 }
 
 void ListCommandsTest::deleteSequences_data() {
@@ -240,7 +244,7 @@ void ListCommandsTest::failingClickIsReportedAndLeavesState() {
         session.perform(action);
 
     const QList<QPair<QString, QString>> expected{
-        {"无法预览", "无法打开图片：/p/B.jpg\n文件不存在"}};
+        {"无法预览", "无法打开图片：" + rowPath("B") + "\n文件不存在"}};
     QCOMPARE(session.desktop.messages, expected);
     QCOMPARE(session.selectedRow(), 1);
     QCOMPARE(session.shown(), rowPath("A"));
@@ -322,7 +326,7 @@ void ListCommandsTest::viewNowPassesTheFolderWhole() {
     QVERIFY(session.form.findChild<QPushButton*>("CmdCha")->isEnabled());
 
     session.press("CmdCha");
-    QCOMPARE(session.desktop.openedFolders, QStringList{folder});
+    QCOMPARE(session.desktop.openedFolders, QStringList{QDir::toNativeSeparators(folder)});
 }
 
 void ListCommandsTest::viewNowReportsAFileManagerThatFails_data() {
@@ -340,7 +344,8 @@ void ListCommandsTest::viewNowReportsAFileManagerThatFails() {
     session.desktop.fileManagerFails = cannotStart;
     session.desktop.fileManagerGivesUp = !cannotStart;
     session.press("CmdCha");
-    const QList<QPair<QString, QString>> expected{{"无法打开文件夹", "无法打开文件夹：/out"}};
+    const QList<QPair<QString, QString>> expected{
+        {"无法打开文件夹", "无法打开文件夹：" + QDir::toNativeSeparators("/out")}};
     QCOMPARE(session.desktop.messages, expected);
     QCOMPARE(session.desktop.icons, QList<MessageIcon>{MessageIcon::Warning});
 }

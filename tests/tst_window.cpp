@@ -10,6 +10,7 @@
 #include "fakes/WindowSession.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
@@ -199,8 +200,9 @@ void WindowTest::focusOrder() {
 
 void WindowTest::convertButtonsHandTheirIndex() {
     // Top to bottom the column is BMP, JPG, GIF, PCX, PNG, ICO, TIFF.
-    const QStringList expectedTargets{"/out/a.bmp", "/out/a.jpg", "/out/a.gif", "/out/a.pcx",
-                                      "/out/a.png", "/out/a.ico", "/out/a.tiff"};
+    QStringList expectedTargets;
+    for (const char* name : {"a.bmp", "a.jpg", "a.gif", "a.pcx", "a.png", "a.ico", "a.tiff"})
+        expectedTargets << QDir::toNativeSeparators(QStringLiteral("/out/") + name);
     auto codec = std::make_shared<FakeCodec>();
     FakeDesktop desktop;
     MainWindow form(codec, desktop);
@@ -300,8 +302,9 @@ void WindowTest::rowsShowTheirFileName() {
     QCOMPARE(list->count(), shown.size());
     for (int row = 0; row < list->count(); ++row) {
         const QString text = list->shownText(row);
-        const QString start = shown.at(row).section(u'…', 0, 0);
-        const QString end = shown.at(row).section(u'…', -1);
+        const QString expected = QDir::toNativeSeparators(shown.at(row));
+        const QString start = expected.section(u'…', 0, 0);
+        const QString end = expected.section(u'…', -1);
         QCOMPARE(list->visualItemRect(list->item(row)).height(), height);
         QVERIFY2(text.startsWith(start) && text.endsWith(end), qPrintable(text));
         QCOMPARE(text.contains(u'…'), shown.at(row).contains(u'…'));

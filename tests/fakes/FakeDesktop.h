@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: MIT
 // A scripted desktop: every dialog answer, message and opened folder is
-// recorded, and the progress indicator cancels when told to.
+// recorded, and the progress indicator cancels when told to. The dialogs give
+// their answers with the system's separators, as the real ones do; answers
+// are scripted with '/'.
 #pragma once
 
 #include "Desktop.h"
 #include "PlatformError.h"
 
+#include <QDir>
 #include <QList>
 #include <QPair>
 #include <QStringList>
@@ -26,7 +29,7 @@ public:
         const auto answer = answers.isEmpty() ? std::nullopt : answers.takeFirst();
         if (!answer)
             throw PlatformError(FailureKind::Cancelled, QStringLiteral("cancelled"));
-        result = *answer;
+        result = QDir::toNativeSeparators(*answer);
     }
     QString fileName() const override { return result; }
 };
@@ -72,7 +75,9 @@ public:
     FileOpenDialog& fileOpenDialog() override { return dialog; }
     std::optional<QString> browseForFolder(const QString& prompt) override {
         folderPrompts << prompt;
-        return folderAnswers.isEmpty() ? std::nullopt : folderAnswers.takeFirst();
+        if (folderAnswers.isEmpty() || !folderAnswers.first())
+            return folderAnswers.isEmpty() ? std::nullopt : folderAnswers.takeFirst();
+        return QDir::toNativeSeparators(*folderAnswers.takeFirst());
     }
     void openFolder(const QString& folder, std::function<void()> onLateFailure) override {
         if (fileManagerFails)
