@@ -36,7 +36,8 @@ struct Rig {
     QStringList savedTargets() const { return codec->savedTargets(); }
 };
 
-const QString kOut = QStringLiteral("/out");
+// As the folder dialog gives it: with the system's separators.
+const QString kOut = QDir::toNativeSeparators(QStringLiteral("/out"));
 
 // An output in kOut, joined with the system's separator as the batch joins it.
 QString out(const QString& name) {

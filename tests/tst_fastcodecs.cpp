@@ -590,9 +590,11 @@ void FastCodecsTest::existingTargetStaysUntilCommit() {
     std::thread([&] { prepared->commit(); }).join();
     QCOMPARE(entries(dir.path()), QStringList{"photo.png"});
     QVERIFY(readAll(target).startsWith("\x89PNG"));
+#ifndef Q_OS_WIN // Windows files have no mode bits to keep
     QCOMPARE(QFile::permissions(target), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                              QFileDevice::ReadGroup | QFileDevice::ReadUser |
                                              QFileDevice::WriteUser);
+#endif
     comparePictures(*loadGeneral(target), p);
 }
 
