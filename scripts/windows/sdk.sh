@@ -10,7 +10,7 @@ SDK_STAMPS=$VELMORA_WINDOWS_SDK/.stamps
 SDK_JOBS=${VELMORA_JOBS:-2}
 
 # The packages in build order: each needs only those before it.
-SDK_PACKAGES=(zlib libpng1.6 libjpeg-turbo lcms2 tiff imagemagick qt6-base)
+SDK_PACKAGES=(zlib libpng1.6 libjpeg-turbo lcms2 tiff libxml2 imagemagick qt6-base)
 
 # apt-get source with a source list and state of our own, made from the
 # machine's deb822 sources, so the system's apt configuration stays as it is.
@@ -50,7 +50,7 @@ sdk_apt() {
 # Linux build, the SDK takes the very same version of the source.
 declare -A SDK_BINARY_OF=(
     [zlib]=zlib1g [libpng1.6]=libpng16-16 [libjpeg-turbo]=libjpeg62-turbo
-    [lcms2]=liblcms2-2 [tiff]=libtiff6 [imagemagick]=libmagickcore-6.q16-6
+    [lcms2]=liblcms2-2 [tiff]=libtiff6 [libxml2]=libxml2 [imagemagick]=libmagickcore-6.q16-6
     [qt6-base]=qt6-base-dev-tools
 )
 
@@ -164,6 +164,23 @@ build_tiff() {
     cmake --install "$build"
 }
 
+build_libxml2() {
+    local src; src=$(sdk_source libxml2)
+    local build=$SDK_WORK/build/libxml2
+    mkdir -p "$build"
+    # Only for ImageMagick, which keeps a picture's XMP packet only once
+    # libxml2 has parsed it: the parser, nothing that reaches a network or
+    # another library. Debian's patches leave Makefile.am newer than its
+    # output; the shipped makefiles are used as they are.
+    (cd "$build" && sdk_autotools_env &&
+        { [ -f Makefile ] || "$src/configure" "${sdk_configure_args[@]}" --prefix="$VELMORA_WINDOWS_SDK" \
+            --without-python --without-lzma --without-zlib --without-iconv --without-icu \
+            --without-http --without-ftp --without-debug --without-docbook --without-catalog \
+            --disable-maintainer-mode; } &&
+        make -j"$SDK_JOBS" libxml2.la && make install-libLTLIBRARIES install-data-am &&
+        make -C include install)
+}
+
 build_imagemagick() {
     local src; src=$(sdk_source imagemagick)
     local build=$SDK_WORK/build/imagemagick
@@ -175,7 +192,8 @@ build_imagemagick() {
     # (nt-base), which configure does not name: it is added to the link after
     # configuring (named to configure, it would also turn on the POSIX socket
     # code, which does not compile here) and to MagickCore's pkg-config file.
-    (cd "$build" && sdk_autotools_env &&
+    # libxml2 is the SDK's static library, which its headers must be told.
+    (cd "$build" && sdk_autotools_env && export CPPFLAGS="$CPPFLAGS -DLIBXML_STATIC" &&
         { [ -f Makefile ] || "$src/configure" "${sdk_configure_args[@]}" --prefix="$VELMORA_WINDOWS_SDK" \
             --with-quantum-depth=16 --disable-hdri --without-modules --disable-openmp \
             --disable-opencl --disable-docs --disable-deprecated --with-magick-plus-plus \
@@ -184,7 +202,7 @@ build_imagemagick() {
             --without-fpx --without-gslib --without-gvc --without-heic --without-jbig \
             --without-jxl --without-lqr --without-lzma --without-openexr --without-openjp2 \
             --without-pango --without-raqm --without-raw --without-rsvg --without-webp \
-            --without-wmf --without-xml --without-zstd --without-zip --without-autotrace \
+            --without-wmf --with-xml --without-zstd --without-zip --without-autotrace \
             --without-utilities \
             --with-zlib --with-png --with-jpeg --with-tiff --with-lcms &&
             sed -i 's/^LIBS = .*/& -lws2_32/' Makefile; } &&
