@@ -33,6 +33,13 @@ build_windows_sdk
 
 # Velmora itself, in build-windows/build.
 WINDOWS_APP_BUILD=$VELMORA_WINDOWS_BUILD/build
+# A package of the SDK built again may link more libraries than CMake has
+# cached from its pkg-config file, and Ninja does not see a static library
+# named with -l change: build Velmora afresh then.
+if [ -f "$WINDOWS_APP_BUILD/CMakeCache.txt" ] &&
+    [ -n "$(find "$SDK_STAMPS" -newer "$WINDOWS_APP_BUILD/CMakeCache.txt")" ]; then
+    rm -rf "$WINDOWS_APP_BUILD"
+fi
 if [ ! -f "$WINDOWS_APP_BUILD/CMakeCache.txt" ]; then
     cmake -G Ninja -S "$VELMORA_ROOT" -B "$WINDOWS_APP_BUILD" \
         -DCMAKE_TOOLCHAIN_FILE="$WINDOWS_SCRIPTS/toolchain.cmake" \
@@ -49,6 +56,9 @@ export WINEPREFIX=$VELMORA_WINDOWS_BUILD/wine
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 [ -f "$WINEPREFIX/system.reg" ] || wineboot --init
 wineserver --persistent=60 2>/dev/null || true
+# Wine's own processes (services, the desktop) start with the first program
+# and outlive it: started here, they do not hold ctest's output pipes open.
+"$WINDOWS_SCRIPTS/wine-run.sh" cmd /c exit </dev/null >/dev/null 2>&1
 (cd "$WINDOWS_APP_BUILD" && ctest --output-on-failure -j"$SDK_JOBS")
 
 # The installer and the portable program: the same Velmora.exe, stripped.

@@ -79,7 +79,7 @@ void BatchTest::convertsRowsInOrderAndCompletes() {
     QVERIFY(rig.viewNow.enabled);
     QCOMPARE(rig.state.outputFolder, QString());
     const QList<QPair<QString, QString>> expectedMessages{
-        {"转换完毕", "图片转换完毕！图片已经被输出保存路径到/out"}};
+        {"转换完毕", "图片转换完毕！图片已经被输出保存路径到" + kOut}};
     QCOMPARE(rig.desktop.messages, expectedMessages);
 }
 
@@ -180,7 +180,8 @@ void BatchTest::rowsNeverOverwriteEachOther_data() {
     QTest::newRow("names differing in case") << kOut << QStringList{"/a/X.jpg", "/b/x.gif"}
                                              << QStringList{out("X.bmp"), out("x (2).bmp")};
     QTest::newRow("root folder") << "/" << QStringList{"/a/x.jpg", "/b/x.gif"}
-                                 << QStringList{"/x.bmp", "/x (2).bmp"};
+                                 << QStringList{QDir::toNativeSeparators("/x.bmp"),
+                                                QDir::toNativeSeparators("/x (2).bmp")};
 }
 
 void BatchTest::rowsNeverOverwriteEachOther() {

@@ -170,13 +170,15 @@ build_libxml2() {
     mkdir -p "$build"
     # Only for ImageMagick, which keeps a picture's XMP packet only once
     # libxml2 has parsed it: the parser, nothing that reaches a network or
-    # another library. Debian's patches leave Makefile.am newer than its
-    # output; the shipped makefiles are used as they are.
+    # another library. Its threads are winpthreads', like everything else's:
+    # with Windows' own, each thread's state is freed by a helper thread that
+    # a program's exit waits for in vain. Debian's patches leave Makefile.am
+    # newer than its output; the shipped makefiles are used as they are.
     (cd "$build" && sdk_autotools_env &&
         { [ -f Makefile ] || "$src/configure" "${sdk_configure_args[@]}" --prefix="$VELMORA_WINDOWS_SDK" \
             --without-python --without-lzma --without-zlib --without-iconv --without-icu \
             --without-http --without-ftp --without-debug --without-docbook --without-catalog \
-            --disable-maintainer-mode; } &&
+            --with-threads=pthread --disable-maintainer-mode; } &&
         make -j"$SDK_JOBS" libxml2.la && make install-libLTLIBRARIES install-data-am &&
         make -C include install)
 }
