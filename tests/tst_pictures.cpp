@@ -813,6 +813,9 @@ void PicturesTest::takesNamesLiterally() {
     QTemporaryDir dir;
     const QString source = dir.filePath(stem + ".png");
     QVERIFY(QFile::copy(corpusDir("good") + "/hopper.png", source));
+    // The PNG output replaces the copy, which keeps the corpus file's
+    // read-only mode (a read-only file that Windows refuses to replace).
+    QVERIFY(QFile::setPermissions(source, QFile::ReadOwner | QFile::WriteOwner));
     const PictureObject picture = loadPictureFile(source);
     QCOMPARE(picture->width, 128);
     for (const QString& target : kTargets)
