@@ -4,8 +4,6 @@
 #include "ByteOrder.h"
 #include "ExifBlocks.h"
 
-#include <QRegularExpression>
-
 #include <zlib.h>
 
 namespace metadata {
@@ -165,18 +163,15 @@ PictureMetadata upright(const PictureMetadata& raw, int width, int height) {
     PictureMetadata out = raw;
     if (!raw.exif.isEmpty())
         out.exif = exif::uprightExif(raw.exif, width, height);
-    if (!raw.xmp.isEmpty()) {
-        // The simple forms of the orientation (an attribute or an element
-        // holding a digit); anything else is left as written.
-        static const QRegularExpression attribute(QStringLiteral("tiff:Orientation=\"[1-8]\""));
-        static const QRegularExpression element(
-            QStringLiteral("<tiff:Orientation>[1-8]</tiff:Orientation>"));
-        QString text = QString::fromUtf8(raw.xmp);
-        if (text.contains(attribute) || text.contains(element)) {
-            text.replace(attribute, QStringLiteral("tiff:Orientation=\"1\""));
-            text.replace(element, QStringLiteral("<tiff:Orientation>1</tiff:Orientation>"));
-            out.xmp = text.toUtf8();
-        }
+    // The simple forms of the orientation in XMP (an attribute or an element
+    // holding a digit) become 1; anything else is left as written. Bytes are
+    // replaced in place, so the rest of the packet stays exactly as it was
+    // (and no regular expression, with its per-thread state, runs on the
+    // worker threads).
+    for (char digit = '2'; digit <= '8'; ++digit) {
+        out.xmp.replace(QByteArray("tiff:Orientation=\"") + digit + '"', "tiff:Orientation=\"1\"");
+        out.xmp.replace(QByteArray("<tiff:Orientation>") + digit + "</tiff:Orientation>",
+                        "<tiff:Orientation>1</tiff:Orientation>");
     }
     return out;
 }
