@@ -75,9 +75,8 @@ public:
     FileOpenDialog& fileOpenDialog() override { return dialog; }
     std::optional<QString> browseForFolder(const QString& prompt) override {
         folderPrompts << prompt;
-        if (folderAnswers.isEmpty() || !folderAnswers.first())
-            return folderAnswers.isEmpty() ? std::nullopt : folderAnswers.takeFirst();
-        return QDir::toNativeSeparators(*folderAnswers.takeFirst());
+        const auto answer = folderAnswers.isEmpty() ? std::nullopt : folderAnswers.takeFirst();
+        return answer ? std::optional(QDir::toNativeSeparators(*answer)) : std::nullopt;
     }
     void openFolder(const QString& folder, std::function<void()> onLateFailure) override {
         if (fileManagerFails)
