@@ -44,7 +44,9 @@ QString OutputNames::claim(const QString& source, const QString& folder, const Q
         }
         if (*owner == source)
             return candidate;
-        candidate = outputPath(folder, QStringLiteral("%1 (%2)").arg(baseName).arg(copy), extension,
-                               separator);
+        // One pass over the pattern, so a '%' in the name is kept as it is.
+        candidate =
+            outputPath(folder, QStringLiteral("%1 (%2)").arg(baseName, QString::number(copy)),
+                       extension, separator);
     }
 }
