@@ -49,14 +49,17 @@ void BatchConversion::convertAll(TargetFormat format) {
 
     const QStringView extension = extensionOf(format);
     const int rowCount = m_controls.list.rowCount();
+    QStringList sources;
+    sources.reserve(rowCount);
+    for (int row = 0; row < rowCount; ++row)
+        sources.append(m_controls.list.rowText(row));
+    // No output may land on a file of the list: it would be lost.
+    OutputNames names(sources, [this](const QString& path) { return m_codec->fileIdentity(path); });
     QList<RowJob> jobs;
     jobs.reserve(rowCount);
-    OutputNames names;
-    for (int row = 0; row < rowCount; ++row) {
-        const QString source = m_controls.list.rowText(row);
+    for (const QString& source : sources)
         jobs.append({source, format,
                      names.claim(source, m_state.outputFolder, baseName(source), extension)});
-    }
     if (rowCount > 0)
         convertRows(jobs);
     finish();

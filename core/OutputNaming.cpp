@@ -32,19 +32,46 @@ QString outputPath(const QString& folder, const QString& baseName, QStringView e
     return path;
 }
 
+OutputNames::OutputNames(const QStringList& sources, IdentifyFile identify)
+    : m_identify(std::move(identify)) {
+    for (const QString& source : sources) {
+        if (m_identityOf.contains(source))
+            continue;
+        const std::optional<FileIdentity> identity = m_identify(source);
+        m_identityOf.insert(source, identity);
+        if (identity && !m_firstSourceOf.contains(*identity))
+            m_firstSourceOf.insert(*identity, source);
+    }
+}
+
+QString OutputNames::firstNaming(const QString& source) const {
+    const std::optional<FileIdentity> identity = m_identityOf.value(source);
+    return identity ? m_firstSourceOf.value(*identity) : source;
+}
+
+bool OutputNames::isSource(const QString& path) const {
+    if (m_firstSourceOf.isEmpty())
+        return false;
+    const std::optional<FileIdentity> identity = m_identify(path);
+    return identity && m_firstSourceOf.contains(*identity);
+}
+
 QString OutputNames::claim(const QString& source, const QString& folder, const QString& baseName,
                            QStringView extension, QChar separator) {
+    const QString file = firstNaming(source);
+    if (const auto given = m_outputOf.constFind(file); given != m_outputOf.cend())
+        return *given;
     QString candidate = outputPath(folder, baseName, extension, separator);
     for (int copy = 2;; ++copy) {
         const QString key = candidate.toCaseFolded();
-        const auto owner = m_sourceOf.constFind(key);
-        if (owner == m_sourceOf.cend()) {
-            m_sourceOf.insert(key, source);
+        if (!m_taken.contains(key) && !isSource(candidate)) {
+            m_taken.insert(key);
+            m_outputOf.insert(file, candidate);
             return candidate;
         }
-        if (*owner == source)
-            return candidate;
-        candidate = outputPath(folder, QStringLiteral("%1 (%2)").arg(baseName).arg(copy), extension,
-                               separator);
+        // One pass over the pattern, so a '%' in the name is kept as it is.
+        candidate =
+            outputPath(folder, QStringLiteral("%1 (%2)").arg(baseName, QString::number(copy)),
+                       extension, separator);
     }
 }

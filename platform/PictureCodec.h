@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "FileIdentity.h"
 #include "Picture.h"
 #include "TargetFormat.h"
 
 #include <QString>
 
 #include <memory>
+#include <optional>
 #include <stop_token>
 
 // A picture encoded for its target file but not yet in place. Destroying it
@@ -52,4 +54,9 @@ public:
     virtual qint64 memoryNeeded(const QString& fileName) = 0;
     // What the rows of a batch may take together.
     virtual qint64 memoryBudget() const = 0;
+
+    // The file a path names, as the file system tells files apart; none when
+    // there is no such file. The batch asks it to keep its outputs off the
+    // files it reads.
+    virtual std::optional<FileIdentity> fileIdentity(const QString& fileName) = 0;
 };

@@ -177,6 +177,9 @@ void BatchTest::rowsNeverOverwriteEachOther_data() {
     QTest::newRow("a name that looks like a copy")
         << kOut << QStringList{"/a/x.jpg", "/b/x.gif", "/c/x (2).png"}
         << QStringList{out("x.bmp"), out("x (2).bmp"), out("x (2) (2).bmp")};
+    QTest::newRow("names holding a percent sign")
+        << kOut << QStringList{"/a/5%2.jpg", "/b/5%2.gif"}
+        << QStringList{out("5%2.bmp"), out("5%2 (2).bmp")};
     QTest::newRow("names differing in case") << kOut << QStringList{"/a/X.jpg", "/b/x.gif"}
                                              << QStringList{out("X.bmp"), out("x (2).bmp")};
     QTest::newRow("root folder") << "/" << QStringList{"/a/x.jpg", "/b/x.gif"}

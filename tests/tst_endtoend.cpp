@@ -9,11 +9,14 @@
 #include "fakes/FakeDesktop.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <filesystem>
 
 namespace {
 const char* const kSources[] = {
@@ -30,6 +33,25 @@ QByteArray magicOf(const QString& extension) {
         {".tiff", QByteArray("II*\0", 4)}};
     return magic.value(extension);
 }
+
+// Every file under a folder (not through links to folders) with its bytes,
+// by its path relative to the folder.
+QHash<QString, QByteArray> filesUnder(const QString& folder) {
+    QHash<QString, QByteArray> files;
+    for (QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+         it.hasNext();) {
+        QFile file(it.next());
+        files[QDir(folder).relativeFilePath(file.fileName())] =
+            file.open(QIODevice::ReadOnly) ? file.readAll() : "unreadable";
+    }
+    return files;
+}
+
+// The pictures of the folder that is also chosen as the output folder, one
+// per target format in the buttons' order.
+const char* const kOwnPictures[] = {"hopper.jpg",          "rgba32.bmp",        "transparent.gif",
+                                    "pil184.pcx",          "p_trns_single.png", "hopper.ico",
+                                    "tiff_16bit_RGBa.tiff"};
 } // namespace
 
 class EndToEndTest : public QObject {
@@ -37,6 +59,8 @@ class EndToEndTest : public QObject {
 
 private slots:
     void wholeRoad();
+    void outputsNeverReplaceSources_data();
+    void outputsNeverReplaceSources();
 };
 
 void EndToEndTest::wholeRoad() {
@@ -116,6 +140,95 @@ void EndToEndTest::wholeRoad() {
     press("CmdCha");
     QCOMPARE(desktop.openedFolders,
              QStringList{QDir::toNativeSeparators(outputs.filePath(QStringLiteral("tiff")))});
+}
+
+void EndToEndTest::outputsNeverReplaceSources_data() {
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QString>("folder");      // the output folder, in the pictures' folder
+    QTest::addColumn<QStringList>("rows");    // as named in the open dialog
+    QTest::addColumn<QStringList>("written"); // the files holding an output afterwards
+
+    for (int format = 0; format < 7; ++format) {
+        const QFileInfo own(kOwnPictures[format]);
+        QTest::addRow("%s into its own folder", kOwnPictures[format])
+            << format << "" << QStringList{own.fileName()}
+            << QStringList{own.completeBaseName() + " (2)." + own.suffix()};
+    }
+    const QStringList second{"hopper (2).jpg"};
+    QTest::newRow("row spelled with ./") << 0 << "" << QStringList{"./hopper.jpg"} << second;
+    QTest::newRow("row through a symbolic link")
+        << 0 << "" << QStringList{"link.jpg"} << QStringList{"link (2).jpg"};
+    QTest::newRow("folder through a symbolic link")
+        << 0 << "linked" << QStringList{"hopper.jpg"} << second;
+    QTest::newRow("row in other letter case")
+        << 1 << "" << QStringList{"RGBA32.BMP"} << QStringList{"RGBA32 (2).bmp"};
+    QTest::newRow("two rows naming one file")
+        << 0 << "" << QStringList{"hopper.jpg", "./hopper.jpg"} << second;
+    QTest::newRow("two rows naming one file, one through a link")
+        << 0 << "" << QStringList{"hopper.jpg", "link.jpg"} << second;
+    QTest::newRow("a later row's source") << 0 << "" << QStringList{"in/hopper.jpg", "hopper.jpg"}
+                                          << QStringList{"hopper (2).jpg", "hopper (3).jpg"};
+    QTest::newRow("a file not of the list")
+        << 4 << "" << QStringList{"hopper.jpg"} << QStringList{"hopper.png"};
+}
+
+void EndToEndTest::outputsNeverReplaceSources() {
+    QFETCH(int, format);
+    QFETCH(QString, folder);
+    QFETCH(QStringList, rows);
+    QFETCH(QStringList, written);
+
+    QTemporaryDir pictures;
+    const QString corpus = QStringLiteral(VELMORA_CORPUS_DIR "/good/");
+    QVERIFY(pictures.isValid() && QDir(pictures.path()).mkdir("in"));
+    for (const char* name : kOwnPictures)
+        QVERIFY(QFile::copy(corpus + name, pictures.filePath(name)));
+    // A photo to be turned upright, so that its JPG differs from it, and
+    // another picture of its name.
+    QVERIFY(QFile::remove(pictures.filePath("hopper.jpg")) &&
+            QFile::copy(corpus + "hopper_orientation_6.jpg", pictures.filePath("hopper.jpg")) &&
+            QFile::copy(corpus + "hopper.jpg", pictures.filePath("in/hopper.jpg")));
+    std::error_code noLinks;
+    const std::filesystem::path place = pictures.path().toStdWString();
+    std::filesystem::create_symlink("hopper.jpg", place / "link.jpg", noLinks);
+    if (!noLinks)
+        std::filesystem::create_directory_symlink(".", place / "linked", noLinks);
+    if (noLinks && (folder == "linked" || rows.contains("link.jpg")))
+        QSKIP("this system makes no symbolic links here");
+    if (rows.contains("RGBA32.BMP") && !QFileInfo::exists(pictures.filePath("RGBA32.BMP")))
+        QSKIP("this file system tells letter cases apart");
+    // Files already there that are not of the list are replaced by outputs of their names.
+    for (const QString name : {"hopper.png", "hopper (2).jpg"}) {
+        QFile file(pictures.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not ours") > 0);
+    }
+    const QHash<QString, QByteArray> before = filesUnder(pictures.path());
+
+    auto codec = std::make_shared<FilePictureCodec>();
+    FakeDesktop desktop;
+    MainWindow form(codec, desktop);
+    desktop.dialog.answers = {(QStringList{pictures.path()} + rows).join(QChar(u'\0'))};
+    QTest::mouseClick(form.findChild<QPushButton*>("Command7"), Qt::LeftButton);
+    const QString chosen =
+        QDir::toNativeSeparators(folder.isEmpty() ? pictures.path() : pictures.filePath(folder));
+    desktop.folderAnswers = {chosen};
+    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("zhuanhuan(%1)").arg(format)),
+                      Qt::LeftButton);
+
+    const QList<QPair<QString, QString>> done{
+        {"转换完毕", "图片转换完毕！图片已经被输出保存路径到" + chosen}};
+    QCOMPARE(desktop.messages, done);
+    const QHash<QString, QByteArray> after = filesUnder(pictures.path());
+    QStringList names = after.keys(), expected = before.keys() + written;
+    expected.removeDuplicates();
+    expected.sort();
+    names.sort();
+    QCOMPARE(names, expected);
+    const QByteArray magic = magicOf(extensionOf(kTargetFormats[format]).toString());
+    for (const QString& name : names)
+        QVERIFY2(written.contains(name) ? after[name].startsWith(magic)
+                                        : after[name] == before[name],
+                 qPrintable(name));
 }
 
 QTEST_MAIN(EndToEndTest)

@@ -2,6 +2,7 @@
 #include "FilePictureCodec.h"
 
 #include "MagickSetup.h"
+#include "OutputFiles.h"
 #include "PictureFiles.h"
 #include "PictureScaling.h"
 #include "PictureSniffing.h"
@@ -58,4 +59,8 @@ qint64 FilePictureCodec::memoryNeeded(const QString& fileName) {
 
 qint64 FilePictureCodec::memoryBudget() const {
     return conversionMemoryBudget();
+}
+
+std::optional<FileIdentity> FilePictureCodec::fileIdentity(const QString& fileName) {
+    return identifyFile(fileName);
 }

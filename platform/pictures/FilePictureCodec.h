@@ -22,6 +22,7 @@ public:
     void rememberPreview(const QString& fileName, const PictureObject& preview) override;
     qint64 memoryNeeded(const QString& fileName) override;
     qint64 memoryBudget() const override;
+    std::optional<FileIdentity> fileIdentity(const QString& fileName) override;
 
 private:
     PictureObject previewOf(const PictureObject& picture) const;

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 // Refuses a target that is not a regular file or that nobody may write, even
 // where the system would let us replace it (as root, or by renaming over it).
@@ -25,3 +26,8 @@ std::unique_ptr<PreparedPicture> prepareOutputFile(const QByteArray& bytes,
 // A short hidden name for a file waiting beside its target (the target's own
 // name could be too long to extend).
 QString hiddenOutputName();
+
+// The file a path names (following links), or none when it cannot be looked
+// at. Opens nothing for reading or writing and never keeps another program
+// from the file.
+std::optional<FileIdentity> identifyFile(const QString& fileName);

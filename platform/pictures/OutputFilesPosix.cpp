@@ -201,3 +201,10 @@ std::unique_ptr<PreparedPicture> prepareOutputFile(const QByteArray& bytes,
 #endif
     return writeNamed(bytes, fileName);
 }
+
+std::optional<FileIdentity> identifyFile(const QString& fileName) {
+    struct stat status {};
+    if (fileName.isEmpty() || ::stat(encoded(fileName).constData(), &status) != 0)
+        return std::nullopt;
+    return FileIdentity{quint64(status.st_dev), quint64(status.st_ino)};
+}

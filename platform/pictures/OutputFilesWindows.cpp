@@ -145,3 +145,23 @@ std::unique_ptr<PreparedPicture> prepareOutputFile(const QByteArray& bytes,
     }
     failFor(FailureKind::CannotWrite, fileName, QStringLiteral("no free temporary file name"));
 }
+
+std::optional<FileIdentity> identifyFile(const QString& fileName) {
+    if (fileName.isEmpty())
+        return std::nullopt;
+    // No access asked for: the attributes can be read whatever the file's
+    // rights, and every sharing mode is allowed, so no other program is kept
+    // from the file while we look. Backup semantics let folders open too.
+    HANDLE file = CreateFileW(longPath(fileName).c_str(), 0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool known = GetFileInformationByHandle(file, &information);
+    CloseHandle(file);
+    if (!known)
+        return std::nullopt;
+    return FileIdentity{information.dwVolumeSerialNumber,
+                        (quint64(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
+}

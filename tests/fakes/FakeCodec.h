@@ -152,6 +152,8 @@ public:
         return memory.value(fileName, 0);
     }
     qint64 memoryBudget() const override { return budget; }
+    // The fake's files live in no file system: no path has an identity.
+    std::optional<FileIdentity> fileIdentity(const QString&) override { return std::nullopt; }
 
     int loadsOf(const QString& source) {
         QMutexLocker lock(&m_mutex);
