@@ -25,6 +25,8 @@ QString Messages::failureReason(FailureKind kind) {
         return QStringLiteral("列表中没有这一行");
     case FailureKind::CannotStart:
         return QStringLiteral("无法启动文件管理器");
+    case FailureKind::CodecNotReady:
+        return QStringLiteral("图片编解码组件未能启动：ImageMagick 的安全策略不符合本程序的要求");
     }
     return {};
 }

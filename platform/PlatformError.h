@@ -22,6 +22,7 @@ enum class FailureKind {
     FolderMissing,   // the output folder is gone
     NoSuchRow,       // a list index that names no row
     CannotStart,     // the file manager could not be started
+    CodecNotReady,   // the picture codec was not started (its security policy)
 };
 
 // The one exception type the platform layer throws.

@@ -179,6 +179,8 @@ private slots:
     void codecRefusesOtherCoders();
     void appliesOurResourceLimits_data();
     void appliesOurResourceLimits();
+    void grantsOurRightsOnly_data();
+    void grantsOurRightsOnly();
     void takesNamesLiterally_data();
     void takesNamesLiterally();
     void leavesReadOnlyTargetIntact();
@@ -792,6 +794,47 @@ void PicturesTest::appliesOurResourceLimits() {
     QFETCH(qint64, limit);
     QVERIFY(prepareMagick().isEmpty());
     QCOMPARE(qint64(MagickCore::GetMagickResourceLimit(MagickCore::ResourceType(resource))), limit);
+}
+
+// The rights the codec runs with, whichever way its policy was installed and
+// whatever the system's policy files add. Also run by ctest under a system
+// policy that takes a module away (the codec must then refuse every picture).
+void PicturesTest::grantsOurRightsOnly_data() {
+    QTest::addColumn<int>("domain");
+    QTest::addColumn<int>("rights");
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<bool>("allowed");
+    using namespace MagickCore;
+    const auto row = [](PolicyDomain domain, PolicyRights rights, const char* name, bool allowed) {
+        QTest::addRow("%s %s %s", CommandOptionToMnemonic(MagickPolicyDomainOptions, domain), name,
+                      CommandOptionToMnemonic(MagickPolicyRightsOptions, rights))
+            << int(domain) << int(rights) << QByteArray(name) << allowed;
+    };
+    for (const char* format : {"JPEG", "BMP", "GIF", "PCX", "PNG", "ICO", "TIFF"})
+        for (PolicyRights rights : {ReadPolicyRights, WritePolicyRights})
+            row(CoderPolicyDomain, rights, format, true);
+    row(CoderPolicyDomain, ReadPolicyRights, "PSD", true);
+    for (const char* coder : {"SVG", "MVG", "MSL", "TEXT", "PS", "PDF", "URL"})
+        row(CoderPolicyDomain, ReadPolicyRights, coder, false);
+    for (const char* delegate : {"gs", "https", "svg"})
+        row(DelegatePolicyDomain, ExecutePolicyRights, delegate, false);
+    row(PathPolicyDomain, ReadPolicyRights, "@pictures.txt", false);
+}
+
+void PicturesTest::grantsOurRightsOnly() {
+    QFETCH(int, domain);
+    QFETCH(int, rights);
+    QFETCH(QByteArray, name);
+    QFETCH(bool, allowed);
+    if (const QString notReady = prepareMagick(); !notReady.isEmpty()) {
+        QCOMPARE(failureOf([] { loadPictureFile(corpusDir("good") + "/hopper.png"); }),
+                 FailureKind::CodecNotReady);
+        QFAIL(qPrintable(notReady));
+    }
+    QCOMPARE(MagickCore::IsRightsAuthorized(MagickCore::PolicyDomain(domain),
+                                            MagickCore::PolicyRights(rights),
+                                            name.constData()) == MagickCore::MagickTrue,
+             allowed);
 }
 
 void PicturesTest::takesNamesLiterally_data() {

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QTemporaryDir>
 
 #include <mutex>
@@ -19,15 +20,26 @@ namespace {
 // delegates (external programs), every filter module and indirect "@file"
 // reads, is refused. Rules are applied in order, the last match wins, so the
 // blanket refusal comes first.
-constexpr char kSecurityPolicy[] = R"(<policymap>
+constexpr char kSecurityRules[] = R"(
   <policy domain="delegate" rights="none" pattern="*"/>
   <policy domain="filter" rights="none" pattern="*"/>
   <policy domain="path" rights="none" pattern="@*"/>
   <policy domain="coder" rights="none" pattern="*"/>
   <policy domain="coder" rights="read|write" pattern="{JPEG,JPG,JPE,BMP,BMP2,BMP3,GIF,GIF87,PCX,PNG,PNG8,PNG24,PNG32,PNG48,PNG64,PNG00,ICO,ICON,TIFF,TIF,TIFF64}"/>
   <policy domain="coder" rights="read" pattern="{PSD,DCX}"/>
-</policymap>
 )";
+
+// What those rules must come to once every policy file has had its say: the
+// names our decoding and encoding hand ImageMagick, and the ones that read
+// scripts, documents or the network.
+constexpr const char* kCodersRead[] = {"JPEG", "PNG",  "GIF", "BMP", "PCX",
+                                       "ICO",  "TIFF", "PSD", "DCX"};
+constexpr const char* kCodersWritten[] = {"JPEG", "PNG", "GIF", "BMP3", "PCX", "ICO", "TIFF"};
+constexpr const char* kCodersRefused[] = {"SVG", "MSVG", "MVG", "MSL",  "TEXT", "PS",
+                                          "EPS", "PDF",  "URL", "HTTP", "HTTPS"};
+// ImageMagick compares a path with the rules after resolving it: this one
+// names no file, so it is compared as written.
+constexpr char kListFilePath[] = "@velmora-no-such-folder/list";
 
 constexpr MagickCore::MagickSizeType kMiB = 1024 * 1024;
 
@@ -55,33 +67,95 @@ ResourceLimits resourceLimits() {
             MagickCore::MagickSizeType(kMaxPictureSide)};
 }
 
+Q_LOGGING_CATEGORY(lcCodecSetup, "velmora.codec.setup")
+
+QByteArray policyMap(const QByteArray& rules) {
+    return "<policymap>\n" + rules + "\n</policymap>\n";
+}
+
+// The decode and encode names of every delegate ImageMagick lists. (The ones
+// it hides serve coders we refuse anyway, such as PS, PCL, XPS and SVG, or its
+// own command-line tools.)
+QList<QByteArray> delegateNames() {
+    using namespace MagickCore;
+    QList<QByteArray> names;
+    size_t count = 0;
+    ExceptionInfo* exception = AcquireExceptionInfo();
+    const DelegateInfo** delegates = GetDelegateInfoList("*", &count, exception);
+    for (size_t i = 0; delegates && i < count; ++i)
+        for (const char* name : {delegates[i]->decode, delegates[i]->encode})
+            if (name)
+                names += name;
+    RelinquishMagickMemory(delegates);
+    DestroyExceptionInfo(exception);
+    return names;
+}
+
+// Every right that came out other than we asked, as "<domain> <name> <right>
+// allowed|refused". A system's policy may take away a module we need, and
+// where our rules are only in our own file, a later file's rule also
+// overrides ours. A module is asked for with both rights at once, as
+// ImageMagick asks before loading one.
+QStringList rightsOtherThanOurs() {
+    using namespace MagickCore;
+    QStringList wrong;
+    const auto expect = [&wrong](PolicyDomain domain, PolicyRights rights, const char* right,
+                                 const char* name, bool allowed) {
+        if ((IsRightsAuthorized(domain, rights, name) == MagickTrue) != allowed)
+            wrong +=
+                QStringLiteral("%1 %2 %3 %4")
+                    .arg(QLatin1String(CommandOptionToMnemonic(MagickPolicyDomainOptions, domain)),
+                         QLatin1String(name), QLatin1String(right),
+                         QLatin1String(allowed ? "refused" : "allowed"));
+    };
+    const auto load = PolicyRights(ReadPolicyRights | WritePolicyRights);
+    for (const char* coder : kCodersRead) {
+        expect(CoderPolicyDomain, ReadPolicyRights, "read", coder, true);
+        expect(ModulePolicyDomain, load, "load", coder, true);
+    }
+    for (const char* coder : kCodersWritten) {
+        expect(CoderPolicyDomain, WritePolicyRights, "write", coder, true);
+        expect(ModulePolicyDomain, load, "load", coder, true);
+    }
+    for (const char* coder : kCodersRefused) {
+        expect(CoderPolicyDomain, ReadPolicyRights, "read", coder, false);
+        expect(CoderPolicyDomain, WritePolicyRights, "write", coder, false);
+    }
+    expect(PathPolicyDomain, ReadPolicyRights, "read", kListFilePath, false);
+    for (const QByteArray& name : delegateNames())
+        expect(DelegatePolicyDomain, ExecutePolicyRights, "execute", name.constData(), false);
+    wrong.removeDuplicates();
+    return wrong;
+}
+
 // ImageMagick never lets a program raise a limit above what its policy files
 // allow, and a system's policy may be made for servers (Debian's caps the
 // pixel cache at 256 MiB and 128 MB, so one camera photo went to a disk
 // cache). Policy files are searched in the order of their folders, the first
 // value found wins, and MAGICK_CONFIGURE_PATH comes first: so a policy file of
-// ours, read once while the codec starts, sets our limits. The system's coder
-// rules still apply, and ours on top of them (kSecurityPolicy).
+// ours, read once while the codec starts, sets our limits. Our rules go in it
+// too: some releases of ImageMagick 6.9.11 refuse a program's own policy once
+// any policy file has been read, and there this copy is the only one.
+// Rules of the files read after ours (the system's, the user's) still apply
+// on top of it; what they all come to is checked once the codec is up.
 void initialiseWithOurLimits(const ResourceLimits& limits) {
     QTemporaryDir folder;
     QFile policy(folder.filePath(QStringLiteral("policy.xml")));
-    const bool written =
-        folder.isValid() && policy.open(QIODevice::WriteOnly) &&
-        policy.write(QStringLiteral("<policymap>\n"
-                                    "  <policy domain=\"resource\" name=\"memory\" value=\"%1\"/>\n"
-                                    "  <policy domain=\"resource\" name=\"map\" value=\"%2\"/>\n"
-                                    "  <policy domain=\"resource\" name=\"disk\" value=\"%3\"/>\n"
-                                    "  <policy domain=\"resource\" name=\"area\" value=\"%4\"/>\n"
-                                    "  <policy domain=\"resource\" name=\"width\" value=\"%5\"/>\n"
-                                    "  <policy domain=\"resource\" name=\"height\" value=\"%5\"/>\n"
-                                    "</policymap>\n")
-                         .arg(limits.memory)
-                         .arg(limits.map)
-                         .arg(limits.disk)
-                         .arg(limits.area)
-                         .arg(limits.side)
-                         .toUtf8()) > 0 &&
-        policy.flush();
+    const QString limitRules =
+        QStringLiteral("  <policy domain=\"resource\" name=\"memory\" value=\"%1\"/>\n"
+                       "  <policy domain=\"resource\" name=\"map\" value=\"%2\"/>\n"
+                       "  <policy domain=\"resource\" name=\"disk\" value=\"%3\"/>\n"
+                       "  <policy domain=\"resource\" name=\"area\" value=\"%4\"/>\n"
+                       "  <policy domain=\"resource\" name=\"width\" value=\"%5\"/>\n"
+                       "  <policy domain=\"resource\" name=\"height\" value=\"%5\"/>")
+            .arg(limits.memory)
+            .arg(limits.map)
+            .arg(limits.disk)
+            .arg(limits.area)
+            .arg(limits.side);
+    const bool written = folder.isValid() && policy.open(QIODevice::WriteOnly) &&
+                         policy.write(policyMap(limitRules.toUtf8() + kSecurityRules)) > 0 &&
+                         policy.flush();
     policy.close();
     const QByteArray previous = qgetenv("MAGICK_CONFIGURE_PATH");
     const bool hadPrevious = qEnvironmentVariableIsSet("MAGICK_CONFIGURE_PATH");
@@ -132,12 +206,19 @@ void setUp() {
     const ResourceLimits limits = resourceLimits();
     initialiseWithOurLimits(limits);
 
+    // Releases that take a program's policy apply it after every file's
+    // rules, so ours have the last word there. Where it is refused, the copy
+    // in our file stands alone; either way the check below decides.
     ExceptionInfo* exception = AcquireExceptionInfo();
-    const bool policyInstalled = SetMagickSecurityPolicy(kSecurityPolicy, exception) == MagickTrue;
-    if (!policyInstalled)
-        g_failure = QStringLiteral("the codec's security policy could not be installed: %1")
-                        .arg(QString::fromLocal8Bit(exception->reason ? exception->reason : ""));
+    SetMagickSecurityPolicy(policyMap(kSecurityRules).constData(), exception);
     DestroyExceptionInfo(exception);
+    const QStringList wrong = rightsOtherThanOurs();
+    if (!wrong.isEmpty()) {
+        g_failure = QStringLiteral("ImageMagick's security policy does not give the rights we "
+                                   "need, so the codec is not started: %1")
+                        .arg(wrong.join(QStringLiteral(", ")));
+        qCWarning(lcCodecSetup).noquote() << g_failure;
+    }
 
     // The limits are per process, shared by the workers.
     SetMagickResourceLimit(MemoryResource, limits.memory);

@@ -99,7 +99,7 @@ struct SourceBytes {
 SourceBytes readSource(const QString& fileName) {
     const QString notReady = prepareMagick();
     if (!notReady.isEmpty())
-        failFor(FailureKind::NotAPicture, fileName, notReady);
+        failFor(FailureKind::CodecNotReady, fileName, notReady);
     SourceBytes source{readPictureBytes(fileName)};
     source.coder = coderForContent(source.bytes);
     if (!source.coder)
@@ -290,7 +290,7 @@ std::unique_ptr<PreparedPicture> preparePictureFile(const Picture& picture, Targ
                                                     const QString& fileName, std::stop_token stop) {
     const QString notReady = prepareMagick();
     if (!notReady.isEmpty())
-        failFor(FailureKind::CannotWrite, fileName, notReady);
+        failFor(FailureKind::CodecNotReady, fileName, notReady);
     if (!isConsistent(picture))
         failFor(FailureKind::CannotWrite, fileName, QStringLiteral("the picture holds no pixels"));
     // Refused before the work of encoding, and again when it is put in place.

@@ -17,7 +17,7 @@
 
 // Reads a picture file into an upright, sRGB, single-frame picture.
 // Throws PlatformError: FileMissing, CannotRead, NotAPicture, PictureTooLarge,
-// or Cancelled once `stop` is requested.
+// CodecNotReady, or Cancelled once `stop` is requested.
 PictureObject loadPictureFile(const QString& fileName, std::stop_token stop = {});
 
 // A smaller decode for showing in a box of the given size, where the format
