@@ -90,13 +90,27 @@ public:
     static constexpr int kWithin = 1 << kWithinBits;
     static constexpr int kBuckets = 1 << (24 - kWithinBits);
 
-    static std::uint32_t mixed(std::uint32_t colour) { return (colour * kMix) & 0xFFFFFF; }
-    static std::uint32_t unmixed(std::uint32_t mix) { return (mix * kUnmix) & 0xFFFFFF; }
+    // A pixel's four bytes as one number, red lowest and alpha highest, in a
+    // form the compiler reads with one load.
+    static std::uint32_t wordOf(const std::uint8_t* p) {
+        return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+               std::uint32_t(p[3]) << 24;
+    }
+    // The mix of a word's colour: alpha, above bit 23, drops out.
+    static std::uint32_t mixed(std::uint32_t word) { return (word * kMix) & 0xFFFFFF; }
+    // The colour (0xRRGGBB) of a mix.
+    static std::uint32_t colourOf(std::uint32_t mix) {
+        const std::uint32_t word = (mix * kUnmix) & 0xFFFFFF;
+        return (word & 0xFF) << 16 | (word & 0xFF00) | word >> 16;
+    }
 
     // Every opaque pixel of the row.
     void countRow(const std::uint8_t* rgba, int width) {
-        for (int x = 0; x < width; ++x, rgba += 4)
-            m_totals[mixed(packed(rgba)) >> kWithinBits] += rgba[3] != 0 ? 1 : 0;
+        std::uint32_t* totals = m_totals.data();
+        for (int x = 0; x < width; ++x, rgba += 4) {
+            const std::uint32_t word = wordOf(rgba);
+            totals[mixed(word) >> kWithinBits] += word >> 24 != 0 ? 1 : 0;
+        }
     }
     std::uint32_t total(int bucket) const { return m_totals[size_t(bucket)]; }
 
@@ -154,10 +168,10 @@ std::vector<LargeColour> largeColours(const ColourBuckets& buckets, std::int64_t
         checkNow(checkpoint, y);
         rows(y, row.data());
         for (int x = 0; x < width; ++x) {
-            const std::uint8_t* p = row.data() + size_t(x) * 4;
-            const std::uint32_t mix = ColourBuckets::mixed(packed(p));
+            const std::uint32_t word = ColourBuckets::wordOf(row.data() + size_t(x) * 4);
+            const std::uint32_t mix = ColourBuckets::mixed(word);
             const int at = lookedAt[mix >> ColourBuckets::kWithinBits];
-            if (at < 0 || p[3] == 0)
+            if (at < 0 || word >> 24 == 0)
                 continue;
             const size_t slot =
                 size_t(at) * ColourBuckets::kWithin + (mix & (ColourBuckets::kWithin - 1));
@@ -171,7 +185,7 @@ std::vector<LargeColour> largeColours(const ColourBuckets& buckets, std::int64_t
             const std::uint32_t mix = std::uint32_t(looked[slot / ColourBuckets::kWithin])
                                           << ColourBuckets::kWithinBits |
                                       std::uint32_t(slot % ColourBuckets::kWithin);
-            large.push_back({ColourBuckets::unmixed(mix), all[slot], sampled[slot]});
+            large.push_back({ColourBuckets::colourOf(mix), all[slot], sampled[slot]});
         }
     std::sort(large.begin(), large.end(), [](const LargeColour& a, const LargeColour& b) {
         return a.pixels != b.pixels ? a.pixels > b.pixels : a.colour < b.colour;
@@ -379,10 +393,9 @@ void diffuseRow(const std::uint8_t* pixel, const int* error, int* below, std::ui
     for (int i = 0; i < width;
          ++i, pixel += 4 * Step, error += 3 * Step, below += 3 * Step, out += Step) {
         int e[3] = {0, 0, 0};
-        int kept = -1;
         if (pixel[3] == 0) {
             *out = transparent;
-        } else if (KeepLarge && (kept = large.find(packed(pixel))) >= 0) {
+        } else if (const int kept = KeepLarge ? large.find(packed(pixel)) : -1; kept >= 0) {
             *out = std::uint8_t(kept);
         } else {
             const int red = std::clamp(pixel[0] + ((error[0] + ahead[0] + 8) >> 4), 0, 255);
