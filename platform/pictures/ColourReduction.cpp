@@ -576,7 +576,9 @@ Reduction reduceColours(int width, int height, const RowReader& rows, std::uint8
     }
     std::vector<std::uint8_t> opaqueColours =
         choosePalette(histogram, opaqueSlots - int(large.size()), largeList);
-    if (opaqueColours.empty()) // every pixel counted was of a large colour
+    // Not seen: the colours counted before the histogram was sampled were
+    // more than a palette holds, so some of them are not large.
+    if (opaqueColours.empty())
         opaqueColours = {0, 0, 0};
     keepApartFrom(large, opaqueColours);
     reduction.palette = opaqueColours;

@@ -354,6 +354,9 @@ std::uint8_t toByte(double value) {
 std::vector<std::uint8_t> choosePalette(const Histogram& histogram, int maxColours,
                                         const std::vector<std::uint32_t>& largeColours) {
     maxColours = std::clamp(maxColours, 1, 256); // as many as the search has lanes
+    const std::vector<Point> points = pointsOf(histogram);
+    if (points.empty())
+        return {};
     std::vector<Centre> pinned;
     if (histogram.hasBlack && maxColours > 2)
         pinned.push_back({0, 0, 0, true});
@@ -374,7 +377,7 @@ std::vector<std::uint8_t> choosePalette(const Histogram& histogram, int maxColou
         centres.push_back(centres.front());
     centres.insert(centres.end(), seeds.begin(), seeds.end());
     centres.insert(centres.end(), pinned.begin(), pinned.end());
-    refine(centres, pointsOf(histogram), 4);
+    refine(centres, points, 4);
     if (largeColours.empty()) {
         spreadTowardsEdges(centres, centres.size(), std::numeric_limits<double>::infinity());
     } else {

@@ -34,7 +34,8 @@ struct Histogram {
     bool hasWhite = false; // a pixel is exactly (255, 255, 255)
 };
 
-// Up to `maxColours` colours (red, green, blue bytes) for the pixels counted.
+// Up to `maxColours` colours (red, green, blue bytes) for the pixels counted;
+// none when no pixel was.
 // Pure black and pure white are in it exactly when the picture has them, so
 // the deepest shadows and brightest highlights keep their colour.
 // `largeColours` (0xRRGGBB) have entries of their own beside this palette and
