@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The GIF part of the bench: how our GIFs look next to mogrify's (blurred
-// PSNR and worst block, PictureQuality.h) on the photos and on a smooth sky
-// gradient, and what one 24-megapixel photo to GIF costs on one core.
+// PSNR and worst block, the colours that cover a large share of the picture,
+// PictureQuality.h) and how big they are, on the photos, on a smooth sky
+// gradient and on graphics made here, and what one 24-megapixel photo to GIF
+// costs on one core.
 #pragma once
 
 #include <QList>
@@ -10,21 +12,33 @@
 
 namespace gifbench {
 
+// The largest GIF, against mogrify's, that still meets the target.
+constexpr double kMaxSizeRatio = 1.25;
+
 struct QualityRow {
     QString picture;
     double oursPsnr = 0, oursWorst = 0;
     double mogrifyPsnr = 0, mogrifyWorst = 0;
-    double oursSeconds = -1, mogrifySeconds = -1; // only for the gradient
-    bool met() const { return oursPsnr >= mogrifyPsnr && oursWorst >= mogrifyWorst; }
+    int largeColours = 0; // colours on at least 1 % of the source's pixels
+    int oursKept = 0;     // of them, kept on exactly their pixels
+    int mogrifyKept = 0;
+    qint64 oursBytes = 0, mogrifyBytes = 0;
+    double oursSeconds = -1, mogrifySeconds = -1; // only for the pictures made here
+    bool met() const {
+        return oursPsnr >= mogrifyPsnr && oursWorst >= mogrifyWorst && oursKept == largeColours &&
+               oursBytes > 0 && double(oursBytes) <= kMaxSizeRatio * double(mogrifyBytes);
+    }
 };
 
 // Each source against the GIF of the same base name in each folder.
 QList<QualityRow> compareFolders(const QStringList& sources, const QString& oursFolder,
                                  const QString& mogrifyFolder);
 
-// A smooth sky-like gradient, made in memory, converted by our codec and by
+// Pictures made in memory, the same on every run: a smooth sky-like gradient,
+// then graphics (a screenshot, a chart, a logo, a test card and a flat
+// background with gradient corners), each converted by our codec and by
 // mogrify in `work`; both times and both scores.
-QualityRow skyGradient(const QString& work, const QString& mogrify);
+QList<QualityRow> madePictures(const QString& work, const QString& mogrify);
 
 struct SingleRun {
     double wallSeconds = 0;
@@ -52,7 +66,7 @@ struct BatchTimes {
 
 // The Markdown lines of the GIF section: the 16-photo batch by the clock and
 // by CPU time.
-QStringList report(const QList<QualityRow>& photos, const QualityRow& gradient,
+QStringList report(const QList<QualityRow>& photos, const QList<QualityRow>& made,
                    const SingleRun& large, BatchTimes wall, BatchTimes cpu);
 
 } // namespace gifbench

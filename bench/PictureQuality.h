@@ -3,8 +3,9 @@
 // plain PSNR misleading, so both pictures are first blurred with a Gaussian of
 // sigma 1 pixel, roughly what the eye averages at a normal viewing distance;
 // then the PSNR of the whole, and of the worst 8 x 8 block, which catches
-// banding in smooth skies that the whole would hide. Shared by the bench and
-// the tests.
+// banding in smooth skies that the whole would hide. For graphics, also
+// whether each colour that covers a large share of the source comes back on
+// exactly its pixels. Shared by the bench and the tests.
 #pragma once
 
 #include "Picture.h"
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 namespace quality {
@@ -115,6 +117,54 @@ inline Score blurredScore(const Picture& source, const Picture& reduced) {
                 psnr(blockError[size_t(by) * size_t(blocksAcross) + size_t(bx)], 3.0 * w * h));
         }
     return score;
+}
+
+// The colours that cover at least 1 % of the source's pixels (partial alpha
+// composited onto white; fully transparent pixels, which a GIF keeps
+// transparent, are no colour), and how many of them the reduced picture shows
+// on exactly the same pixels and on no other: the same colour, the same
+// share, no noise.
+struct LargeColours {
+    int found = 0;
+    int kept = 0;
+};
+
+inline bool isTransparent(const Picture& picture, size_t i) {
+    if (!picture.hasAlpha())
+        return false;
+    if (picture.bitsPerSample == 8)
+        return picture.pixels[qsizetype(i) * 4 + 3] == 0;
+    return reinterpret_cast<const quint16*>(picture.pixels.constData())[i * 4 + 3] == 0;
+}
+
+inline LargeColours largeColoursKept(const Picture& source, const Picture& reduced) {
+    const std::vector<float> a = rgbOnWhite(source);
+    const std::vector<float> b = rgbOnWhite(reduced);
+    const size_t count = a.size() / 3;
+    auto colourAt = [](const std::vector<float>& rgb, size_t i) {
+        return std::uint32_t(rgb[i * 3]) << 16 | std::uint32_t(rgb[i * 3 + 1]) << 8 |
+               std::uint32_t(rgb[i * 3 + 2]);
+    };
+    // Every 24-bit colour's count, then, for the large ones, their number.
+    std::vector<std::uint32_t> table(size_t(1) << 24);
+    for (size_t i = 0; i < count; ++i)
+        table[colourAt(a, i)] += isTransparent(source, i) ? 0 : 1;
+    LargeColours result;
+    for (std::uint32_t& entry : table)
+        entry =
+            entry > 0 && std::uint64_t(entry) * 100 >= count ? std::uint32_t(++result.found) : 0;
+    std::vector<std::int64_t> missed(size_t(result.found) + 1), stray(missed.size());
+    for (size_t i = 0; i < count; ++i) {
+        const std::uint32_t was = colourAt(a, i), is = colourAt(b, i);
+        const bool transparent = isTransparent(source, i);
+        if (transparent != isTransparent(reduced, i) || (!transparent && was != is)) {
+            missed[transparent ? 0 : table[was]] += 1;
+            stray[isTransparent(reduced, i) ? 0 : table[is]] += 1;
+        }
+    }
+    for (size_t n = 1; n < missed.size(); ++n)
+        result.kept += missed[n] == 0 && stray[n] == 0 ? 1 : 0;
+    return result;
 }
 
 } // namespace quality

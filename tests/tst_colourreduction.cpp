@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
-// GIF colours by our own reduction, through the product's path: few colours
-// and transparency kept exactly, photos reduced at least as well as
-// ImageMagick's own reduction by the blurred measure the bench uses, the same
-// bytes on every run and thread, and pictures of extreme shapes.
+// GIF colours by our own reduction, through the product's path: few colours,
+// transparency and the large flat colours of graphics kept exactly, photos
+// and graphics reduced at least as well as ImageMagick's own reduction by the
+// blurred measure the bench uses, the same bytes on every run and thread, and
+// pictures of extreme shapes.
 #include "ColourReduction.h"
 #include "FastCodecs.h"
 #include "MagickEncoding.h"
@@ -21,7 +22,7 @@
 
 namespace {
 
-enum class Kind { Sky, Plasma, FlatWithNoise, FewColours, Transparent, PartlyTransparent };
+enum class Kind { Sky, Plasma, FlatWithNoise, FewColours, Transparent, PartlyTransparent, Graphic };
 
 quint32 nextRandom(quint32& state) {
     state = state * 1664525u + 1013904223u;
@@ -45,6 +46,12 @@ Picture makePicture(Kind kind, int width, int height, int bits = 8) {
             const double v = double(y) / std::max(1, height - 1);
             double rgba[4] = {0, 0, 0, 255};
             switch (kind) {
+            case Kind::Graphic: // a flat pink band above the sky
+                if (v < 0.4) {
+                    rgba[0] = 255, rgba[1] = 64, rgba[2] = 127;
+                    break;
+                }
+                [[fallthrough]];
             case Kind::Sky: // deep blue to pale haze, a soft glow on one side
                 rgba[0] = 40 + 165 * v + 35 * std::exp(-((u - 0.8) * (u - 0.8)) * 8);
                 rgba[1] = 90 + 135 * v;
@@ -127,12 +134,43 @@ QList<int> preparedPixel(const Picture& p, qsizetype i) {
     return s;
 }
 
+quint32 packed(const uchar* rgb) {
+    return quint32(rgb[0]) << 16 | quint32(rgb[1]) << 8 | rgb[2];
+}
+
 QList<int> shownPixel(const Picture& p, qsizetype i) {
     const int n = p.channelCount();
     const auto* s = reinterpret_cast<const uchar*>(p.pixels.constData()) + i * n;
     if (n == 4 && s[3] == 0)
         return {-1, -1, -1, 0};
     return {s[0], s[n >= 3 ? 1 : 0], s[n >= 3 ? 2 : 0], n == 4 ? s[3] : 255};
+}
+
+// A flat colour on the first `flatPixels` pixels (rows top to bottom), a
+// smooth gradient with thousands of colours (or, with `fewColours`, 216) on
+// the rest, some of it transparent with `holes`. The gradient's blue is odd,
+// the flat colour's even: no gradient pixel has the flat colour.
+constexpr quint32 kFlat = 0x7882AA; // (120, 130, 170), amid the gradient's colours
+
+Picture flatBesideGradient(int width, int height, int flatPixels, bool holes, bool fewColours) {
+    Picture p;
+    p.width = width;
+    p.height = height;
+    p.channels = holes ? Picture::Channels::Rgba : Picture::Channels::Rgb;
+    p.pixels = QByteArray(p.bytesPerLine() * height, Qt::Uninitialized);
+    auto* s = reinterpret_cast<uchar*>(p.pixels.data());
+    for (int i = 0; i < width * height; ++i, s += p.channelCount()) {
+        const double u = double(i % width) / width, v = double(i / width) / height;
+        const double steps = fewColours ? 6 : 256;
+        const int rgb[3] = {int(40 + 170 * std::floor(u * steps) / steps),
+                            int(60 + 150 * std::floor(v * steps) / steps),
+                            2 * int(50 + 30 * std::floor((u + v) * steps / 2) / steps) + 1};
+        for (int c = 0; c < 3; ++c)
+            s[c] = uchar(i < flatPixels ? kFlat >> (16 - 8 * c) & 0xFF : rgb[c]);
+        if (holes)
+            s[3] = i >= flatPixels && (i % width / 7 + i / width / 5) % 4 == 0 ? 0 : 255;
+    }
+    return p;
 }
 
 } // namespace
@@ -152,6 +190,8 @@ private slots:
     void stopsWhenAsked();
     void readsFewerRowsOfAnOpaquePictureForTheSameResult_data();
     void readsFewerRowsOfAnOpaquePictureForTheSameResult();
+    void keepsALargeColourExactAndFlat_data();
+    void keepsALargeColourExactAndFlat();
 };
 
 void ColourReductionTest::mapsFewColoursExactly_data() {
@@ -191,6 +231,7 @@ void ColourReductionTest::reducesAtLeastAsWellAsImageMagick_data() {
     QTest::newRow("sky gradient") << QString() << int(Kind::Sky) << 320 << 200;
     QTest::newRow("plasma") << QString() << int(Kind::Plasma) << 300 << 220;
     QTest::newRow("flat colours with noise") << QString() << int(Kind::FlatWithNoise) << 256 << 192;
+    QTest::newRow("flat band above a sky") << QString() << int(Kind::Graphic) << 320 << 200;
     QTest::newRow("plasma with transparent holes")
         << QString() << int(Kind::Transparent) << 200 << 150;
     QTest::newRow("plasma with partial alpha")
@@ -240,6 +281,7 @@ void ColourReductionTest::givesTheSameBytesOnEveryRunAndThread_data() {
     QTest::newRow("sky gradient") << int(Kind::Sky);
     QTest::newRow("plasma") << int(Kind::Plasma);
     QTest::newRow("plasma with transparent holes") << int(Kind::Transparent);
+    QTest::newRow("flat band above a sky") << int(Kind::Graphic);
 }
 
 // One worker, then two at once: every GIF of the picture has the same bytes.
@@ -346,6 +388,76 @@ void ColourReductionTest::readsFewerRowsOfAnOpaquePictureForTheSameResult() {
                  QByteArray::number(told.rowsRead).constData());
     else
         QCOMPARE(told.rowsRead, notTold.rowsRead);
+}
+
+void ColourReductionTest::keepsALargeColourExactAndFlat_data() {
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("flatPixels");
+    QTest::addColumn<bool>("holes");
+    QTest::addColumn<bool>("fewColours");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("a tenth of the picture") << 200 << 100 << 2000 << false << false << true;
+    QTest::newRow("exactly 1 %") << 200 << 100 << 200 << false << false << true;
+    QTest::newRow("one pixel under 1 %: reduced as the rest")
+        << 200 << 100 << 199 << false << false << false;
+    QTest::newRow("transparent holes") << 200 << 100 << 2000 << true << false << true;
+    QTest::newRow("few colours: every one exact") << 200 << 100 << 2000 << false << true << true;
+    QTest::newRow("histogram sampled") << 2100 << 2000 << 420000 << false << false << true;
+}
+
+// A colour on at least 1 % of the pixels has an entry that its pixels, and
+// only they, take, while the gradient beside it is still diffused; transparent
+// pixels share one entry of their own.
+void ColourReductionTest::keepsALargeColourExactAndFlat() {
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, flatPixels);
+    QFETCH(bool, holes);
+    QFETCH(bool, fewColours);
+    QFETCH(bool, kept);
+    const Picture source = flatBesideGradient(width, height, flatPixels, holes, fewColours);
+    const int n = source.channelCount();
+    std::vector<std::uint8_t> indexes(size_t(width) * size_t(height));
+    const colours::RowReader rows = [&](int y, std::uint8_t* rgba) {
+        const auto* s = reinterpret_cast<const uchar*>(source.pixels.constData()) +
+                        qsizetype(y) * source.bytesPerLine();
+        for (int x = 0; x < width; ++x, s += n, rgba += 4) {
+            std::copy_n(s, 3, rgba);
+            rgba[3] = holes ? s[3] : 255;
+        }
+    };
+    const colours::Reduction r =
+        colours::reduceColours(width, height, rows, indexes.data(), {}, !holes);
+    QVERIFY(r.palette.size() <= 256 * 3);
+    QCOMPARE(r.transparentIndex >= 0, holes);
+    Picture shown = source; // the reduced picture, transparent where the GIF is
+    auto* out = reinterpret_cast<uchar*>(shown.pixels.data());
+    qint64 misses = 0, strays = 0, inexact = 0;
+    for (size_t i = 0; i < indexes.size(); ++i, out += n) {
+        const auto* in = reinterpret_cast<const uchar*>(source.pixels.constData()) + i * size_t(n);
+        const bool transparent = holes && in[3] == 0;
+        QCOMPARE(indexes[i] == r.transparentIndex, transparent);
+        if (transparent)
+            continue;
+        std::copy_n(r.palette.data() + indexes[i] * 3, 3, out);
+        const bool wasFlat = qsizetype(i) < flatPixels, isFlat = packed(out) == kFlat;
+        misses += wasFlat && !isFlat ? 1 : 0;
+        strays += isFlat && !wasFlat ? 1 : 0;
+        inexact += packed(out) != packed(in) ? 1 : 0;
+    }
+    const double psnr = quality::blurredScore(source, shown).blurredPsnr;
+    const QByteArray found = QStringLiteral("%1 flat pixels changed, %2 others made flat, %3 dB")
+                                 .arg(misses)
+                                 .arg(strays)
+                                 .arg(psnr, 0, 'f', 2)
+                                 .toUtf8();
+    QVERIFY2((misses == 0 && strays == 0) == kept, found.constData());
+    if (fewColours)
+        QCOMPARE(inexact, 0);
+    else // diffused: close once blurred, not in bands
+        QVERIFY2(psnr > 50, found.constData());
+    qInfo("%s", found.constData());
 }
 
 QTEST_GUILESS_MAIN(ColourReductionTest)

@@ -73,6 +73,158 @@ private:
     bool m_tooMany = false;
 };
 
+// A colour on at least 1/kLargeShareDivisor of the picture's pixels keeps
+// its own palette entry and stays flat: the background of a graphic, the bars
+// of a chart, the patches of a test card. In a photo hardly any colour comes
+// near it (at most a clipped white or black).
+constexpr std::int64_t kLargeShareDivisor = 100;
+
+// Pixel counts of exact colours in buckets, for finding the large colours
+// without a table of every colour. A multiplication by an odd number modulo
+// 2^24 maps the colours one to one; its top bits name the bucket and its low
+// bits the colour within it, so a bucket holds at most 1024 colours. A large
+// colour makes its bucket large; a photo has no large bucket at all.
+class ColourBuckets {
+public:
+    static constexpr int kWithinBits = 10;
+    static constexpr int kWithin = 1 << kWithinBits;
+    static constexpr int kBuckets = 1 << (24 - kWithinBits);
+
+    // A pixel's four bytes as one number, red lowest and alpha highest, in a
+    // form the compiler reads with one load.
+    static std::uint32_t wordOf(const std::uint8_t* p) {
+        return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+               std::uint32_t(p[3]) << 24;
+    }
+    // The mix of a word's colour: alpha, above bit 23, drops out.
+    static std::uint32_t mixed(std::uint32_t word) { return (word * kMix) & 0xFFFFFF; }
+    // The colour (0xRRGGBB) of a mix.
+    static std::uint32_t colourOf(std::uint32_t mix) {
+        const std::uint32_t word = (mix * kUnmix) & 0xFFFFFF;
+        return (word & 0xFF) << 16 | (word & 0xFF00) | word >> 16;
+    }
+
+    // Every opaque pixel of the row.
+    void countRow(const std::uint8_t* rgba, int width) {
+        std::uint32_t* totals = m_totals.data();
+        for (int x = 0; x < width; ++x, rgba += 4) {
+            const std::uint32_t word = wordOf(rgba);
+            totals[mixed(word) >> kWithinBits] += word >> 24 != 0 ? 1 : 0;
+        }
+    }
+    std::uint32_t total(int bucket) const { return m_totals[size_t(bucket)]; }
+
+private:
+    static constexpr std::uint32_t kMix = 0x3779B1;
+    // The inverse of kMix modulo 2^32, and so modulo 2^24, by Newton's steps.
+    static constexpr std::uint32_t kUnmix = [] {
+        std::uint32_t inverse = kMix;
+        for (int i = 0; i < 5; ++i)
+            inverse *= 2 - kMix * inverse;
+        return inverse;
+    }();
+    static_assert(kMix * kUnmix == 1);
+
+    std::vector<std::uint32_t> m_totals = std::vector<std::uint32_t>(kBuckets);
+};
+
+struct LargeColour {
+    std::uint32_t colour = 0;
+    std::uint32_t pixels = 0;    // in the whole picture
+    std::uint32_t histogram = 0; // of them, counted in the histogram
+};
+
+// Which pixels the first pass put into the histogram: every opaque one above
+// row sampledFrom, from there on every other pixel of every other row.
+struct HistogramSample {
+    int sampledFrom = 0;
+    bool has(int x, int y) const { return y < sampledFrom || (y % 2 == 0 && x % 2 == 0); }
+};
+
+// The large colours, largest first, counted exactly over every pixel: only
+// the buckets that may hold one are counted colour by colour, in a pass of
+// their own, which a picture without a large bucket never makes. When the
+// first pass read only every other row, a bucket is looked into from half
+// the share on, so a colour as common on the rows it skipped is still found.
+std::vector<LargeColour> largeColours(const ColourBuckets& buckets, std::int64_t countedPixels,
+                                      int width, int height, const HistogramSample& sample,
+                                      const RowReader& rows, const Checkpoint& checkpoint) {
+    const std::int64_t pixels = std::int64_t(width) * height;
+    const std::int64_t divisor =
+        countedPixels < pixels ? 2 * kLargeShareDivisor : kLargeShareDivisor;
+    std::vector<int> looked; // the buckets looked into
+    std::vector<std::int16_t> lookedAt(ColourBuckets::kBuckets, -1);
+    for (int b = 0; b < ColourBuckets::kBuckets; ++b)
+        if (buckets.total(b) > 0 && std::int64_t(buckets.total(b)) * divisor >= countedPixels) {
+            lookedAt[size_t(b)] = std::int16_t(looked.size());
+            looked.push_back(b);
+        }
+    if (looked.empty())
+        return {};
+    std::vector<std::uint32_t> all(looked.size() * ColourBuckets::kWithin);
+    std::vector<std::uint32_t> sampled(all.size());
+    std::vector<std::uint8_t> row(size_t(width) * 4);
+    for (int y = 0; y < height; ++y) {
+        checkNow(checkpoint, y);
+        rows(y, row.data());
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t word = ColourBuckets::wordOf(row.data() + size_t(x) * 4);
+            const std::uint32_t mix = ColourBuckets::mixed(word);
+            const int at = lookedAt[mix >> ColourBuckets::kWithinBits];
+            if (at < 0 || word >> 24 == 0)
+                continue;
+            const size_t slot =
+                size_t(at) * ColourBuckets::kWithin + (mix & (ColourBuckets::kWithin - 1));
+            ++all[slot];
+            sampled[slot] += sample.has(x, y) ? 1 : 0;
+        }
+    }
+    std::vector<LargeColour> large;
+    for (size_t slot = 0; slot < all.size(); ++slot)
+        if (std::int64_t(all[slot]) * kLargeShareDivisor >= pixels) {
+            const std::uint32_t mix = std::uint32_t(looked[slot / ColourBuckets::kWithin])
+                                          << ColourBuckets::kWithinBits |
+                                      std::uint32_t(slot % ColourBuckets::kWithin);
+            large.push_back({ColourBuckets::colourOf(mix), all[slot], sampled[slot]});
+        }
+    std::sort(large.begin(), large.end(), [](const LargeColour& a, const LargeColour& b) {
+        return a.pixels != b.pixels ? a.pixels > b.pixels : a.colour < b.colour;
+    });
+    return large;
+}
+
+// The palette entries of the large colours by their exact colour, for the
+// error diffusion: an open-addressed table at most a quarter full.
+class LargeColourIndex {
+public:
+    LargeColourIndex(const std::vector<LargeColour>& large, int firstEntry) {
+        for (size_t i = 0; i < large.size(); ++i) {
+            std::uint32_t at = slotOf(large[i].colour);
+            while (m_entries[at] >= 0)
+                at = (at + 1) & (kSlots - 1);
+            m_colours[at] = large[i].colour;
+            m_entries[at] = std::int16_t(firstEntry + int(i));
+        }
+    }
+    // The entry of a large colour, or -1.
+    int find(std::uint32_t colour) const {
+        std::uint32_t at = slotOf(colour);
+        while (m_entries[at] >= 0 && m_colours[at] != colour)
+            at = (at + 1) & (kSlots - 1);
+        return m_entries[at];
+    }
+
+private:
+    static constexpr int kSlotBits = 9; // 512 slots for at most 100 colours
+    static constexpr std::uint32_t kSlots = 1u << kSlotBits;
+    static std::uint32_t slotOf(std::uint32_t colour) {
+        return (colour * 2654435761u) >> (32 - kSlotBits);
+    }
+
+    std::vector<std::uint32_t> m_colours = std::vector<std::uint32_t>(kSlots);
+    std::vector<std::int16_t> m_entries = std::vector<std::int16_t>(kSlots, -1);
+};
+
 // The nearest palette entry to a colour, exactly, without searching the whole
 // palette. The colour cube is cut into cells, and each cell keeps, once asked
 // for, the entries that can be nearest to some colour in it: those no farther
@@ -229,11 +381,12 @@ private:
 // one pixel behind the first to one beyond the last, so it needs no clearing.
 // The error passed ahead and the two sums still open below are carried in
 // variables rather than read back from memory. Transparent pixels neither
-// take nor pass on error.
-template <int Step>
+// take nor pass on error; nor, with KeepLarge, do pixels of a large colour,
+// which take its entry whatever error reaches them, so a flat area stays flat.
+template <int Step, bool KeepLarge>
 void diffuseRow(const std::uint8_t* pixel, const int* error, int* below, std::uint8_t* out,
                 int width, NearestColour& nearest, const std::uint8_t* palette,
-                std::uint8_t transparent) {
+                std::uint8_t transparent, const LargeColourIndex& large) {
     int ahead[3] = {0, 0, 0};  // 7/16 of the last pixel's error
     int open[3] = {0, 0, 0};   // what the pixel below the last one has so far
     int beyond[3] = {0, 0, 0}; // what the pixel below and ahead of it has so far
@@ -242,6 +395,8 @@ void diffuseRow(const std::uint8_t* pixel, const int* error, int* below, std::ui
         int e[3] = {0, 0, 0};
         if (pixel[3] == 0) {
             *out = transparent;
+        } else if (const int kept = KeepLarge ? large.find(packed(pixel)) : -1; kept >= 0) {
+            *out = std::uint8_t(kept);
         } else {
             const int red = std::clamp(pixel[0] + ((error[0] + ahead[0] + 8) >> 4), 0, 255);
             const int green = std::clamp(pixel[1] + ((error[1] + ahead[1] + 8) >> 4), 0, 255);
@@ -268,9 +423,12 @@ void diffuseRow(const std::uint8_t* pixel, const int* error, int* below, std::ui
 
 // Serpentine Floyd-Steinberg: each pixel's error goes 7/16 ahead, 3/16 behind
 // below, 5/16 below and 1/16 ahead below; odd rows run right to left so the
-// error does not pile up on one side. Errors are kept in sixteenths.
+// error does not pile up on one side. Errors are kept in sixteenths. Only
+// the entries of `palette` are searched; the large colours' entries follow.
+template <bool KeepLarge>
 void diffuse(int width, int height, const RowReader& rows, const std::vector<std::uint8_t>& palette,
-             int transparentIndex, std::uint8_t* indexes, const Checkpoint& checkpoint) {
+             const LargeColourIndex& large, int transparentIndex, std::uint8_t* indexes,
+             const Checkpoint& checkpoint) {
     NearestColour nearest(palette);
     std::vector<std::uint8_t> row(size_t(width) * 4);
     // Three samples a pixel, with a pixel of margin on both sides.
@@ -281,13 +439,45 @@ void diffuse(int width, int height, const RowReader& rows, const std::vector<std
         rows(y, row.data());
         std::uint8_t* out = indexes + size_t(y) * size_t(width);
         if (y % 2 == 0)
-            diffuseRow<1>(row.data(), thisRow.data() + 3, nextRow.data() + 3, out, width, nearest,
-                          palette.data(), transparent);
+            diffuseRow<1, KeepLarge>(row.data(), thisRow.data() + 3, nextRow.data() + 3, out, width,
+                                     nearest, palette.data(), transparent, large);
         else
-            diffuseRow<-1>(row.data() + size_t(width - 1) * 4, thisRow.data() + size_t(width) * 3,
-                           nextRow.data() + size_t(width) * 3, out + width - 1, width, nearest,
-                           palette.data(), transparent);
+            diffuseRow<-1, KeepLarge>(row.data() + size_t(width - 1) * 4,
+                                      thisRow.data() + size_t(width) * 3,
+                                      nextRow.data() + size_t(width) * 3, out + width - 1, width,
+                                      nearest, palette.data(), transparent, large);
         std::swap(thisRow, nextRow);
+    }
+}
+
+// Takes a large colour's pixels out of the histogram, so the palette is
+// chosen for the other pixels.
+void leaveOut(Histogram& histogram, const LargeColour& large) {
+    const int red = int(large.colour >> 16), green = int(large.colour >> 8 & 0xFF),
+              blue = int(large.colour & 0xFF);
+    HistogramCell& cell = histogram.cells[size_t(fineCellOf(red, green, blue))];
+    cell.count -= large.histogram;
+    cell.red -= std::uint64_t(large.histogram) * std::uint64_t(red);
+    cell.green -= std::uint64_t(large.histogram) * std::uint64_t(green);
+    cell.blue -= std::uint64_t(large.histogram) * std::uint64_t(blue);
+    if (large.colour == 0)
+        histogram.hasBlack = false;
+    if (large.colour == 0xFFFFFF)
+        histogram.hasWhite = false;
+}
+
+// No other entry shows a large colour, so the colour covers as many pixels
+// in the GIF as in the picture: an entry that would is moved one level of
+// green (or a few, past other large colours), which no eye sees.
+void keepApartFrom(const std::vector<LargeColour>& large, std::vector<std::uint8_t>& palette) {
+    auto isLarge = [&large](std::uint32_t colour) {
+        return std::any_of(large.begin(), large.end(),
+                           [colour](const LargeColour& l) { return l.colour == colour; });
+    };
+    for (size_t at = 0; at < palette.size(); at += 3) {
+        const int step = palette[at + 1] < 128 ? 1 : -1;
+        while (isLarge(packed(palette.data() + at)))
+            palette[at + 1] = std::uint8_t(palette[at + 1] + step);
     }
 }
 
@@ -295,12 +485,16 @@ void diffuse(int width, int height, const RowReader& rows, const std::vector<std
 
 Reduction reduceColours(int width, int height, const RowReader& rows, std::uint8_t* indexes,
                         const Checkpoint& checkpoint, bool opaque) {
-    // One pass: the exact colours while there are few, the histogram, and
-    // whether any pixel is transparent. Once a big picture is known to have
-    // too many colours, every other pixel of every other row is enough for
-    // the histogram; transparency is still looked for everywhere.
+    // One pass: the exact colours while there are few, the histogram, the
+    // buckets of exact colours on every row read, and whether any pixel is
+    // transparent. Once a big picture is known to have too many colours,
+    // every other pixel of every other row is enough for the histogram;
+    // transparency is still looked for everywhere.
     ExactColours exact;
     Histogram histogram;
+    ColourBuckets buckets;
+    std::int64_t bucketed = 0; // pixels on the rows read, opaque or not
+    HistogramSample sample{height};
     bool transparent = false;
     const bool big = std::int64_t(width) * height > kSampledAbove;
     auto count = [&histogram](const std::uint8_t* p) {
@@ -318,9 +512,13 @@ Reduction reduceColours(int width, int height, const RowReader& rows, std::uint8
     std::vector<std::uint8_t> row(size_t(width) * 4);
     for (int y = 0; y < height; ++y) {
         checkNow(checkpoint, y);
+        if (big && exact.tooMany() && sample.sampledFrom == height)
+            sample.sampledFrom = y;
         if (big && exact.tooMany() && opaque && y % 2 != 0)
             continue; // a row the histogram skips, with no transparency to look for
         rows(y, row.data());
+        buckets.countRow(row.data(), width);
+        bucketed += width;
         if (big && exact.tooMany()) {
             for (int x = 0; x < width; ++x)
                 transparent = transparent || row[size_t(x) * 4 + 3] == 0;
@@ -367,13 +565,37 @@ Reduction reduceColours(int width, int height, const RowReader& rows, std::uint8
         return reduction;
     }
 
-    reduction.palette = choosePalette(histogram, opaqueSlots);
-    std::vector<std::uint8_t> opaqueColours = reduction.palette;
+    // The large colours take entries of their own, and only their pixels take
+    // them: the rest of the palette is chosen for the other pixels.
+    const std::vector<LargeColour> large =
+        largeColours(buckets, bucketed, width, height, sample, rows, checkpoint);
+    std::vector<std::uint32_t> largeList;
+    for (const LargeColour& colour : large) {
+        leaveOut(histogram, colour);
+        largeList.push_back(colour.colour);
+    }
+    std::vector<std::uint8_t> opaqueColours =
+        choosePalette(histogram, opaqueSlots - int(large.size()), largeList);
+    // Not seen: the colours counted before the histogram was sampled were
+    // more than a palette holds, so some of them are not large.
+    if (opaqueColours.empty())
+        opaqueColours = {0, 0, 0};
+    keepApartFrom(large, opaqueColours);
+    reduction.palette = opaqueColours;
+    for (const LargeColour& colour : large)
+        for (const int shift : {16, 8, 0})
+            reduction.palette.push_back(std::uint8_t(colour.colour >> shift));
     if (transparent) {
         reduction.transparentIndex = int(reduction.palette.size() / 3);
         reduction.palette.insert(reduction.palette.end(), {0, 0, 0});
     }
-    diffuse(width, height, rows, opaqueColours, reduction.transparentIndex, indexes, checkpoint);
+    const LargeColourIndex largeIndex(large, int(opaqueColours.size() / 3));
+    if (large.empty())
+        diffuse<false>(width, height, rows, opaqueColours, largeIndex, reduction.transparentIndex,
+                       indexes, checkpoint);
+    else
+        diffuse<true>(width, height, rows, opaqueColours, largeIndex, reduction.transparentIndex,
+                      indexes, checkpoint);
     return reduction;
 }
 

@@ -2,8 +2,11 @@
 // Reducing an 8-bit picture to a palette of at most 256 colours, as a GIF
 // holds it. Pictures with few enough colours keep them exactly; others get a
 // palette chosen from the picture (Wu's variance cuts on a coarse histogram,
-// refined by a few k-means passes) and Floyd-Steinberg error diffusion. Plain
-// C++ with no shared state: the same pixels give the same bytes on any thread.
+// refined by a few k-means passes) and Floyd-Steinberg error diffusion. A
+// colour on at least 1 % of the pixels (a graphic's flat areas) keeps an
+// entry of its own that only its pixels take, undiffused, so the area stays
+// flat and the colour covers as many pixels as before. Plain C++ with no
+// shared state: the same pixels give the same bytes on any thread.
 #pragma once
 
 #include <cstdint>

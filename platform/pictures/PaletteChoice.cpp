@@ -294,8 +294,10 @@ void refine(std::vector<Centre>& centres, const std::vector<Point>& points, int 
 // saturated, brightest and darkest colours outside the palette's reach and
 // their error piles up into blotches. Entries on the palette's edge (away from
 // the mean of their nearest neighbours) move outward by that distance; inner
-// entries, whose neighbours surround them, hardly move.
-void spreadTowardsEdges(std::vector<Centre>& centres) {
+// entries, whose neighbours surround them, hardly move. Entries from
+// `movable` on are neighbours only, and no entry moves farther than
+// `farthest` levels.
+void spreadTowardsEdges(std::vector<Centre>& centres, size_t movable, double farthest) {
     // Tuned on photos, a sky gradient and flat colours with noise: more
     // spread helps photos and hurts the flat colours' clusters.
     constexpr double kSpread = 0.7;
@@ -304,7 +306,7 @@ void spreadTowardsEdges(std::vector<Centre>& centres) {
         return;
     std::vector<Centre> moved = centres;
     std::vector<std::pair<double, size_t>> distances;
-    for (size_t i = 0; i < centres.size(); ++i) {
+    for (size_t i = 0; i < movable; ++i) {
         if (centres[i].pinned)
             continue;
         distances.clear();
@@ -324,14 +326,23 @@ void spreadTowardsEdges(std::vector<Centre>& centres) {
             mean[1] += neighbour.green / double(kNeighbours);
             mean[2] += neighbour.blue / double(kNeighbours);
         }
-        moved[i].red =
-            std::clamp(centres[i].red + kSpread * (centres[i].red - mean[0]), 0.0, 255.0);
-        moved[i].green =
-            std::clamp(centres[i].green + kSpread * (centres[i].green - mean[1]), 0.0, 255.0);
-        moved[i].blue =
-            std::clamp(centres[i].blue + kSpread * (centres[i].blue - mean[2]), 0.0, 255.0);
+        double move[3] = {kSpread * (centres[i].red - mean[0]),
+                          kSpread * (centres[i].green - mean[1]),
+                          kSpread * (centres[i].blue - mean[2])};
+        const double length = std::sqrt(move[0] * move[0] + move[1] * move[1] + move[2] * move[2]);
+        if (length > farthest)
+            for (double& m : move)
+                m *= farthest / length;
+        moved[i].red = std::clamp(centres[i].red + move[0], 0.0, 255.0);
+        moved[i].green = std::clamp(centres[i].green + move[1], 0.0, 255.0);
+        moved[i].blue = std::clamp(centres[i].blue + move[2], 0.0, 255.0);
     }
+    moved.resize(movable);
     centres = std::move(moved);
+}
+
+Centre centreOf(std::uint32_t colour) {
+    return {double(colour >> 16), double(colour >> 8 & 0xFF), double(colour & 0xFF), false};
 }
 
 std::uint8_t toByte(double value) {
@@ -340,22 +351,46 @@ std::uint8_t toByte(double value) {
 
 } // namespace
 
-std::vector<std::uint8_t> choosePalette(const Histogram& histogram, int maxColours) {
+std::vector<std::uint8_t> choosePalette(const Histogram& histogram, int maxColours,
+                                        const std::vector<std::uint32_t>& largeColours) {
     maxColours = std::clamp(maxColours, 1, 256); // as many as the search has lanes
+    const std::vector<Point> points = pointsOf(histogram);
+    if (points.empty())
+        return {};
     std::vector<Centre> pinned;
     if (histogram.hasBlack && maxColours > 2)
         pinned.push_back({0, 0, 0, true});
     if (histogram.hasWhite && maxColours > 2)
         pinned.push_back({255, 255, 255, true});
-    std::vector<Centre> centres =
-        wuCentres(histogram, std::max(1, maxColours - int(pinned.size())));
+    // A gradient that runs into a flat area needs entries near its colour,
+    // which it cannot take: each large colour seeds an entry, which k-means
+    // moves to the pixels around it or, if none are there, elsewhere.
+    std::vector<Centre> seeds;
+    for (const std::uint32_t colour : largeColours)
+        if (int(seeds.size() + pinned.size()) + 1 < maxColours)
+            seeds.push_back(centreOf(colour));
+    const int boxes = std::max(1, maxColours - int(pinned.size() + seeds.size()));
+    std::vector<Centre> centres = wuCentres(histogram, boxes);
     // Fewer boxes than colours when the picture's colours fill few cells (a
     // smooth gradient): the rest start empty and take the worst-served colours.
-    while (centres.size() + pinned.size() < size_t(maxColours) && !centres.empty())
+    while (centres.size() < size_t(boxes) && !centres.empty())
         centres.push_back(centres.front());
+    centres.insert(centres.end(), seeds.begin(), seeds.end());
     centres.insert(centres.end(), pinned.begin(), pinned.end());
-    refine(centres, pointsOf(histogram), 4);
-    spreadTowardsEdges(centres);
+    refine(centres, points, 4);
+    if (largeColours.empty()) {
+        spreadTowardsEdges(centres, centres.size(), std::numeric_limits<double>::infinity());
+    } else {
+        // Around flat areas, entries serve their edges, small clusters whose
+        // nearest entries may lie far off: an entry moves a few levels at
+        // most, and the large colours, which bound the colours around them,
+        // count among its neighbours.
+        constexpr double kFarthestBesideFlatAreas = 8;
+        const size_t own = centres.size();
+        for (const std::uint32_t colour : largeColours)
+            centres.push_back(centreOf(colour));
+        spreadTowardsEdges(centres, own, kFarthestBesideFlatAreas);
+    }
     std::vector<std::uint8_t> palette;
     for (const Centre& c : centres)
         for (double v : {c.red, c.green, c.blue})

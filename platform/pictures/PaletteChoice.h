@@ -34,9 +34,14 @@ struct Histogram {
     bool hasWhite = false; // a pixel is exactly (255, 255, 255)
 };
 
-// Up to `maxColours` colours (red, green, blue bytes) for the pixels counted.
+// Up to `maxColours` colours (red, green, blue bytes) for the pixels counted;
+// none when no pixel was.
 // Pure black and pure white are in it exactly when the picture has them, so
 // the deepest shadows and brightest highlights keep their colour.
-std::vector<std::uint8_t> choosePalette(const Histogram& histogram, int maxColours);
+// `largeColours` (0xRRGGBB) have entries of their own beside this palette and
+// their pixels are left out of the histogram; the palette is then chosen for
+// the picture's other colours: its edges and gradients around flat areas.
+std::vector<std::uint8_t> choosePalette(const Histogram& histogram, int maxColours,
+                                        const std::vector<std::uint32_t>& largeColours = {});
 
 } // namespace colours
