@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "Messages.h"
 
-QString Messages::failureReason(FailureKind kind) {
+QString Messages::failureReason(FailureKind kind, const QString& formatName) {
     switch (kind) {
     case FailureKind::FileMissing:
         return QStringLiteral("文件不存在");
@@ -9,6 +9,9 @@ QString Messages::failureReason(FailureKind kind) {
         return QStringLiteral("无法读取文件");
     case FailureKind::NotAPicture:
         return QStringLiteral("不是可识别的图片，或文件已损坏");
+    case FailureKind::UnsupportedFormat:
+        return formatName.isEmpty() ? QStringLiteral("不支持的图片格式")
+                                    : QStringLiteral("不支持的图片格式：") + formatName;
     case FailureKind::PictureTooLarge:
         return QStringLiteral("图片尺寸超出限制");
     case FailureKind::CannotWrite:

@@ -31,8 +31,9 @@ inline QString stoppedBatchText(int convertedRows, int remainingRows) {
         .arg(remainingRows);
 }
 
-// Why a file could not be used, in words for the user.
-QString failureReason(FailureKind kind);
+// Why a file could not be used, in words for the user; an unsupported format
+// is named when its name is known.
+QString failureReason(FailureKind kind, const QString& formatName = {});
 } // namespace Messages
 
 // Ends a handler with a message for the user. The window catches it at the
@@ -49,8 +50,9 @@ public:
 
     // "<lead><path>\n<reason>": the message for a file that could not be used.
     static HandlerFailure forFile(const QString& title, const QString& lead, const QString& path,
-                                  FailureKind kind) {
-        return {title, lead + path + u'\n' + Messages::failureReason(kind)};
+                                  const PlatformError& error) {
+        return {title,
+                lead + path + u'\n' + Messages::failureReason(error.kind(), error.formatName())};
     }
 
     const QString& title() const { return m_title; }

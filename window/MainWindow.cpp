@@ -101,7 +101,7 @@ MainWindow::MainWindow(std::shared_ptr<PictureCodec> codec, Desktop& desktop, QW
                 previewSelectedRow();
             } catch (const PlatformError& error) {
                 throw HandlerFailure::forFile(Messages::kPreviewFailedTitle,
-                                              Messages::kPreviewFailedText, path, error.kind());
+                                              Messages::kPreviewFailedText, path, error);
             }
         });
     });
