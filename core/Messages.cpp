@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "Messages.h"
 
+#include "FailureLog.h"
+
+#include <new>
+
 QString Messages::failureReason(FailureKind kind, const QString& formatName) {
     switch (kind) {
     case FailureKind::FileMissing:
@@ -30,4 +34,19 @@ QString Messages::failureReason(FailureKind kind, const QString& formatName) {
         return QStringLiteral("无法启动文件管理器");
     }
     return {};
+}
+
+QString Messages::unexpectedFailureText(const std::exception& error) {
+    const QString lead = QStringLiteral("发生意外错误：");
+    if (const auto* platform = dynamic_cast<const PlatformError*>(&error))
+        return lead + failureReason(platform->kind(), platform->formatName());
+    if (dynamic_cast<const std::bad_alloc*>(&error))
+        return lead + QStringLiteral("内存不足");
+    return lead + QStringLiteral("程序内部错误");
+}
+
+HandlerFailure HandlerFailure::forFile(const QString& title, const QString& lead,
+                                       const QString& path, const PlatformError& error) {
+    logFailure(path, error);
+    return {title, lead + path + u'\n' + Messages::failureReason(error.kind(), error.formatName())};
 }

@@ -34,6 +34,11 @@ inline QString stoppedBatchText(int convertedRows, int remainingRows) {
 // Why a file could not be used, in words for the user; an unsupported format
 // is named when its name is known.
 QString failureReason(FailureKind kind, const QString& formatName = {});
+
+inline const QString kUnexpectedTitle = QStringLiteral("错误");
+// A failure no handler expected, told by its cause alone: the exception's
+// own words are for the log.
+QString unexpectedFailureText(const std::exception& error);
 } // namespace Messages
 
 // Ends a handler with a message for the user. The window catches it at the
@@ -49,11 +54,9 @@ public:
         , m_isWarning(isWarning) {}
 
     // "<lead><path>\n<reason>": the message for a file that could not be used.
+    // The error's detail goes to the log.
     static HandlerFailure forFile(const QString& title, const QString& lead, const QString& path,
-                                  const PlatformError& error) {
-        return {title,
-                lead + path + u'\n' + Messages::failureReason(error.kind(), error.formatName())};
-    }
+                                  const PlatformError& error);
 
     const QString& title() const { return m_title; }
     const QString& text() const { return m_text; }

@@ -600,7 +600,7 @@ void DesktopTest::openFolderPassesFolderAsIs() {
     StubOpener opener(0);
     QtDesktop desktop;
     bool reported = false;
-    desktop.openFolder(folder, [&] { reported = true; });
+    desktop.openFolder(folder, [&](const PlatformError&) { reported = true; });
     QTRY_COMPARE(opener.received().size(), 1);
     const QUrl passed(opener.received().first());
     QCOMPARE(passed.toLocalFile(), folder);
@@ -628,7 +628,7 @@ void DesktopTest::openFolderFailures() {
     QtDesktop desktop;
     int reports = 0;
     try {
-        desktop.openFolder(QStringLiteral("/tmp/x"), [&] { ++reports; });
+        desktop.openFolder(QStringLiteral("/tmp/x"), [&](const PlatformError&) { ++reports; });
         QVERIFY(!throws);
         QCOMPARE(reports, 0); // not yet: the opener has not answered
         QTRY_COMPARE(reports, 1);
