@@ -49,7 +49,8 @@ public:
     virtual ~Desktop() = default;
 
     virtual FileOpenDialog& fileOpenDialog() = 0;
-    // A folder chooser owned by the window; nullopt when the user cancels.
+    // A folder chooser owned by the window; nullopt when the user cancels, an
+    // empty text when the chosen item has no file-system path.
     virtual std::optional<QString> browseForFolder(const QString& prompt) = 0;
     // Opens a folder in the file manager without waiting for it. Throws
     // PlatformError(CannotStart) when nothing can be started; when the file
