@@ -322,7 +322,6 @@ void DesktopTest::chosenFolderText_data() {
         << "\\" << QList<QUrl>{QUrl("clsid:20D04FE0-3AEA-1069-A2D8-08002B30309D")} << "";
     QTest::newRow("an item named by its shell id")
         << "\\" << QList<QUrl>{QUrl("data:text/plain;base64,OjpbMjBENF0=")} << "";
-    QTest::newRow("nothing") << "/" << QList<QUrl>{} << "";
 }
 
 void DesktopTest::chosenFolderText() {

@@ -31,23 +31,6 @@ QByteArray magicOf(const QString& extension) {
         {".tiff", QByteArray("II*\0", 4)}};
     return magic.value(extension);
 }
-
-// The lines our failure log received, while a LogCapture lives.
-QStringList g_failureLines;
-QtMessageHandler g_previousHandler = nullptr;
-
-struct LogCapture {
-    LogCapture() {
-        g_failureLines.clear();
-        g_previousHandler = qInstallMessageHandler(
-            [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
-                if (qstrcmp(context.category, "velmora.failures") == 0 && type == QtWarningMsg)
-                    g_failureLines << message;
-                g_previousHandler(type, context, message);
-            });
-    }
-    ~LogCapture() { qInstallMessageHandler(g_previousHandler); }
-};
 } // namespace
 
 class EndToEndTest : public QObject {
@@ -171,8 +154,10 @@ void EndToEndTest::failuresAreToldInChineseAndLogged() {
         why = e.detail().mid(path.size() + 2); // after "<file>: "
     }
     QVERIFY(!why.isEmpty());
-
-    const LogCapture log;
+    // One line in the log: the file, the kind of failure, the codec's words.
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression('^' + QRegularExpression::escape(path) +
+                                            ": [a-z ]+: " + QRegularExpression::escape(why) + '$'));
     auto codec = std::make_shared<FilePictureCodec>();
     FakeDesktop desktop;
     MainWindow form(codec, desktop);
@@ -193,10 +178,6 @@ void EndToEndTest::failuresAreToldInChineseAndLogged() {
     QVERIFY2(text.contains(path + u'\n' + reason), qPrintable(text));
     QVERIFY2(!text.remove(path).remove(reason).contains(QRegularExpression("[A-Za-z]")),
              qPrintable(text));
-    QCOMPARE(g_failureLines.size(), 1);
-    QVERIFY2(g_failureLines.first().startsWith(path + QStringLiteral(": ")) &&
-                 g_failureLines.first().endsWith(why),
-             qPrintable(g_failureLines.first()));
 }
 
 QTEST_MAIN(EndToEndTest)

@@ -769,7 +769,6 @@ void PicturesTest::namesFormatsWeDoNotRead_data() {
     QTest::newRow("OpenEXR") << bytes("v/1\x01\2\0\0\0"sv) << "OpenEXR";
     QTest::newRow("Radiance") << QByteArray("#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n")
                               << "Radiance HDR";
-    QTest::newRow("RGBE") << QByteArray("#?RGBE\n") << "Radiance HDR";
     QTest::newRow("XCF") << QByteArray("gimp xcf v011\0", 14) << "XCF";
     QTest::newRow("QOI") << QByteArray("qoif\0\0\0\x10\0\0\0\x10\4\0", 14) << "QOI";
     QTest::newRow("WMF") << bytes("\xD7\xCD\xC6\x9A\0\0"sv) << "WMF";
@@ -778,11 +777,8 @@ void PicturesTest::namesFormatsWeDoNotRead_data() {
     QTest::newRow("CRW") << bytes("II\x1A\0\0\0HEAPCCDR"sv) << "CRW";
     QTest::newRow("RAF") << QByteArray("FUJIFILMCCD-RAW 0201") << "RAF";
     QTest::newRow("ORF") << bytes("IIRO\x08\0\0\0"sv) << "ORF";
-    QTest::newRow("ORF, other kind") << bytes("IIRS\x08\0\0\0"sv) << "ORF";
-    QTest::newRow("ORF, big-endian") << bytes("MMOR\0\0\0\x08"sv) << "ORF";
     QTest::newRow("RW2") << bytes("IIU\0\x08\0\0\0"sv) << "RW2";
     QTest::newRow("PBM") << QByteArray("P1\n2 2\n0 1\n1 0\n") << "PBM";
-    QTest::newRow("PGM") << QByteArray("P5 2 2 255\n\0\0\0\0", 15) << "PGM";
     QTest::newRow("PPM") << QByteArray("P6\n1 1\n255\n\0\0\0", 14) << "PPM";
     QTest::newRow("PAM") << QByteArray("P7\nWIDTH 1\n") << "PAM";
     const QByteArray svg("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"4\" height=\"4\"/>");
@@ -793,7 +789,6 @@ void PicturesTest::namesFormatsWeDoNotRead_data() {
            "\"-//W3C//DTD SVG 1.1//EN\" \"x.dtd\">\n" +
                svg
         << "SVG";
-    QTest::newRow("SVG after another doctype") << "<!DOCTYPE x>" + svg << "SVG";
     QTest::newRow("HTML holding an SVG") << "<!DOCTYPE html><html><body>" + svg << "";
     QTest::newRow("XML of another kind") << QByteArray("<?xml version=\"1.0\"?><svgs/>") << "";
     QTest::newRow("text") << QByteArray("P1 is a text file") << "";
@@ -801,7 +796,6 @@ void PicturesTest::namesFormatsWeDoNotRead_data() {
     const QByteArray png = fileHead(corpusDir("good") + "/hopper.png", 1 << 20);
     QTest::newRow("JPEG cut in its headers") << jpeg.left(300) << "";
     QTest::newRow("PNG cut in its data") << png.left(png.size() / 2) << "";
-    QTest::newRow("PNG with a damaged header") << png.left(12) + "IHDX" + png.mid(16) << "";
 }
 
 void PicturesTest::namesFormatsWeDoNotRead() {
