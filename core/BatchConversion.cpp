@@ -83,10 +83,14 @@ void BatchConversion::commitRow(int row, RowOutcome outcome, const RowJob& job, 
     ListBox& list = m_controls.list;
     try {
         if (outcome.failure) {
-            // The row is selected as it would be had it converted; showing it
-            // fails just as converting it did.
-            list.selectRow(row);
-            throw PlatformError(*outcome.failure, job.source);
+            // The row is selected as it would be had it converted. Showing it
+            // fails as converting it did; the conversion's own failure, with
+            // its detail, is the one reported.
+            try {
+                list.selectRow(row);
+            } catch (const PlatformError&) {
+            }
+            throw *outcome.failure;
         }
         // Selecting the row raises the list click, which shows the preview
         // made from the batch's own decode.
@@ -96,7 +100,7 @@ void BatchConversion::commitRow(int row, RowOutcome outcome, const RowJob& job, 
         outcome.file->commit();
     } catch (const PlatformError& error) {
         const HandlerFailure failure = HandlerFailure::forFile(
-            Messages::kConvertFailedTitle, Messages::kConvertFailedText, job.source, error.kind());
+            Messages::kConvertFailedTitle, Messages::kConvertFailedText, job.source, error);
         throw HandlerFailure(failure.title(), failure.text() + u'\n' +
                                                   Messages::stoppedBatchText(row, rowCount - row));
     }

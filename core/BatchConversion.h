@@ -23,7 +23,8 @@ public:
     BatchConversion(WindowState& state, std::shared_ptr<PictureCodec> codec, Desktop& desktop,
                     BatchControls controls);
 
-    // Asks for the output folder; outputFolder keeps its value when the user cancels.
+    // Asks for the output folder; outputFolder keeps its value when the user
+    // cancels, and is emptied by a chosen item that has no file-system path.
     void askOutputFolder();
 
     // The click of the convert button for `format`.

@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "Messages.h"
 
-QString Messages::failureReason(FailureKind kind) {
+#include "FailureLog.h"
+
+#include <new>
+
+QString Messages::failureReason(FailureKind kind, const QString& formatName) {
     switch (kind) {
     case FailureKind::FileMissing:
         return QStringLiteral("文件不存在");
@@ -9,6 +13,9 @@ QString Messages::failureReason(FailureKind kind) {
         return QStringLiteral("无法读取文件");
     case FailureKind::NotAPicture:
         return QStringLiteral("不是可识别的图片，或文件已损坏");
+    case FailureKind::UnsupportedFormat:
+        return formatName.isEmpty() ? QStringLiteral("不支持的图片格式")
+                                    : QStringLiteral("不支持的图片格式：") + formatName;
     case FailureKind::PictureTooLarge:
         return QStringLiteral("图片尺寸超出限制");
     case FailureKind::CannotWrite:
@@ -29,4 +36,19 @@ QString Messages::failureReason(FailureKind kind) {
         return QStringLiteral("图片编解码组件未能启动：ImageMagick 的安全策略不符合本程序的要求");
     }
     return {};
+}
+
+QString Messages::unexpectedFailureText(const std::exception& error) {
+    const QString lead = QStringLiteral("发生意外错误：");
+    if (const auto* platform = dynamic_cast<const PlatformError*>(&error))
+        return lead + failureReason(platform->kind(), platform->formatName());
+    if (dynamic_cast<const std::bad_alloc*>(&error))
+        return lead + QStringLiteral("内存不足");
+    return lead + QStringLiteral("程序内部错误");
+}
+
+HandlerFailure HandlerFailure::forFile(const QString& title, const QString& lead,
+                                       const QString& path, const PlatformError& error) {
+    logFailure(path, error);
+    return {title, lead + path + u'\n' + Messages::failureReason(error.kind(), error.formatName())};
 }

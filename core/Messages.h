@@ -31,8 +31,14 @@ inline QString stoppedBatchText(int convertedRows, int remainingRows) {
         .arg(remainingRows);
 }
 
-// Why a file could not be used, in words for the user.
-QString failureReason(FailureKind kind);
+// Why a file could not be used, in words for the user; an unsupported format
+// is named when its name is known.
+QString failureReason(FailureKind kind, const QString& formatName = {});
+
+inline const QString kUnexpectedTitle = QStringLiteral("错误");
+// A failure no handler expected, told by its cause alone: the exception's
+// own words are for the log.
+QString unexpectedFailureText(const std::exception& error);
 } // namespace Messages
 
 // Ends a handler with a message for the user. The window catches it at the
@@ -48,10 +54,9 @@ public:
         , m_isWarning(isWarning) {}
 
     // "<lead><path>\n<reason>": the message for a file that could not be used.
+    // The error's detail goes to the log.
     static HandlerFailure forFile(const QString& title, const QString& lead, const QString& path,
-                                  FailureKind kind) {
-        return {title, lead + path + u'\n' + Messages::failureReason(kind)};
-    }
+                                  const PlatformError& error);
 
     const QString& title() const { return m_title; }
     const QString& text() const { return m_text; }

@@ -40,13 +40,15 @@ void RowPipeline::Shared::work(int row) {
         outcome.preview = std::move(converted.preview);
     } catch (const PlatformError& error) {
         outcome = {};
-        outcome.failure = error.kind();
+        outcome.failure = error;
     } catch (const std::bad_alloc&) {
         outcome = {};
-        outcome.failure = FailureKind::PictureTooLarge;
-    } catch (const std::exception&) {
+        outcome.failure =
+            PlatformError(FailureKind::PictureTooLarge, QStringLiteral("out of memory"));
+    } catch (const std::exception& error) {
         outcome = {};
-        outcome.failure = FailureKind::NotAPicture;
+        outcome.failure =
+            PlatformError(FailureKind::NotAPicture, QString::fromLocal8Bit(error.what()));
     }
     if (outcome.failure)
         failedRowSeen = true;

@@ -20,11 +20,11 @@ struct RowJob {
 };
 
 // What a worker made of one row: the prepared output and a preview from the
-// same decode, or why the row failed.
+// same decode, or why the row failed, with the codec's own detail.
 struct RowOutcome {
     std::unique_ptr<PreparedPicture> file;
     PictureObject preview;
-    std::optional<FailureKind> failure;
+    std::optional<PlatformError> failure;
 };
 
 // Decodes and encodes the rows of a batch on worker threads, a few rows ahead

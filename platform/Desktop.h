@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "PlatformError.h"
+
 #include <QString>
 
 #include <functional>
@@ -47,12 +49,15 @@ public:
     virtual ~Desktop() = default;
 
     virtual FileOpenDialog& fileOpenDialog() = 0;
-    // A folder chooser owned by the window; nullopt when the user cancels.
+    // A folder chooser owned by the window; nullopt when the user cancels, an
+    // empty text when the chosen item has no file-system path.
     virtual std::optional<QString> browseForFolder(const QString& prompt) = 0;
     // Opens a folder in the file manager without waiting for it. Throws
     // PlatformError(CannotStart) when nothing can be started; when the file
-    // manager gives up later, onLateFailure runs on the event thread.
-    virtual void openFolder(const QString& folder, std::function<void()> onLateFailure) = 0;
+    // manager gives up later, onLateFailure runs on the event thread with
+    // what it said.
+    virtual void openFolder(const QString& folder,
+                            std::function<void(const PlatformError&)> onLateFailure) = 0;
     // Modal, with one OK button.
     virtual void showMessage(const QString& text, const QString& title, MessageIcon icon) = 0;
     virtual std::unique_ptr<BatchProgress> startBatchProgress(int totalRows) = 0;

@@ -53,6 +53,7 @@ private slots:
     void failingRowEndsTheBatch_data();
     void failingRowEndsTheBatch();
     void cancelledBrowserWithoutFolderDoesNothing();
+    void folderWithoutPathStopsTheBatch();
     void emptyListStillCompletes();
     void rowsNeverOverwriteEachOther_data();
     void rowsNeverOverwriteEachOther();
@@ -148,6 +149,20 @@ void BatchTest::cancelledBrowserWithoutFolderDoesNothing() {
     QCOMPARE(rig.picture.shown, PictureObject(shown));
     QCOMPARE(rig.list.selectedRow(), -1);
     QVERIFY(!rig.viewNow.enabled);
+}
+
+// A chosen item without a path empties the folder a failed batch kept (where
+// a cancel would convert into it again): nothing is converted or said.
+void BatchTest::folderWithoutPathStopsTheBatch() {
+    Rig rig({"/p/a.jpg"});
+    rig.codec->loadFailures.insert("/p/a.jpg", FailureKind::FileMissing);
+    rig.desktop.folderAnswers = {kOut, QString()};
+    QVERIFY_THROWS_EXCEPTION(HandlerFailure, rig.batch.convertAll(TargetFormat::Gif));
+    rig.codec->loadFailures.clear();
+    rig.batch.convertAll(TargetFormat::Gif);
+    QVERIFY(rig.codec->saves.isEmpty());
+    QCOMPARE(rig.state.outputFolder, QString());
+    QVERIFY(rig.desktop.messages.isEmpty());
 }
 
 void BatchTest::emptyListStillCompletes() {

@@ -161,6 +161,8 @@ private slots:
     void qtNameFilterKeepsDescription();
     void resultText_data();
     void resultText();
+    void chosenFolderText_data();
+    void chosenFolderText();
 
     void configuredDialogListsPicturesInAnyCase();
     void configuredDialogSingleFileWithoutMultiSelectFlag();
@@ -302,6 +304,31 @@ void DesktopTest::resultText() {
     QFETCH(QString, expected);
 
     QCOMPARE(dialogResultText(selected, separator.at(0)), expected);
+}
+
+// What the folder chooser gives for the item accepted: its path, or an empty
+// text for an item without one.
+void DesktopTest::chosenFolderText_data() {
+    QTest::addColumn<QString>("separator");
+    QTest::addColumn<QList<QUrl>>("selected");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("folder") << "/" << QList<QUrl>{QUrl::fromLocalFile("/home/u/输出")}
+                            << "/home/u/输出";
+    QTest::newRow("network share")
+        << "\\" << QList<QUrl>{QUrl("file://server/share/out")} << "\\\\server\\share\\out";
+    QTest::newRow("the computer itself") << "\\" << QList<QUrl>{QUrl()} << "";
+    QTest::newRow("a virtual folder")
+        << "\\" << QList<QUrl>{QUrl("clsid:20D04FE0-3AEA-1069-A2D8-08002B30309D")} << "";
+    QTest::newRow("an item named by its shell id")
+        << "\\" << QList<QUrl>{QUrl("data:text/plain;base64,OjpbMjBENF0=")} << "";
+}
+
+void DesktopTest::chosenFolderText() {
+    QFETCH(QString, separator);
+    QFETCH(QList<QUrl>, selected);
+    QFETCH(QString, expected);
+    QCOMPARE(chosenFolder(selected, separator.at(0)), expected);
 }
 
 void DesktopTest::configuredDialogListsPicturesInAnyCase() {
@@ -527,6 +554,13 @@ void DesktopTest::browseForFolder() {
 
     whenShown<QFileDialog>([](QFileDialog* shown) { shown->reject(); });
     QVERIFY(!desktop.browseForFolder(QStringLiteral("选择输出文件夹")).has_value());
+
+    // Accepted on the computer itself, above every folder: an answer, but no folder.
+    whenShown<QFileDialog>([](QFileDialog* shown) {
+        shown->setDirectory(QString());
+        static_cast<QDialog*>(shown)->done(QDialog::Accepted);
+    });
+    QCOMPARE(desktop.browseForFolder(QStringLiteral("选择输出文件夹")), std::optional(QString()));
 }
 
 void DesktopTest::showMessage_data() {
@@ -600,7 +634,7 @@ void DesktopTest::openFolderPassesFolderAsIs() {
     StubOpener opener(0);
     QtDesktop desktop;
     bool reported = false;
-    desktop.openFolder(folder, [&] { reported = true; });
+    desktop.openFolder(folder, [&](const PlatformError&) { reported = true; });
     QTRY_COMPARE(opener.received().size(), 1);
     const QUrl passed(opener.received().first());
     QCOMPARE(passed.toLocalFile(), folder);
@@ -628,7 +662,7 @@ void DesktopTest::openFolderFailures() {
     QtDesktop desktop;
     int reports = 0;
     try {
-        desktop.openFolder(QStringLiteral("/tmp/x"), [&] { ++reports; });
+        desktop.openFolder(QStringLiteral("/tmp/x"), [&](const PlatformError&) { ++reports; });
         QVERIFY(!throws);
         QCOMPARE(reports, 0); // not yet: the opener has not answered
         QTRY_COMPARE(reports, 1);

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -61,6 +62,8 @@ private slots:
     void wholeRoad();
     void outputsNeverReplaceSources_data();
     void outputsNeverReplaceSources();
+    void failuresAreToldInChineseAndLogged_data();
+    void failuresAreToldInChineseAndLogged();
 };
 
 void EndToEndTest::wholeRoad() {
@@ -229,6 +232,65 @@ void EndToEndTest::outputsNeverReplaceSources() {
         QVERIFY2(written.contains(name) ? after[name].startsWith(magic)
                                         : after[name] == before[name],
                  qPrintable(name));
+}
+
+// The user reads the cause in Chinese; the codec's own words go to the log,
+// with the file, for a conversion and a preview alike.
+void EndToEndTest::failuresAreToldInChineseAndLogged_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("preview"); // else converted
+    QTest::addColumn<QString>("reason");
+    QFile damagedFile(QStringLiteral(VELMORA_CORPUS_DIR "/bad/shortfile.bmp"));
+    QVERIFY(damagedFile.open(QIODevice::ReadOnly));
+    // Damage the codec itself reports, in its own words.
+    const QByteArray damaged = damagedFile.readAll();
+    const QString notAPicture = QStringLiteral("不是可识别的图片，或文件已损坏");
+    QTest::newRow("damaged, converted") << damaged << false << notAPicture;
+    QTest::newRow("damaged, previewed") << damaged << true << notAPicture;
+    QTest::newRow("WebP, converted")
+        << QByteArray("RIFF\x24\0\0\0WEBPVP8 ", 16) << false << "不支持的图片格式：WebP";
+}
+
+void EndToEndTest::failuresAreToldInChineseAndLogged() {
+    QFETCH(QByteArray, content);
+    QFETCH(bool, preview);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString path = QDir::toNativeSeparators(dir.filePath(QStringLiteral("照片 1.jpg")));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+    file.close();
+    QString why;
+    try {
+        loadPictureFile(path);
+    } catch (const PlatformError& e) {
+        why = e.detail().mid(path.size() + 2); // after "<file>: "
+    }
+    QVERIFY(!why.isEmpty());
+    // One line in the log: the file, the kind of failure, the codec's words.
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression('^' + QRegularExpression::escape(path) +
+                                            ": [a-z ]+: " + QRegularExpression::escape(why) + '$'));
+    auto codec = std::make_shared<FilePictureCodec>();
+    FakeDesktop desktop;
+    MainWindow form(codec, desktop);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    desktop.dialog.answers = {path};
+    QTest::mouseClick(form.findChild<QPushButton*>("Command7"), Qt::LeftButton);
+    auto* list = form.findChild<QListWidget*>("List1");
+    desktop.folderAnswers = {QDir::toNativeSeparators(dir.path())};
+    if (preview)
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualItemRect(list->item(0)).center());
+    else
+        QTest::mouseClick(form.findChild<QPushButton*>("zhuanhuan(4)"), Qt::LeftButton);
+
+    QCOMPARE(desktop.messages.size(), 1);
+    QString text = desktop.messages.first().second;
+    QVERIFY2(text.contains(path + u'\n' + reason), qPrintable(text));
+    QVERIFY2(!text.remove(path).remove(reason).contains(QRegularExpression("[A-Za-z]")),
+             qPrintable(text));
 }
 
 QTEST_MAIN(EndToEndTest)

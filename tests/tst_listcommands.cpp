@@ -105,6 +105,8 @@ private slots:
     void clicksNeverClearTheSelection();
     void everyClickOnARowRunsTheListClickOnce_data();
     void everyClickOnARowRunsTheListClickOnce();
+    void onlyTheLeftButtonChoosesARow_data();
+    void onlyTheLeftButtonChoosesARow();
     void viewNowPassesTheFolderWhole();
     void viewNowReportsAFileManagerThatFails_data();
     void viewNowReportsAFileManagerThatFails();
@@ -315,6 +317,39 @@ void ListCommandsTest::everyClickOnARowRunsTheListClickOnce() {
         session.perform(action);
     QCOMPARE(session.previews(), previews);
     QCOMPARE(session.desktop.messages.size(), messages);
+}
+
+void ListCommandsTest::onlyTheLeftButtonChoosesARow_data() {
+    QTest::addColumn<Qt::MouseButton>("button");
+    QTest::addColumn<bool>("doubleClick");
+    QTest::addColumn<int>("selected");
+    QTest::addColumn<QString>("previews");
+
+    QTest::newRow("left") << Qt::LeftButton << false << 1 << "A1 B1";
+    QTest::newRow("left, double") << Qt::LeftButton << true << 1 << "A1 B1";
+    QTest::newRow("right") << Qt::RightButton << false << 0 << "A1";
+    QTest::newRow("right, double") << Qt::RightButton << true << 0 << "A1";
+    QTest::newRow("middle") << Qt::MiddleButton << false << 0 << "A1";
+    QTest::newRow("middle, double") << Qt::MiddleButton << true << 0 << "A1";
+}
+
+void ListCommandsTest::onlyTheLeftButtonChoosesARow() {
+    QFETCH(Qt::MouseButton, button);
+    QFETCH(bool, doubleClick);
+    QFETCH(int, selected);
+    QFETCH(QString, previews);
+
+    Session session;
+    session.perform("open:A,B,C");
+    session.perform("click:0");
+    // Through the window, which turns a second press into a double click.
+    const QPoint at = session.list->viewport()->mapTo(&session.form, session.rowCentre(1));
+    if (doubleClick)
+        QTest::mouseDClick(session.form.windowHandle(), button, {}, at);
+    else
+        QTest::mouseClick(session.form.windowHandle(), button, {}, at);
+    QCOMPARE(session.selectedRow(), selected);
+    QCOMPARE(session.previews(), previews);
 }
 
 void ListCommandsTest::viewNowPassesTheFolderWhole() {

@@ -20,6 +20,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -175,6 +176,8 @@ private slots:
     void survivesBadFiles();
     void refuses_data();
     void refuses();
+    void namesFormatsWeDoNotRead_data();
+    void namesFormatsWeDoNotRead();
     void codecRefusesOtherCoders_data();
     void codecRefusesOtherCoders();
     void appliesOurResourceLimits_data();
@@ -704,7 +707,7 @@ void PicturesTest::refuses_data() {
     QTest::newRow("svg named jpg")
         << QByteArray("<?xml version=\"1.0\"?><svg xmlns=\"http://www.w3.org/2000/svg\" "
                       "width=\"10\" height=\"10\"><rect width=\"10\" height=\"10\"/></svg>")
-        << FailureKind::NotAPicture;
+        << FailureKind::UnsupportedFormat;
     QTest::newRow("mvg named jpg") << QByteArray("push graphic-context\nviewbox 0 0 10 10\n"
                                                  "fill red rectangle 0 0 10 10\npop "
                                                  "graphic-context\n")
@@ -734,6 +737,87 @@ void PicturesTest::refuses() {
     QVERIFY(timer.elapsed() < 5000);
     QCOMPARE(failureOf([&] { loadPictureFile(dir.filePath("absent.png")); }),
              FailureKind::FileMissing);
+}
+
+// A format we do not read is named by its signature, for a conversion and a
+// preview alike; damaged files of our own formats are not taken for one ("").
+void PicturesTest::namesFormatsWeDoNotRead_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("format");
+    const auto bytes = [](std::string_view text) { return QByteArray(text.data(), text.size()); };
+    const auto isoMedia = [](const char* brands) { // main brand, then the compatible ones
+        QByteArray box = QByteArray("ftyp") + QByteArray(brands, 4) + QByteArray(4, '\0');
+        box += QByteArray(brands + 4);
+        return QByteArray(3, '\0') + char(box.size() + 4) + box + "\0\0\0\x10mdat";
+    };
+    using namespace std::string_view_literals;
+    QTest::newRow("WebP") << bytes("RIFF\x24\0\0\0WEBPVP8 \x18\0\0\0"sv) << "WebP";
+    QTest::newRow("HEIC") << isoMedia("heicmif1heic") << "HEIC";
+    QTest::newRow("HEIF") << isoMedia("mif1mif1") << "HEIF";
+    QTest::newRow("AVIF") << isoMedia("avifavifmif1miaf") << "AVIF";
+    QTest::newRow("AVIF by a compatible brand") << isoMedia("mif1mif1avif") << "AVIF";
+    QTest::newRow("CR3") << isoMedia("crx crx isom") << "CR3";
+    QTest::newRow("MP4 video") << isoMedia("isomisommp41") << "";
+    QTest::newRow("JPEG XL") << bytes("\xFF\x0A\xFA\x7F"sv) << "JPEG XL";
+    QTest::newRow("JPEG XL box") << bytes("\0\0\0\x0CJXL \r\n\x87\n"sv) << "JPEG XL";
+    QTest::newRow("JPEG 2000") << bytes("\0\0\0\x0CjP  \r\n\x87\n"sv) << "JPEG 2000";
+    QTest::newRow("J2K") << bytes("\xFF\x4F\xFF\x51\0\x2F"sv) << "JPEG 2000";
+    QTest::newRow("JPEG XR") << bytes("II\xBC\x01\x08\0\0\0"sv) << "JPEG XR";
+    QTest::newRow("PDF") << QByteArray("%PDF-1.7\n%\xE2\xE3\xCF\xD3\n") << "PDF";
+    QTest::newRow("PostScript") << QByteArray("%!PS-Adobe-3.0\n%%Pages: 1\n") << "PostScript";
+    QTest::newRow("EPS") << QByteArray("%!PS-Adobe-3.0 EPSF-3.0\n") << "EPS";
+    QTest::newRow("EPS with preview") << bytes("\xC5\xD0\xD3\xC6\x20\0\0\0"sv) << "EPS";
+    QTest::newRow("PSB") << bytes("8BPS\0\2\0\0\0\0\0\0\0\3"sv) << "PSB";
+    QTest::newRow("OpenEXR") << bytes("v/1\x01\2\0\0\0"sv) << "OpenEXR";
+    QTest::newRow("Radiance") << QByteArray("#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n")
+                              << "Radiance HDR";
+    QTest::newRow("XCF") << QByteArray("gimp xcf v011\0", 14) << "XCF";
+    QTest::newRow("QOI") << QByteArray("qoif\0\0\0\x10\0\0\0\x10\4\0", 14) << "QOI";
+    QTest::newRow("WMF") << bytes("\xD7\xCD\xC6\x9A\0\0"sv) << "WMF";
+    QTest::newRow("EMF") << bytes("\1\0\0\0\x6C\0\0\0"sv) + QByteArray(32, '\0') + " EMF"
+                         << "EMF";
+    QTest::newRow("CRW") << bytes("II\x1A\0\0\0HEAPCCDR"sv) << "CRW";
+    QTest::newRow("RAF") << QByteArray("FUJIFILMCCD-RAW 0201") << "RAF";
+    QTest::newRow("ORF") << bytes("IIRO\x08\0\0\0"sv) << "ORF";
+    QTest::newRow("RW2") << bytes("IIU\0\x08\0\0\0"sv) << "RW2";
+    QTest::newRow("PBM") << QByteArray("P1\n2 2\n0 1\n1 0\n") << "PBM";
+    QTest::newRow("PPM") << QByteArray("P6\n1 1\n255\n\0\0\0", 14) << "PPM";
+    QTest::newRow("PAM") << QByteArray("P7\nWIDTH 1\n") << "PAM";
+    const QByteArray svg("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"4\" height=\"4\"/>");
+    QTest::newRow("SVG") << svg << "SVG";
+    QTest::newRow("SVG after a BOM and blanks") << "\xEF\xBB\xBF\n  " + svg << "SVG";
+    QTest::newRow("SVG after declaration, comment, doctype")
+        << "<?xml version=\"1.0\"?>\n<!-- drawn by hand -->\n<!DOCTYPE svg PUBLIC "
+           "\"-//W3C//DTD SVG 1.1//EN\" \"x.dtd\">\n" +
+               svg
+        << "SVG";
+    QTest::newRow("HTML holding an SVG") << "<!DOCTYPE html><html><body>" + svg << "";
+    QTest::newRow("XML of another kind") << QByteArray("<?xml version=\"1.0\"?><svgs/>") << "";
+    QTest::newRow("text") << QByteArray("P1 is a text file") << "";
+    const QByteArray jpeg = fileHead(corpusDir("good") + "/hopper.jpg", 1 << 20);
+    const QByteArray png = fileHead(corpusDir("good") + "/hopper.png", 1 << 20);
+    QTest::newRow("JPEG cut in its headers") << jpeg.left(300) << "";
+    QTest::newRow("PNG cut in its data") << png.left(png.size() / 2) << "";
+}
+
+void PicturesTest::namesFormatsWeDoNotRead() {
+    QFETCH(QByteArray, content);
+    QFETCH(QString, format);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("picture.png");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+    file.close();
+    for (const bool preview : {false, true}) {
+        try {
+            preview ? loadPreviewFile(path, 100, 100) : loadPictureFile(path);
+            QFAIL("read as a picture");
+        } catch (const PlatformError& e) {
+            QCOMPARE(e.kind(),
+                     format.isEmpty() ? FailureKind::NotAPicture : FailureKind::UnsupportedFormat);
+            QCOMPARE(e.formatName(), format);
+        }
+    }
 }
 
 void PicturesTest::codecRefusesOtherCoders_data() {

@@ -77,6 +77,7 @@ void ProgressTest::appearsAfterHalfASecond() {
     QProgressDialog* dialog = shownProgressDialog();
     QVERIFY(dialog);
     QCOMPARE(dialog->windowModality(), Qt::ApplicationModal);
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("转换进度"));
     QCOMPARE(dialog->labelText(), QStringLiteral("正在转换图片…\n3 / 10"));
     QCOMPARE(dialog->value(), 3);
     auto* cancel = dialog->findChild<QPushButton*>();

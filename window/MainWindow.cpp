@@ -2,6 +2,7 @@
 #include "MainWindow.h"
 
 #include "Desktop.h"
+#include "FailureLog.h"
 #include "FormButton.h"
 #include "Messages.h"
 #include "OutputNaming.h"
@@ -101,7 +102,7 @@ MainWindow::MainWindow(std::shared_ptr<PictureCodec> codec, Desktop& desktop, QW
                 previewSelectedRow();
             } catch (const PlatformError& error) {
                 throw HandlerFailure::forFile(Messages::kPreviewFailedTitle,
-                                              Messages::kPreviewFailedText, path, error.kind());
+                                              Messages::kPreviewFailedText, path, error);
             }
         });
     });
@@ -210,8 +211,9 @@ void MainWindow::runHandler(const std::function<void()>& handler) {
                               failure.isWarning() ? MessageIcon::Warning
                                                   : MessageIcon::Information);
     } catch (const std::exception& error) {
-        m_desktop.showMessage(QStringLiteral("发生意外错误：") + QString::fromUtf8(error.what()),
-                              QStringLiteral("错误"), MessageIcon::Warning);
+        logUnexpectedFailure(error);
+        m_desktop.showMessage(Messages::unexpectedFailureText(error), Messages::kUnexpectedTitle,
+                              MessageIcon::Warning);
     }
 }
 
@@ -274,17 +276,19 @@ void MainWindow::openLastOutputFolder() {
     // may be gone by then.
     QPointer<MainWindow> window(this);
     try {
-        m_desktop.openFolder(folder, [window, folder] {
+        m_desktop.openFolder(folder, [window, folder](const PlatformError& error) {
             if (window)
-                window->showOpenFolderFailure(folder);
+                window->showOpenFolderFailure(folder, error);
         });
-    } catch (const PlatformError&) {
+    } catch (const PlatformError& error) {
+        logFailure(folder, error);
         throw HandlerFailure(Messages::kOpenFolderFailedTitle,
                              Messages::kOpenFolderFailedText + folder);
     }
 }
 
-void MainWindow::showOpenFolderFailure(const QString& folder) {
+void MainWindow::showOpenFolderFailure(const QString& folder, const PlatformError& error) {
+    logFailure(folder, error);
     m_desktop.showMessage(Messages::kOpenFolderFailedText + folder,
                           Messages::kOpenFolderFailedTitle, MessageIcon::Warning);
 }

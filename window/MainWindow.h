@@ -46,7 +46,7 @@ private:
     // Runs a handler; a failure that ends it is shown to the user here, so
     // that no exception reaches the event loop.
     void runHandler(const std::function<void()>& handler);
-    void showOpenFolderFailure(const QString& folder);
+    void showOpenFolderFailure(const QString& folder, const PlatformError& error);
 
     std::shared_ptr<PictureCodec> m_codec;
     Desktop& m_desktop;

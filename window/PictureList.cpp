@@ -113,7 +113,10 @@ QItemSelectionModel::SelectionFlags PictureList::selectionCommand(const QModelIn
 // comes up: for the row under it when it went down and came up on the same row,
 // or for the row the selection moved to meanwhile. The second click of a double
 // click comes as a double-click event, not a press, and is not counted.
+// Only the left button selects: the right and middle buttons do nothing here.
 void PictureList::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton)
+        return;
     m_mouseDown = true;
     m_selectedAtPress = selectedRow();
     m_pressedIndex = indexAt(event->position().toPoint());
@@ -121,15 +124,21 @@ void PictureList::mousePressEvent(QMouseEvent* event) {
 }
 
 void PictureList::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton)
+        return;
     QListWidget::mouseReleaseEvent(event);
     if (!std::exchange(m_mouseDown, false))
         return;
     const QModelIndex released = indexAt(event->position().toPoint());
-    const bool clickedRow =
-        event->button() == Qt::LeftButton && released.isValid() && released == m_pressedIndex;
+    const bool clickedRow = released.isValid() && released == m_pressedIndex;
     const int selected = selectedRow();
     if (selected != -1 && (clickedRow || selected != m_selectedAtPress))
         emit rowChosen();
+}
+
+void PictureList::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton)
+        QListWidget::mouseDoubleClickEvent(event);
 }
 
 void PictureList::keyPressEvent(QKeyEvent* event) {

@@ -7,6 +7,10 @@
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
+    // The failure log goes to standard error on every system; a Windows
+    // program without a console would otherwise send it to a debugger.
+    if (!qEnvironmentVariableIsSet("QT_FORCE_STDERR_LOGGING"))
+        qputenv("QT_FORCE_STDERR_LOGGING", "1");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmora"));
     QApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION_TEXT));

@@ -90,6 +90,12 @@ QString qtNameFilter(const DialogNameFilter& filter) {
     return filter.description + QStringLiteral(" (") + patterns.join(u' ') + u')';
 }
 
+QString chosenFolder(const QList<QUrl>& selected, QChar separator) {
+    if (selected.isEmpty() || !selected.first().isLocalFile())
+        return QString();
+    return selected.first().toLocalFile().replace(u'/', separator);
+}
+
 QString dialogResultText(const QStringList& selectedPaths, QChar separator) {
     auto native = [separator](QString text) { return text.replace(u'/', separator); };
 

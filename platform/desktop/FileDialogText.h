@@ -9,6 +9,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 // One entry of the dialog's file-type list.
 struct DialogNameFilter {
@@ -40,3 +41,8 @@ QString qtNameFilter(const DialogNameFilter& filter);
 // each name relative to it, joined by NUL characters, in the given order.
 // Paths come in with '/' and go out with the given separator.
 QString dialogResultText(const QStringList& selectedPaths, QChar separator = QDir::separator());
+
+// The folder an accepted folder chooser gave: its file-system path, or an
+// empty text when the item chosen has none (a virtual folder such as the
+// computer or the network itself), which the batch takes as no folder at all.
+QString chosenFolder(const QList<QUrl>& selected, QChar separator = QDir::separator());

@@ -11,7 +11,8 @@
 #include <QStandardPaths>
 #include <QUrl>
 
-void QtDesktop::openFolder(const QString& folder, std::function<void()> onLateFailure) {
+void QtDesktop::openFolder(const QString& folder,
+                           std::function<void(const PlatformError&)> onLateFailure) {
     const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
     if (opener.isEmpty())
         throw PlatformError(FailureKind::CannotStart, QStringLiteral("xdg-open is not installed"));
@@ -27,7 +28,11 @@ void QtDesktop::openFolder(const QString& folder, std::function<void()> onLateFa
                      [process, onLateFailure](int exitCode, QProcess::ExitStatus status) {
                          process->deleteLater();
                          if ((status != QProcess::NormalExit || exitCode != 0) && onLateFailure)
-                             onLateFailure();
+                             onLateFailure(PlatformError(
+                                 FailureKind::CannotStart,
+                                 status == QProcess::NormalExit
+                                     ? QStringLiteral("xdg-open exited with code %1").arg(exitCode)
+                                     : QStringLiteral("xdg-open crashed")));
                      });
     QObject::connect(process, &QProcess::errorOccurred, process,
                      [process, onLateFailure](QProcess::ProcessError error) {
@@ -35,7 +40,8 @@ void QtDesktop::openFolder(const QString& folder, std::function<void()> onLateFa
                              return;
                          process->deleteLater();
                          if (onLateFailure)
-                             onLateFailure();
+                             onLateFailure(
+                                 PlatformError(FailureKind::CannotStart, process->errorString()));
                      });
     process->start();
 }

@@ -9,10 +9,10 @@
 
 #include <QProcess>
 
-void QtDesktop::openFolder(const QString& folder, std::function<void()>) {
+void QtDesktop::openFolder(const QString& folder, std::function<void(const PlatformError&)>) {
     QProcess explorer;
     explorer.setProgram(QStringLiteral("explorer.exe"));
     explorer.setNativeArguments(explorerArgument(folder));
     if (!explorer.startDetached())
-        throw PlatformError(FailureKind::CannotStart, folder);
+        failFor(FailureKind::CannotStart, folder, explorer.errorString());
 }

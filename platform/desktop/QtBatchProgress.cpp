@@ -14,7 +14,7 @@ QString progressText(int done, int total) {
 QtBatchProgress::QtBatchProgress(QWidget* owner, int totalRows)
     : m_dialog(new QProgressDialog(progressText(0, totalRows), QStringLiteral("取消"), 0, totalRows,
                                    owner)) {
-    m_dialog->setWindowTitle(QStringLiteral("Velmora"));
+    m_dialog->setWindowTitle(QStringLiteral("转换进度"));
     m_dialog->setWindowModality(Qt::ApplicationModal);
     m_dialog->setAutoClose(false);
     m_dialog->setAutoReset(false);

@@ -22,7 +22,8 @@ public:
 
     FileOpenDialog& fileOpenDialog() override;
     std::optional<QString> browseForFolder(const QString& prompt) override;
-    void openFolder(const QString& folder, std::function<void()> onLateFailure) override;
+    void openFolder(const QString& folder,
+                    std::function<void(const PlatformError&)> onLateFailure) override;
     void showMessage(const QString& text, const QString& title, MessageIcon icon) override;
     std::unique_ptr<BatchProgress> startBatchProgress(int totalRows) override;
 

@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The folder chooser.
+#include "FileDialogText.h"
 #include "QtDesktop.h"
 #include "QtFileOpenDialog.h"
-
-#include <QDir>
 
 std::optional<QString> QtDesktop::browseForFolder(const QString& prompt) {
     KeptFileDialog& dialog = KeptFileDialog::forFolders();
@@ -13,8 +12,5 @@ std::optional<QString> QtDesktop::browseForFolder(const QString& prompt) {
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     if (!dialog.run(m_owner))
         return std::nullopt;
-    const QStringList selected = dialog.selectedFiles();
-    if (selected.isEmpty() || selected.first().isEmpty())
-        return std::nullopt;
-    return QDir::toNativeSeparators(selected.first());
+    return chosenFolder(dialog.selectedUrls());
 }

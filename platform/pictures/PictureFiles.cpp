@@ -102,9 +102,16 @@ SourceBytes readSource(const QString& fileName) {
         failFor(FailureKind::CodecNotReady, fileName, notReady);
     SourceBytes source{readPictureBytes(fileName)};
     source.coder = coderForContent(source.bytes);
-    if (!source.coder)
+    if (!source.coder) {
+        // A format we know by name but do not read is told apart from damage.
+        if (const QString format = unsupportedFormatOf(source.bytes); !format.isEmpty())
+            throw PlatformError(FailureKind::UnsupportedFormat,
+                                QStringLiteral("%1: %2, a format we do not read")
+                                    .arg(QDir::toNativeSeparators(fileName), format),
+                                format);
         failFor(FailureKind::NotAPicture, fileName,
                 QStringLiteral("the content is not a picture format we read"));
+    }
     checkDeclaredAgainstData(fileName, source.bytes, source.coder);
     return source;
 }

@@ -8,7 +8,9 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -101,7 +103,152 @@ DeclaredSize iconSize(const QByteArray& head) {
     return largest;
 }
 
+// Formats we do not read, by the bytes they start with.
+struct Signature {
+    std::string_view magic;
+    const char* name;
+};
+
+using namespace std::string_view_literals;
+constexpr Signature kUnsupportedSignatures[] = {
+    {"\xFF\x0A"sv, "JPEG XL"},
+    {"\0\0\0\x0CJXL \r\n\x87\n"sv, "JPEG XL"},
+    {"\0\0\0\x0CjP  \r\n\x87\n"sv, "JPEG 2000"},
+    {"\xFF\x4F\xFF\x51"sv, "JPEG 2000"},
+    {"II\xBC\x01"sv, "JPEG XR"},
+    {"%PDF-"sv, "PDF"},
+    {"\xC5\xD0\xD3\xC6"sv, "EPS"},
+    {"8BPS\0\2"sv, "PSB"},
+    {"v/1\x01"sv, "OpenEXR"},
+    {"#?RADIANCE"sv, "Radiance HDR"},
+    {"#?RGBE"sv, "Radiance HDR"},
+    {"gimp xcf"sv, "XCF"},
+    {"qoif"sv, "QOI"},
+    {"\xD7\xCD\xC6\x9A"sv, "WMF"},
+    {"II\x1A\0\0\0HEAPCCDR"sv, "CRW"},
+    {"FUJIFILMCCD-RAW"sv, "RAF"},
+    {"IIRO"sv, "ORF"},
+    {"IIRS"sv, "ORF"},
+    {"MMOR"sv, "ORF"},
+    {"IIU\0"sv, "RW2"},
+};
+
+// Whether `magic` stands at `at`.
+bool hasAt(const QByteArray& bytes, std::string_view magic, qsizetype at = 0) {
+    return at >= 0 && bytes.size() - at >= qsizetype(magic.size()) &&
+           std::memcmp(bytes.constData() + at, magic.data(), magic.size()) == 0;
+}
+
+QString webpFormat(const QByteArray& b) {
+    return hasAt(b, "RIFF"sv) && hasAt(b, "WEBP"sv, 8) ? QStringLiteral("WebP") : QString();
+}
+
+// An ISO media file ("ftyp" box first) that holds a still picture: named by
+// the most telling of its brands, the main one and the compatible ones.
+QString isoMediaFormat(const QByteArray& b) {
+    if (!hasAt(b, "ftyp"sv, 4) || b.size() < 12)
+        return {};
+    const qsizetype boxEnd = std::min<qsizetype>(b.size(), readBigEndian(b, 0, 4));
+    QList<QByteArray> brands{b.mid(8, 4)};
+    for (qsizetype at = 16; at + 4 <= boxEnd; at += 4)
+        brands << b.mid(at, 4);
+    const auto any = [&](std::initializer_list<const char*> names) {
+        return std::any_of(names.begin(), names.end(),
+                           [&](const char* name) { return brands.contains(name); });
+    };
+    if (any({"avif", "avis"}))
+        return QStringLiteral("AVIF");
+    if (any({"heic", "heix", "heim", "heis", "hevc", "hevx", "hevm", "hevs"}))
+        return QStringLiteral("HEIC");
+    if (any({"crx "}))
+        return QStringLiteral("CR3");
+    if (any({"mif1", "msf1", "mif2"}))
+        return QStringLiteral("HEIF");
+    return {};
+}
+
+// PostScript, or Encapsulated PostScript when its first line says so.
+QString postScriptFormat(const QByteArray& b) {
+    if (!hasAt(b, "%!PS"sv))
+        return {};
+    const QByteArray firstLine = b.left(256).split('\n').first();
+    return firstLine.contains("EPSF") ? QStringLiteral("EPS") : QStringLiteral("PostScript");
+}
+
+// The portable bitmaps: "P1" to "P6" and white space before the width (and
+// any comment lines), or "P7" before its header's first keyword, so that a
+// text starting "P1 " is not taken for one.
+QString portableBitmapFormat(const QByteArray& b) {
+    if (b.size() < 3 || b[0] != 'P' || b[1] < '1' || b[1] > '7' || !QChar::isSpace(uchar(b[2])))
+        return {};
+    qsizetype at = 2;
+    while (at < b.size()) {
+        if (b[at] == '#') {
+            const qsizetype lineEnd = b.indexOf('\n', at);
+            at = lineEnd < 0 ? b.size() : lineEnd + 1;
+        } else if (QChar::isSpace(uchar(b[at]))) {
+            ++at;
+        } else {
+            break;
+        }
+    }
+    const bool pam = b[1] == '7';
+    if (at >= b.size() || (pam ? !std::isupper(uchar(b[at])) : !std::isdigit(uchar(b[at]))))
+        return {};
+    static const char* const kNames[] = {"PBM", "PGM", "PPM", "PBM", "PGM", "PPM", "PAM"};
+    return QString::fromLatin1(kNames[b[1] - '1']);
+}
+
+QString enhancedMetafileFormat(const QByteArray& b) {
+    return hasAt(b, "\1\0\0\0"sv) && hasAt(b, " EMF"sv, 40) ? QStringLiteral("EMF") : QString();
+}
+
+// SVG: XML text whose first element, after the declaration, comments and
+// document type, is <svg>. Only the start of the file is looked at.
+QString svgFormat(const QByteArray& bytes) {
+    QByteArrayView text = QByteArrayView(bytes).first(std::min<qsizetype>(bytes.size(), 4096));
+    if (text.startsWith("\xEF\xBB\xBF"))
+        text = text.sliced(3);
+    qsizetype at = 0;
+    for (int part = 0; part < 16; ++part) {
+        while (at < text.size() && QChar::isSpace(uchar(text[at])))
+            ++at;
+        const QByteArrayView rest = text.sliced(at);
+        if (rest.startsWith("<svg") && rest.size() > 4 &&
+            (QChar::isSpace(uchar(rest[4])) || rest[4] == '>' || rest[4] == '/'))
+            return QStringLiteral("SVG");
+        if (rest.size() >= 13 && rest.first(13).compare("<!DOCTYPE svg", Qt::CaseInsensitive) == 0)
+            return QStringLiteral("SVG");
+        const char* end = rest.startsWith("<?")     ? "?>"
+                          : rest.startsWith("<!--") ? "-->"
+                          : rest.startsWith("<!")   ? ">"
+                                                    : nullptr;
+        if (!end)
+            return {};
+        const qsizetype found = rest.indexOf(QByteArrayView(end));
+        if (found < 0)
+            return {};
+        at += found + qsizetype(std::strlen(end));
+    }
+    return {};
+}
+
 } // namespace
+
+QString unsupportedFormatOf(const QByteArray& b) {
+    if (coderForContent(b))
+        return {};
+    for (const Signature& signature : kUnsupportedSignatures)
+        if (hasAt(b, signature.magic))
+            return QString::fromLatin1(signature.name);
+    for (QString (*recognise)(const QByteArray&) :
+         {webpFormat, isoMediaFormat, postScriptFormat, portableBitmapFormat,
+          enhancedMetafileFormat, svgFormat}) {
+        if (QString name = recognise(b); !name.isEmpty())
+            return name;
+    }
+    return {};
+}
 
 const char* coderForContent(const QByteArray& b) {
     if (startsWith(b, "\xFF\xD8\xFF", 3))

@@ -11,6 +11,11 @@
 // qualify).
 const char* coderForContent(const QByteArray& bytes);
 
+// The name users know a picture format by ("WebP", "HEIC", "PDF"), judged by
+// its signature alone, for the formats we do not read; empty for anything
+// else (our own formats, damaged files, files that are no picture at all).
+QString unsupportedFormatOf(const QByteArray& bytes);
+
 struct DeclaredSize {
     qint64 width = -1; // -1: the header does not say (or we do not look)
     qint64 height = -1;

@@ -78,12 +78,13 @@ public:
         const auto answer = folderAnswers.isEmpty() ? std::nullopt : folderAnswers.takeFirst();
         return answer ? std::optional(QDir::toNativeSeparators(*answer)) : std::nullopt;
     }
-    void openFolder(const QString& folder, std::function<void()> onLateFailure) override {
+    void openFolder(const QString& folder,
+                    std::function<void(const PlatformError&)> onLateFailure) override {
         if (fileManagerFails)
             throw PlatformError(FailureKind::CannotStart, folder);
         openedFolders << folder;
         if (fileManagerGivesUp && onLateFailure)
-            onLateFailure();
+            onLateFailure(PlatformError(FailureKind::CannotStart, QStringLiteral("gave up")));
     }
     void showMessage(const QString& text, const QString& title, MessageIcon icon) override {
         messages.append({title, text});
