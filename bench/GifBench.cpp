@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "GifBench.h"
 
-#include "FilePictureCodec.h"
 #include "PeakMemory.h"
-#include "PictureFiles.h"
 #include "PictureQuality.h"
-#include "PictureSniffing.h"
+#include "conversion/FilePictureCodec.h"
+#include "conversion/PictureFiles.h"
+#include "input/PictureSniffing.h"
 
 #include <QCoreApplication>
 #include <QDir>

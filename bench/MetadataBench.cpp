@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "MetadataBench.h"
 
-#include "FilePictureCodec.h"
 #include "PlatformError.h"
+#include "conversion/FilePictureCodec.h"
 #include "support/MetadataTesting.h"
 
 #include <QDir>

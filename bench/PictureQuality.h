@@ -9,7 +9,7 @@
 #pragma once
 
 #include "Picture.h"
-#include "PixelWork.h"
+#include "pixels/PixelWork.h"
 
 #include <algorithm>
 #include <cmath>

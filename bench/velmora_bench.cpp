@@ -9,7 +9,6 @@
 // The corpus is made by ImageMagick's convert, not by our code, and is kept
 // between runs. Everything else lives in a temporary folder that is removed at
 // the end.
-#include "FilePictureCodec.h"
 #include "GifBench.h"
 #include "MainWindow.h"
 #include "Messages.h"
@@ -19,6 +18,7 @@
 #include "PlatformError.h"
 #include "PreviewBox.h"
 #include "QtDesktop.h"
+#include "conversion/FilePictureCodec.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -3,9 +3,9 @@
 // load and the prepared, committed write the batch uses), for the size table
 // of bench/size-table.sh. Each output is named after its whole input name, so
 // hopper.jpg and hopper.png do not overwrite each other.
-#include "PictureFiles.h"
 #include "PlatformError.h"
 #include "TargetFormat.h"
+#include "conversion/PictureFiles.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -4,14 +4,14 @@
 // and graphics reduced at least as well as ImageMagick's own reduction by the
 // blurred measure the bench uses, the same bytes on every run and thread, and
 // pictures of extreme shapes.
-#include "ColourReduction.h"
-#include "FastCodecs.h"
-#include "MagickEncoding.h"
-#include "MagickSetup.h"
-#include "PictureFiles.h"
 #include "PictureQuality.h"
-#include "PixelWork.h"
 #include "PlatformError.h"
+#include "colours/ColourReduction.h"
+#include "conversion/PictureFiles.h"
+#include "formats/FastCodecs.h"
+#include "magick/MagickEncoding.h"
+#include "magick/MagickSetup.h"
+#include "pixels/PixelWork.h"
 #include "support/PictureFileTesting.h"
 
 #include <QImage>

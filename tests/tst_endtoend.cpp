@@ -2,10 +2,10 @@
 // The whole road through the real window with the real codecs: open, preview,
 // delete, add, convert to every format, view the output folder. Only the
 // dialogs, the message box and the file manager are scripted.
-#include "FilePictureCodec.h"
 #include "MainWindow.h"
-#include "PictureFiles.h"
 #include "PreviewBox.h"
+#include "conversion/FilePictureCodec.h"
+#include "conversion/PictureFiles.h"
 #include "fakes/FakeDesktop.h"
 
 #include <QDir>

@@ -2,11 +2,11 @@
 // The direct codecs against the general ImageMagick path: the same decoded
 // samples, the same pictures written back, the same JPEG settings; previews;
 // and the hidden file an output waits in until it is committed.
-#include "FastCodecs.h"
-#include "MagickSetup.h"
-#include "PictureFiles.h"
-#include "PixelWork.h"
 #include "PlatformError.h"
+#include "conversion/PictureFiles.h"
+#include "formats/FastCodecs.h"
+#include "magick/MagickSetup.h"
+#include "pixels/PixelWork.h"
 #include "support/PictureFileTesting.h"
 
 #include <Magick++.h>

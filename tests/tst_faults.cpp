@@ -4,10 +4,10 @@
 // the real batch, with fake controls; every case must end in a PlatformError
 // and a message naming the file, never in a crash or a hang.
 #include "BatchConversion.h"
-#include "FilePictureCodec.h"
 #include "Messages.h"
-#include "PictureFiles.h"
 #include "PlatformError.h"
+#include "conversion/FilePictureCodec.h"
+#include "conversion/PictureFiles.h"
 #include "fakes/FakeControls.h"
 #include "fakes/FakeDesktop.h"
 #include "support/PictureFileTesting.h"

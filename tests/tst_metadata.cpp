@@ -2,8 +2,8 @@
 // What a photo carries, through a conversion: which blocks each target keeps
 // and what their tags say; damaged EXIF; and JPG written from a JPEG without
 // a second generation.
-#include "MagickSetup.h"
-#include "PictureFiles.h"
+#include "conversion/PictureFiles.h"
+#include "magick/MagickSetup.h"
 #include "support/CameraSources.h"
 #include "support/MetadataTesting.h"
 #include "support/PictureFileTesting.h"

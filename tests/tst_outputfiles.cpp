@@ -3,8 +3,8 @@
 // than Windows' old 260-character limit, over a previous output, and over a
 // target another program holds open. Runs on Linux and, under Wine, on
 // Windows, where the wide-character and long-path APIs are the point.
-#include "OutputFiles.h"
 #include "PlatformError.h"
+#include "system/OutputFiles.h"
 
 #include <QDir>
 #include <QFile>

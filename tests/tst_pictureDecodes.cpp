@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Decodes the general path gets wrong: TIFFs in separate planes, GIF frames
 // reaching past the logical screen, 1-bit PCX.
-#include "MagickSetup.h"
-#include "PictureFiles.h"
+#include "conversion/PictureFiles.h"
+#include "magick/MagickSetup.h"
 #include "support/PictureFileTesting.h"
 
 #include <Magick++.h>

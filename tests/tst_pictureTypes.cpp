@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The type each target is written in for each kind of picture (bilevel, gray,
 // few colours, photo), and the samples it keeps.
-#include "MagickSetup.h"
-#include "PictureFiles.h"
+#include "conversion/PictureFiles.h"
+#include "magick/MagickSetup.h"
 #include "support/PictureFileTesting.h"
 
 #include <tiffio.h>

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
 // Picture files: every corpus picture into every target, damaged and hostile
 // files, refusals, literal file names and safe writing.
-#include "FilePictureCodec.h"
-#include "MagickSetup.h"
-#include "PictureFiles.h"
-#include "PictureScaling.h"
 #include "PlatformError.h"
+#include "conversion/FilePictureCodec.h"
+#include "conversion/PictureFiles.h"
+#include "input/PictureLimits.h"
+#include "magick/MagickSetup.h"
+#include "pixels/PictureScaling.h"
 #include "support/PictureFileTesting.h"
 
 #include <Magick++.h>

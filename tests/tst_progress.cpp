@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The progress dialog of a long batch, and cancelling a batch through it.
 #include "MainWindow.h"
-#include "OutputFiles.h"
 #include "QtBatchProgress.h"
 #include "fakes/FakeCodec.h"
 #include "fakes/FakeDesktop.h"
+#include "system/OutputFiles.h"
 
 #include <QApplication>
 #include <QDir>

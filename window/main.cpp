@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "FilePictureCodec.h"
 #include "MainWindow.h"
 #include "QtDesktop.h"
 #include "Translations.h"
+#include "conversion/FilePictureCodec.h"
 
 #include <QApplication>
 

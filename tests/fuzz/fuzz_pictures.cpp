@@ -4,8 +4,8 @@
 // the batch does it. A PlatformError is the expected way for a bad input to
 // end; anything else -- a crash, a sanitizer report, another exception, a
 // hang -- is a fault.
-#include "PictureFiles.h"
 #include "PlatformError.h"
+#include "conversion/PictureFiles.h"
 
 #include <QDir>
 #include <QFile>

@@ -4,7 +4,7 @@
 // and colour profile a camera and a photo editor would leave in it.
 #pragma once
 
-#include "MagickSetup.h"
+#include "magick/MagickSetup.h"
 #include "support/MetadataTesting.h"
 
 #include <Magick++.h>

@@ -5,11 +5,11 @@
 // tests' convenience; the product always passes the format itself.
 #pragma once
 
-#include "MagickDecoding.h"
-#include "MagickEncoding.h"
-#include "PictureFiles.h"
-#include "PictureReading.h"
-#include "PictureSniffing.h"
+#include "conversion/PictureFiles.h"
+#include "input/PictureReading.h"
+#include "input/PictureSniffing.h"
+#include "magick/MagickDecoding.h"
+#include "magick/MagickEncoding.h"
 
 #include <QFile>
 #include <QFileInfo>

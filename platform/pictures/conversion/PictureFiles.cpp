@@ -1,0 +1,316 @@
+// SPDX-License-Identifier: MIT
+#include "conversion/PictureFiles.h"
+
+#include "PlatformError.h"
+#include "colours/GifColours.h"
+#include "formats/FastCodecs.h"
+#include "formats/PaletteCodecs.h"
+#include "input/PictureLimits.h"
+#include "input/PictureReading.h"
+#include "input/PictureSniffing.h"
+#include "magick/MagickDecoding.h"
+#include "magick/MagickEncoding.h"
+#include "magick/MagickSetup.h"
+#include "magick/MagickSupport.h"
+#include "metadata/ExifBlocks.h"
+#include "metadata/MetadataBlocks.h"
+#include "pixels/PixelWork.h"
+#include "system/OutputFiles.h"
+#include "tiff/TiffPlanesReading.h"
+
+#include <Magick++.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+// Refuses a small file whose header declares a huge picture (see
+// kMaxPixelsPerFileByte).
+void checkDeclaredAgainstData(const QString& fileName, const QByteArray& bytes, const char* coder) {
+    const DeclaredSize declared = declaredSize(bytes, coder);
+    if (!declared.isKnown())
+        return;
+    const double pixels = double(declared.width) * double(declared.height);
+    if (pixels > double(kBombCheckFloor) &&
+        pixels > double(bytes.size()) * double(kMaxPixelsPerFileByte))
+        failFor(FailureKind::PictureTooLarge, fileName,
+                QStringLiteral("%1 x %2 pixels declared by %3 bytes")
+                    .arg(declared.width)
+                    .arg(declared.height)
+                    .arg(bytes.size()));
+}
+
+// The direct JPEG decode; null when the general path is to decide (a JPEG
+// variant left to it, or damage the direct decoder gave up on: the general
+// path then reports it in its own words, or reads what it can).
+std::shared_ptr<Picture> decodeJpegDirectly(const QByteArray& bytes, const QString& fileName,
+                                            int boxWidth, int boxHeight,
+                                            const std::stop_token& stop, long* warnings = nullptr) {
+    std::optional<Picture> picture;
+    try {
+        picture = fastcodec::decodeJpeg(
+            bytes, [&](qint64 width, qint64 height) { checkDimensions(fileName, width, height); },
+            boxWidth, boxHeight, stop, warnings);
+    } catch (const fastcodec::CodecError&) {
+        return nullptr;
+    }
+    if (!picture)
+        return nullptr;
+    return std::make_shared<Picture>(std::move(*picture));
+}
+
+// A TIFF in separate planes, which the general path misreads, through
+// libtiff; nothing for any other TIFF, or one libtiff gives up on (the
+// general path then reports it in its own words).
+std::optional<Picture> decodeTiffPlanesDirectly(const QByteArray& bytes, const QString& fileName,
+                                                const std::stop_token& stop) {
+    try {
+        return fastcodec::decodeTiffPlanes(
+            bytes, [&](qint64 width, qint64 height) { checkDimensions(fileName, width, height); },
+            stop);
+    } catch (const fastcodec::CodecError&) {
+        return std::nullopt;
+    }
+}
+
+// What the source carries, as its bytes hold it. The general path reads the
+// PSD's blocks and TIFF's XMP and IPTC; the JPEG and PNG blocks and TIFF's
+// EXIF directories are read by us.
+PictureMetadata rawMetadataOf(const QByteArray& bytes, const char* coder,
+                              const PictureMetadata& fromGeneralPath) {
+    if (std::strcmp(coder, "JPEG") == 0)
+        return metadata::ofJpeg(bytes);
+    if (std::strcmp(coder, "PNG") == 0)
+        return metadata::ofPng(bytes);
+    PictureMetadata raw = fromGeneralPath;
+    if (std::strcmp(coder, "TIFF") == 0)
+        raw.exif = exif::exifOfTiffFile(bytes);
+    return raw;
+}
+
+// The source's bytes and the coder its content calls for.
+struct SourceBytes {
+    QByteArray bytes;
+    const char* coder = nullptr;
+};
+
+SourceBytes readSource(const QString& fileName) {
+    const QString notReady = prepareMagick();
+    if (!notReady.isEmpty())
+        failFor(FailureKind::CodecNotReady, fileName, notReady);
+    SourceBytes source{readPictureBytes(fileName)};
+    source.coder = coderForContent(source.bytes);
+    if (!source.coder) {
+        // A format we know by name but do not read is told apart from damage.
+        if (const QString format = unsupportedFormatOf(source.bytes); !format.isEmpty())
+            throw PlatformError(FailureKind::UnsupportedFormat,
+                                QStringLiteral("%1: %2, a format we do not read")
+                                    .arg(QDir::toNativeSeparators(fileName), format),
+                                format);
+        failFor(FailureKind::NotAPicture, fileName,
+                QStringLiteral("the content is not a picture format we read"));
+    }
+    checkDeclaredAgainstData(fileName, source.bytes, source.coder);
+    return source;
+}
+
+// Decodes the source; with a box, as a preview (no metadata, no quality).
+PictureObject decodeSource(const SourceBytes& source, const QString& fileName, int boxWidth,
+                           int boxHeight, const std::stop_token& stop) {
+    const bool preview = boxWidth > 0;
+    try {
+        std::shared_ptr<Picture> picture;
+        if (std::strcmp(source.coder, "JPEG") == 0) {
+            picture = decodeJpegDirectly(source.bytes, fileName, boxWidth, boxHeight, stop);
+            // A preview is only looked at; the quality matters for writing.
+            if (picture && !preview)
+                picture->jpegQuality = magickJpegQuality(source.bytes, fileName);
+        }
+        if (!picture && std::strcmp(source.coder, "TIFF") == 0) {
+            if (std::optional<Picture> planes =
+                    decodeTiffPlanesDirectly(source.bytes, fileName, stop))
+                picture = std::make_shared<Picture>(std::move(*planes));
+        }
+        if (!picture)
+            picture = std::make_shared<Picture>(
+                decodeWithMagick(source.bytes, source.coder, fileName, stop));
+        if (!preview)
+            picture->metadata =
+                metadata::upright(rawMetadataOf(source.bytes, source.coder, picture->metadata),
+                                  picture->width, picture->height);
+        else
+            picture->metadata = {};
+        return picture;
+    } catch (const PlatformError&) {
+        throw;
+    } catch (const Magick::Exception& e) {
+        const QString message = QString::fromLocal8Bit(e.what());
+        failFor(isLimitMessage(message) ? FailureKind::PictureTooLarge : FailureKind::NotAPicture,
+                fileName, message);
+    } catch (const std::bad_alloc&) {
+        failFor(FailureKind::PictureTooLarge, fileName, QStringLiteral("out of memory"));
+    } catch (const std::exception& e) {
+        failFor(FailureKind::NotAPicture, fileName, QString::fromLocal8Bit(e.what()));
+    }
+}
+
+PictureObject loadPicture(const QString& fileName, int boxWidth, int boxHeight,
+                          const std::stop_token& stop) {
+    return decodeSource(readSource(fileName), fileName, boxWidth, boxHeight, stop);
+}
+
+// A JPEG source written as JPG without a second generation, when that can be
+// done exactly; the preview then comes from a scaled decode, which also
+// shows whether the data is whole.
+std::optional<PictureFileConversion> carryJpeg(const SourceBytes& source, const QString& fileName,
+                                               const QString& target, int boxWidth, int boxHeight,
+                                               const std::stop_token& stop) {
+    // Out of memory here, the whole decode reports it in its own words.
+    long warnings = 0;
+    std::shared_ptr<Picture> preview;
+    std::optional<QByteArray> carried;
+    try {
+        preview = decodeJpegDirectly(source.bytes, fileName, std::max(boxWidth, 1),
+                                     std::max(boxHeight, 1), stop, &warnings);
+        if (!preview || warnings > 0)
+            return std::nullopt;
+        const PictureMetadata raw = metadata::ofJpeg(source.bytes);
+        // The orientation the decoder applied, read the same way.
+        const int orientation = fastcodec::exifOrientation(QByteArray("Exif\0\0", 6) + raw.exif);
+        checkReplaceable(target);
+        carried = fastcodec::uprightJpegLosslessly(source.bytes, orientation, raw);
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
+    if (!carried)
+        return std::nullopt;
+    throwIfStopped(stop);
+    return PictureFileConversion{prepareOutputFile(*carried, target), std::move(preview)};
+}
+
+bool isConsistent(const Picture& p) {
+    return p.width > 0 && p.height > 0 && (p.bitsPerSample == 8 || p.bitsPerSample == 16) &&
+           p.pixels.size() == p.bytesPerLine() * p.height;
+}
+
+// The picture encoded by a direct codec, or a null array when the target or
+// the picture is left to the general path. Only the cases where the direct
+// codec gives what the general path gives are taken.
+QByteArray encodeDirectly(const Picture& picture, TargetFormat format,
+                          const std::stop_token& stop) {
+    switch (format) {
+    case TargetFormat::Bmp:
+    case TargetFormat::Pcx: {
+        // The kind is decided on what is written: after flattening.
+        const Picture flat = flattenedEightBit(picture);
+        const PictureKind kind = pictureKindOf(flat);
+        if (format == TargetFormat::Bmp)
+            return kind.isPhoto() ? fastcodec::encodeBmp(flat)
+                                  : fastcodec::encodeBmp(flat.width, flat.height, kind);
+        return kind.isPhoto() ? fastcodec::encodePcx(flat)
+                              : fastcodec::encodePcx(flat.width, flat.height, kind);
+    }
+    case TargetFormat::Jpg: {
+        // A gray picture is written with one component.
+        Picture flat = flattenedEightBit(picture);
+        if (flat.channels == Picture::Channels::Rgb && isAllGray(flat))
+            flat = grayOf(flat);
+        return fastcodec::encodeJpeg(flat, picture.jpegQuality > 0 ? picture.jpegQuality : 92,
+                                     stop);
+    }
+    case TargetFormat::Png:
+        // ImageMagick writes pictures of up to 256 colours as palette PNGs,
+        // which the general path keeps doing; likewise gray, 16-bit and
+        // profiled pictures, and transparency without partial alpha.
+        if (picture.bitsPerSample != 8 || !picture.iccProfile.isEmpty() ||
+            picture.channels == Picture::Channels::Gray || !hasMoreColoursThan(picture, 256) ||
+            (picture.hasAlpha() && !hasPartialAlpha(picture)))
+            return {};
+        return fastcodec::encodePng(picture, stop);
+    case TargetFormat::Tiff: {
+        if (picture.hasAlpha() && isAllGray(picture))
+            return {};
+        if (picture.channels == Picture::Channels::Rgb && isAllGray(picture)) {
+            const Picture gray = grayOf(picture);
+            return fastcodec::encodeTiff(gray, pictureKindOf(gray));
+        }
+        return fastcodec::encodeTiff(picture, pictureKindOf(picture));
+    }
+    case TargetFormat::Gif: {
+        // Our own colour reduction and LZW writer; ImageMagick's reduction
+        // stays the reference the tests and the bench hold it to.
+        const PalettePicture reduced = reduceColoursForGif(picture, stop);
+        return fastcodec::encodeGif(reduced.width, reduced.height, reduced.palette, reduced.indexes,
+                                    reduced.transparentIndex, stop);
+    }
+    case TargetFormat::Ico:
+        return {};
+    }
+    return {};
+}
+
+} // namespace
+
+PictureObject loadPictureFile(const QString& fileName, std::stop_token stop) {
+    return loadPicture(fileName, 0, 0, stop);
+}
+
+PictureObject loadPreviewFile(const QString& fileName, int boxWidth, int boxHeight) {
+    const std::stop_token never;
+    return loadPicture(fileName, std::max(boxWidth, 1), std::max(boxHeight, 1), never);
+}
+
+QByteArray encodePicture(const Picture& picture, TargetFormat format, const std::stop_token& stop) {
+    QByteArray encoded = encodeDirectly(picture, format, stop);
+    if (encoded.isNull())
+        encoded = encodeWithMagick(picture, format, stop);
+    // The blocks go in each file's own places, whichever encoder wrote it;
+    // TIFF's encoders write the XMP and IPTC as tags themselves.
+    if (picture.metadata.isEmpty())
+        return encoded;
+    QByteArray withMetadata;
+    if (format == TargetFormat::Jpg)
+        withMetadata = metadata::withJpegMetadata(encoded, picture.metadata);
+    else if (format == TargetFormat::Png)
+        withMetadata = metadata::withPngMetadata(encoded, picture.metadata);
+    else if (format == TargetFormat::Tiff)
+        withMetadata = exif::withExifInTiff(encoded, picture.metadata.exif);
+    return withMetadata.isEmpty() ? encoded : withMetadata;
+}
+
+PictureFileConversion convertPictureFile(const QString& source, TargetFormat format,
+                                         const QString& target, int previewWidth, int previewHeight,
+                                         std::stop_token stop) {
+    const SourceBytes bytes = readSource(source);
+    if (format == TargetFormat::Jpg && std::strcmp(bytes.coder, "JPEG") == 0)
+        if (std::optional<PictureFileConversion> carried =
+                carryJpeg(bytes, source, target, previewWidth, previewHeight, stop))
+            return std::move(*carried);
+    PictureObject picture = decodeSource(bytes, source, 0, 0, stop);
+    std::unique_ptr<PreparedPicture> file = preparePictureFile(*picture, format, target, stop);
+    return {std::move(file), std::move(picture)};
+}
+
+std::unique_ptr<PreparedPicture> preparePictureFile(const Picture& picture, TargetFormat format,
+                                                    const QString& fileName, std::stop_token stop) {
+    const QString notReady = prepareMagick();
+    if (!notReady.isEmpty())
+        failFor(FailureKind::CodecNotReady, fileName, notReady);
+    if (!isConsistent(picture))
+        failFor(FailureKind::CannotWrite, fileName, QStringLiteral("the picture holds no pixels"));
+    // Refused before the work of encoding, and again when it is put in place.
+    checkReplaceable(fileName);
+    QByteArray encoded;
+    try {
+        encoded = encodePicture(picture, format, stop);
+    } catch (const PlatformError&) {
+        throw;
+    } catch (const std::exception& e) {
+        failFor(FailureKind::CannotWrite, fileName, QString::fromLocal8Bit(e.what()));
+    }
+    throwIfStopped(stop);
+    return prepareOutputFile(encoded, fileName);
+}

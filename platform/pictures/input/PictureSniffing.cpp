@@ -1,0 +1,320 @@
+// SPDX-License-Identifier: MIT
+#include "input/PictureSniffing.h"
+
+#include "PlatformError.h"
+#include "input/PictureReading.h"
+#include "structures/ByteOrder.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+bool startsWith(const QByteArray& bytes, const char* magic, qsizetype length) {
+    return bytes.size() >= length && std::memcmp(bytes.constData(), magic, size_t(length)) == 0;
+}
+
+bool looksLikePcx(const QByteArray& b) {
+    if (b.size() < 128 || b[0] != 0x0A)
+        return false;
+    const int version = b[1];
+    const int encoding = b[2];
+    const int bitsPerPlane = b[3];
+    return (version == 0 || version == 2 || version == 3 || version == 4 || version == 5) &&
+           (encoding == 0 || encoding == 1) &&
+           (bitsPerPlane == 1 || bitsPerPlane == 2 || bitsPerPlane == 4 || bitsPerPlane == 8);
+}
+
+// The bytes at `offset`, as many as there are up to `size`.
+QByteArray readAt(QFile& file, qint64 offset, qint64 size) {
+    if (offset < 0 || !file.seek(offset))
+        return {};
+    return file.read(size);
+}
+
+// A JPEG's frame header comes after any number of application segments
+// (profiles can take several of 64 KiB), so the segments are walked.
+DeclaredSize jpegSize(QFile& file) {
+    qint64 at = 2;
+    for (int segment = 0; segment < 4096; ++segment) {
+        const QByteArray marker = readAt(file, at, 4);
+        if (marker.size() < 4 || quint8(marker[0]) != 0xFF)
+            return {};
+        const int code = quint8(marker[1]);
+        if (code == 0xFF) { // fill byte
+            ++at;
+            continue;
+        }
+        const bool isFrame =
+            code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC;
+        if (isFrame) {
+            const QByteArray frame = readAt(file, at + 4, 5);
+            if (frame.size() < 5)
+                return {};
+            return {readBigEndian(frame, 3, 2), readBigEndian(frame, 1, 2)};
+        }
+        if (code == 0xD9 || code == 0xDA) // end of picture, or data without a frame
+            return {};
+        at += 2 + readBigEndian(marker, 2, 2);
+    }
+    return {};
+}
+
+// The width and length of a TIFF's first directory.
+DeclaredSize tiffSize(QFile& file, const QByteArray& head) {
+    const bool little = head.startsWith("II");
+    auto number = [little](const QByteArray& b, qsizetype at, int size) {
+        return little ? readLittleEndian(b, at, size) : readBigEndian(b, at, size);
+    };
+    if (head.size() < 8 || number(head, 2, 2) != 42) // BigTIFF is left to the codec
+        return {};
+    const qint64 directory = number(head, 4, 4);
+    const QByteArray count = readAt(file, directory, 2);
+    if (count.size() < 2)
+        return {};
+    const int entries = int(std::min<quint32>(number(count, 0, 2), 4096));
+    const QByteArray table = readAt(file, directory + 2, qint64(entries) * 12);
+    DeclaredSize size;
+    for (qsizetype at = 0; at + 12 <= table.size(); at += 12) {
+        const quint32 tag = number(table, at, 2);
+        const quint32 type = number(table, at + 2, 2);
+        if (tag != 256 && tag != 257)
+            continue;
+        const qint64 value = type == 3 ? number(table, at + 8, 2) : number(table, at + 8, 4);
+        (tag == 256 ? size.width : size.height) = value;
+    }
+    return size.isKnown() ? size : DeclaredSize{};
+}
+
+// The largest image of an icon directory; 0 in a side means 256.
+DeclaredSize iconSize(const QByteArray& head) {
+    const int count = int(readLittleEndian(head, 4, 2));
+    DeclaredSize largest;
+    for (int i = 0; i < count && 6 + (i + 1) * 16 <= head.size(); ++i) {
+        const qint64 width = quint8(head[6 + i * 16]) ? quint8(head[6 + i * 16]) : 256;
+        const qint64 height = quint8(head[7 + i * 16]) ? quint8(head[7 + i * 16]) : 256;
+        if (width * height > largest.width * largest.height)
+            largest = {width, height};
+    }
+    return largest;
+}
+
+// Formats we do not read, by the bytes they start with.
+struct Signature {
+    std::string_view magic;
+    const char* name;
+};
+
+using namespace std::string_view_literals;
+constexpr Signature kUnsupportedSignatures[] = {
+    {"\xFF\x0A"sv, "JPEG XL"},
+    {"\0\0\0\x0CJXL \r\n\x87\n"sv, "JPEG XL"},
+    {"\0\0\0\x0CjP  \r\n\x87\n"sv, "JPEG 2000"},
+    {"\xFF\x4F\xFF\x51"sv, "JPEG 2000"},
+    {"II\xBC\x01"sv, "JPEG XR"},
+    {"%PDF-"sv, "PDF"},
+    {"\xC5\xD0\xD3\xC6"sv, "EPS"},
+    {"8BPS\0\2"sv, "PSB"},
+    {"v/1\x01"sv, "OpenEXR"},
+    {"#?RADIANCE"sv, "Radiance HDR"},
+    {"#?RGBE"sv, "Radiance HDR"},
+    {"gimp xcf"sv, "XCF"},
+    {"qoif"sv, "QOI"},
+    {"\xD7\xCD\xC6\x9A"sv, "WMF"},
+    {"II\x1A\0\0\0HEAPCCDR"sv, "CRW"},
+    {"FUJIFILMCCD-RAW"sv, "RAF"},
+    {"IIRO"sv, "ORF"},
+    {"IIRS"sv, "ORF"},
+    {"MMOR"sv, "ORF"},
+    {"IIU\0"sv, "RW2"},
+};
+
+// Whether `magic` stands at `at`.
+bool hasAt(const QByteArray& bytes, std::string_view magic, qsizetype at = 0) {
+    return at >= 0 && bytes.size() - at >= qsizetype(magic.size()) &&
+           std::memcmp(bytes.constData() + at, magic.data(), magic.size()) == 0;
+}
+
+QString webpFormat(const QByteArray& b) {
+    return hasAt(b, "RIFF"sv) && hasAt(b, "WEBP"sv, 8) ? QStringLiteral("WebP") : QString();
+}
+
+// An ISO media file ("ftyp" box first) that holds a still picture: named by
+// the most telling of its brands, the main one and the compatible ones.
+QString isoMediaFormat(const QByteArray& b) {
+    if (!hasAt(b, "ftyp"sv, 4) || b.size() < 12)
+        return {};
+    const qsizetype boxEnd = std::min<qsizetype>(b.size(), readBigEndian(b, 0, 4));
+    QList<QByteArray> brands{b.mid(8, 4)};
+    for (qsizetype at = 16; at + 4 <= boxEnd; at += 4)
+        brands << b.mid(at, 4);
+    const auto any = [&](std::initializer_list<const char*> names) {
+        return std::any_of(names.begin(), names.end(),
+                           [&](const char* name) { return brands.contains(name); });
+    };
+    if (any({"avif", "avis"}))
+        return QStringLiteral("AVIF");
+    if (any({"heic", "heix", "heim", "heis", "hevc", "hevx", "hevm", "hevs"}))
+        return QStringLiteral("HEIC");
+    if (any({"crx "}))
+        return QStringLiteral("CR3");
+    if (any({"mif1", "msf1", "mif2"}))
+        return QStringLiteral("HEIF");
+    return {};
+}
+
+// PostScript, or Encapsulated PostScript when its first line says so.
+QString postScriptFormat(const QByteArray& b) {
+    if (!hasAt(b, "%!PS"sv))
+        return {};
+    const QByteArray firstLine = b.left(256).split('\n').first();
+    return firstLine.contains("EPSF") ? QStringLiteral("EPS") : QStringLiteral("PostScript");
+}
+
+// The portable bitmaps: "P1" to "P6" and white space before the width (and
+// any comment lines), or "P7" before its header's first keyword, so that a
+// text starting "P1 " is not taken for one.
+QString portableBitmapFormat(const QByteArray& b) {
+    if (b.size() < 3 || b[0] != 'P' || b[1] < '1' || b[1] > '7' || !QChar::isSpace(uchar(b[2])))
+        return {};
+    qsizetype at = 2;
+    while (at < b.size()) {
+        if (b[at] == '#') {
+            const qsizetype lineEnd = b.indexOf('\n', at);
+            at = lineEnd < 0 ? b.size() : lineEnd + 1;
+        } else if (QChar::isSpace(uchar(b[at]))) {
+            ++at;
+        } else {
+            break;
+        }
+    }
+    const bool pam = b[1] == '7';
+    if (at >= b.size() || (pam ? !std::isupper(uchar(b[at])) : !std::isdigit(uchar(b[at]))))
+        return {};
+    static const char* const kNames[] = {"PBM", "PGM", "PPM", "PBM", "PGM", "PPM", "PAM"};
+    return QString::fromLatin1(kNames[b[1] - '1']);
+}
+
+QString enhancedMetafileFormat(const QByteArray& b) {
+    return hasAt(b, "\1\0\0\0"sv) && hasAt(b, " EMF"sv, 40) ? QStringLiteral("EMF") : QString();
+}
+
+// SVG: XML text whose first element, after the declaration, comments and
+// document type, is <svg>. Only the start of the file is looked at.
+QString svgFormat(const QByteArray& bytes) {
+    QByteArrayView text = QByteArrayView(bytes).first(std::min<qsizetype>(bytes.size(), 4096));
+    if (text.startsWith("\xEF\xBB\xBF"))
+        text = text.sliced(3);
+    qsizetype at = 0;
+    for (int part = 0; part < 16; ++part) {
+        while (at < text.size() && QChar::isSpace(uchar(text[at])))
+            ++at;
+        const QByteArrayView rest = text.sliced(at);
+        if (rest.startsWith("<svg") && rest.size() > 4 &&
+            (QChar::isSpace(uchar(rest[4])) || rest[4] == '>' || rest[4] == '/'))
+            return QStringLiteral("SVG");
+        if (rest.size() >= 13 && rest.first(13).compare("<!DOCTYPE svg", Qt::CaseInsensitive) == 0)
+            return QStringLiteral("SVG");
+        const char* end = rest.startsWith("<?")     ? "?>"
+                          : rest.startsWith("<!--") ? "-->"
+                          : rest.startsWith("<!")   ? ">"
+                                                    : nullptr;
+        if (!end)
+            return {};
+        const qsizetype found = rest.indexOf(QByteArrayView(end));
+        if (found < 0)
+            return {};
+        at += found + qsizetype(std::strlen(end));
+    }
+    return {};
+}
+
+} // namespace
+
+QString unsupportedFormatOf(const QByteArray& b) {
+    if (coderForContent(b))
+        return {};
+    for (const Signature& signature : kUnsupportedSignatures)
+        if (hasAt(b, signature.magic))
+            return QString::fromLatin1(signature.name);
+    for (QString (*recognise)(const QByteArray&) :
+         {webpFormat, isoMediaFormat, postScriptFormat, portableBitmapFormat,
+          enhancedMetafileFormat, svgFormat}) {
+        if (QString name = recognise(b); !name.isEmpty())
+            return name;
+    }
+    return {};
+}
+
+const char* coderForContent(const QByteArray& b) {
+    if (startsWith(b, "\xFF\xD8\xFF", 3))
+        return "JPEG";
+    if (startsWith(b, "\x89PNG\r\n\x1A\n", 8))
+        return "PNG";
+    if (startsWith(b, "GIF87a", 6) || startsWith(b, "GIF89a", 6))
+        return "GIF";
+    if (startsWith(b, "BM", 2))
+        return "BMP";
+    if (startsWith(b, "II*\0", 4) || startsWith(b, "MM\0*", 4) || startsWith(b, "II+\0", 4) ||
+        startsWith(b, "MM\0+", 4))
+        return "TIFF";
+    if (startsWith(b, "8BPS\0\1", 6))
+        return "PSD";
+    if (startsWith(b, "\0\0\1\0", 4) && b.size() >= 6 && (b[4] != 0 || b[5] != 0))
+        return "ICO";
+    if (startsWith(b, "\xB1\x68\xDE\x3A", 4))
+        return "DCX";
+    if (looksLikePcx(b))
+        return "PCX";
+    return nullptr;
+}
+
+DeclaredSize declaredSize(const QByteArray& b, const char* coder) {
+    const QByteArray name(coder);
+    if (name == "PNG" && b.size() >= 24 && b.mid(12, 4) == "IHDR")
+        return {readBigEndian(b, 16, 4), readBigEndian(b, 20, 4)};
+    if (name == "GIF" && b.size() >= 10)
+        return {readLittleEndian(b, 6, 2), readLittleEndian(b, 8, 2)};
+    if (name == "PSD" && b.size() >= 22)
+        return {readBigEndian(b, 18, 4), readBigEndian(b, 14, 4)};
+    if (name == "BMP" && b.size() >= 26) {
+        const quint32 headerSize = readLittleEndian(b, 14, 4);
+        if (headerSize == 12)
+            return {readLittleEndian(b, 18, 2), readLittleEndian(b, 20, 2)};
+        if (headerSize >= 40) {
+            const qint32 height = qint32(readLittleEndian(b, 22, 4)); // negative: top-down rows
+            return {qint32(readLittleEndian(b, 18, 4)), height < 0 ? -qint64(height) : height};
+        }
+    }
+    return {};
+}
+
+DeclaredSize declaredSizeOfFile(const QString& fileName) {
+    QFile file;
+    try {
+        openPictureFile(file, fileName);
+    } catch (const PlatformError&) {
+        return {};
+    }
+    const QByteArray head = file.read(4096);
+    const char* coder = coderForContent(head);
+    if (!coder)
+        return {};
+    if (const DeclaredSize size = declaredSize(head, coder); size.isKnown())
+        return size;
+    const QByteArray name(coder);
+    if (name == "JPEG")
+        return jpegSize(file);
+    if (name == "TIFF")
+        return tiffSize(file, head);
+    if (name == "ICO")
+        return iconSize(head);
+    if (name == "PCX")
+        return {qint64(readLittleEndian(head, 8, 2)) - readLittleEndian(head, 4, 2) + 1,
+                qint64(readLittleEndian(head, 10, 2)) - readLittleEndian(head, 6, 2) + 1};
+    return {};
+}

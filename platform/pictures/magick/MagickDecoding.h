@@ -1,0 +1,24 @@
+// SPDX-License-Identifier: MIT
+// Reading pictures through ImageMagick: the general path, for every format
+// we read.
+#pragma once
+
+#include "Picture.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <stop_token>
+
+// Decodes the bytes with the given ImageMagick coder (see coderForContent)
+// into an upright, sRGB (or gray), single-frame picture: the first frame of an
+// animation or a multi-page file, the merged picture of a PSD, the largest
+// image of an icon. Throws PlatformError: NotAPicture, PictureTooLarge, or
+// Cancelled once `stop` is requested.
+Picture decodeWithMagick(const QByteArray& bytes, const char* coder, const QString& fileName,
+                         const std::stop_token& stop);
+
+// ImageMagick's estimate of a JPEG's quality (1..100), from its quantisation
+// tables. Reading the header only is cheap, and gives exactly the figure a
+// full decode reports.
+int magickJpegQuality(const QByteArray& bytes, const QString& fileName);

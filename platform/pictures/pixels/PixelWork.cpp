@@ -1,0 +1,152 @@
+// SPDX-License-Identifier: MIT
+#include "pixels/PixelWork.h"
+
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace {
+
+template <typename Sample> void prepareGifAlpha(Sample* p, qsizetype pixelCount) {
+    constexpr quint64 max = std::numeric_limits<Sample>::max();
+    for (qsizetype i = 0; i < pixelCount; ++i, p += 4) {
+        const quint64 alpha = p[3];
+        if (alpha == 0) {
+            p[0] = p[1] = p[2] = Sample(max);
+        } else if (alpha != max) {
+            for (int c = 0; c < 3; ++c)
+                p[c] = Sample((p[c] * alpha + max * (max - alpha) + max / 2) / max);
+            p[3] = Sample(max);
+        }
+    }
+}
+
+// Whether every pixel of an RGB(A) picture is gray (alpha aside).
+template <typename Sample> bool allGray(const Picture& p) {
+    const auto* s = reinterpret_cast<const Sample*>(p.pixels.constData());
+    const qsizetype count = qsizetype(p.width) * p.height;
+    const int step = p.channelCount();
+    for (qsizetype i = 0; i < count; ++i, s += step)
+        if (s[0] != s[1] || s[1] != s[2])
+            return false;
+    return true;
+}
+
+} // namespace
+
+bool isAllGray(const Picture& p) {
+    if (p.channels == Picture::Channels::Gray)
+        return true;
+    return p.bitsPerSample == 16 ? allGray<quint16>(p) : allGray<quint8>(p);
+}
+
+Picture grayOf(const Picture& p) {
+    Picture gray = p;
+    gray.channels = Picture::Channels::Gray;
+    const int bytes = p.bitsPerSample / 8;
+    gray.pixels = QByteArray(gray.bytesPerLine() * gray.height, Qt::Uninitialized);
+    const qsizetype count = qsizetype(p.width) * p.height;
+    const char* src = p.pixels.constData();
+    char* dst = gray.pixels.data();
+    for (qsizetype i = 0; i < count; ++i)
+        std::memcpy(dst + i * bytes, src + i * 3 * bytes, size_t(bytes));
+    return gray;
+}
+
+bool hasMoreColoursThan(const Picture& picture, int limit) {
+    Q_ASSERT(picture.bitsPerSample == 8);
+    // An open-addressed set of packed pixels, at most a quarter full.
+    int bits = 4;
+    while ((size_t(1) << bits) < size_t(limit + 1) * 4)
+        ++bits;
+    const size_t capacity = size_t(1) << bits;
+    std::vector<quint32> values(capacity);
+    std::vector<bool> used(capacity);
+    int distinct = 0;
+    const int channels = picture.channelCount();
+    const auto* p = reinterpret_cast<const uchar*>(picture.pixels.constData());
+    const qsizetype count = qsizetype(picture.width) * picture.height;
+    quint32 previous = 0;
+    for (qsizetype i = 0; i < count; ++i, p += channels) {
+        quint32 key = 0;
+        for (int c = 0; c < channels; ++c)
+            key = key << 8 | p[c];
+        if (i > 0 && key == previous)
+            continue; // runs of one colour are common
+        previous = key;
+        size_t at = (key * 2654435761u) >> (32 - bits); // the well-mixed high bits
+        while (used[at] && values[at] != key)
+            at = (at + 1) & (capacity - 1);
+        if (!used[at]) {
+            used[at] = true;
+            values[at] = key;
+            if (++distinct > limit)
+                return true;
+        }
+    }
+    return false;
+}
+
+bool hasPartialAlpha(const Picture& p) {
+    const auto* s = reinterpret_cast<const uchar*>(p.pixels.constData()) + 3;
+    const qsizetype count = qsizetype(p.width) * p.height;
+    for (qsizetype i = 0; i < count; ++i, s += 4)
+        if (*s != 0 && *s != 255)
+            return true;
+    return false;
+}
+
+Picture flattenedEightBit(const Picture& picture) {
+    if (picture.bitsPerSample == 8 && !picture.hasAlpha())
+        return picture;
+    Picture out = picture;
+    out.bitsPerSample = 8;
+    out.channels = picture.hasAlpha() ? Picture::Channels::Rgb : picture.channels;
+    const int inChannels = picture.channelCount();
+    const int outChannels = out.channelCount();
+    out.pixels = QByteArray(out.bytesPerLine() * out.height, Qt::Uninitialized);
+    const qsizetype count = qsizetype(picture.width) * picture.height;
+    auto* dst = reinterpret_cast<uchar*>(out.pixels.data());
+    // Over white at 16 bits, as ImageMagick's quantum arithmetic does it,
+    // then down to 8 bits.
+    auto blend = [](double value, double alpha) {
+        const double a = alpha / 65535.0;
+        return eightBits(quint16(a * value + (1.0 - a) * 65535.0 + 0.5));
+    };
+    if (picture.bitsPerSample == 8) {
+        // Every 8-bit sample and alpha pair, computed once.
+        std::vector<uchar> table(256 * 256);
+        for (int a = 0; a < 256; ++a)
+            for (int v = 0; v < 256; ++v)
+                table[size_t(a) * 256 + size_t(v)] = blend(v * 257.0, a * 257.0);
+        const auto* src = reinterpret_cast<const uchar*>(picture.pixels.constData());
+        for (qsizetype i = 0; i < count; ++i, src += 4, dst += 3) {
+            const uchar* row = table.data() + size_t(src[3]) * 256;
+            dst[0] = row[src[0]];
+            dst[1] = row[src[1]];
+            dst[2] = row[src[2]];
+        }
+        return out;
+    }
+    const auto* src = reinterpret_cast<const quint16*>(picture.pixels.constData());
+    for (qsizetype i = 0; i < count; ++i, src += inChannels, dst += outChannels) {
+        if (picture.hasAlpha()) {
+            for (int c = 0; c < 3; ++c)
+                dst[c] = blend(src[c], src[3]);
+        } else {
+            for (int c = 0; c < outChannels; ++c)
+                dst[c] = eightBits(src[c]);
+        }
+    }
+    return out;
+}
+
+void prepareGifAlpha(Picture& picture) {
+    if (!picture.hasAlpha())
+        return;
+    const qsizetype count = qsizetype(picture.width) * picture.height;
+    if (picture.bitsPerSample == 16)
+        prepareGifAlpha(reinterpret_cast<quint16*>(picture.pixels.data()), count);
+    else
+        prepareGifAlpha(reinterpret_cast<quint8*>(picture.pixels.data()), count);
+}

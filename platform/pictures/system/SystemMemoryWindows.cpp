@@ -1,0 +1,10 @@
+// SPDX-License-Identifier: MIT
+#include "system/SystemMemory.h"
+
+#include <windows.h>
+
+qint64 physicalMemoryBytes() {
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof(status);
+    return GlobalMemoryStatusEx(&status) ? qint64(status.ullTotalPhys) : 0;
+}

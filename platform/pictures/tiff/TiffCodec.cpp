@@ -1,0 +1,170 @@
+// SPDX-License-Identifier: MIT
+// TIFF through libtiff directly: strips of about a megabyte, alpha as
+// unassociated extra sample, the colour profile in its tag, like the general
+// path; the XMP and the IPTC's Photoshop resources in theirs. A photo is
+// uncompressed; other kinds of picture are kept in their smallest type and
+// compressed (see TiffLayout).
+#include "formats/FastCodecs.h"
+#include "formats/PaletteCodecs.h"
+#include "tiff/TiffMemoryFile.h"
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace fastcodec {
+namespace {
+
+// How a picture of a kind is stored. Black and white takes CCITT Group 4 with
+// white as 0, as fax readers expect; gray and palette pictures Deflate, gray
+// with the horizontal predictor when it has the many levels of a scan or
+// photo (few-level gray compresses better without). A photo stays
+// uncompressed, read and written at disk speed (see the README's TIFF row).
+// A few-colour picture with alpha keeps its samples and compresses.
+struct TiffLayout {
+    uint16_t photometric = PHOTOMETRIC_RGB;
+    uint16_t bitsPerSample = 8;
+    uint16_t samplesPerPixel = 3;
+    uint16_t compression = COMPRESSION_NONE;
+    uint16_t predictor = PREDICTOR_NONE;
+    qsizetype rowBytes = 0;
+};
+
+TiffLayout tiffLayoutOf(const Picture& picture, const PictureKind& kind) {
+    TiffLayout layout;
+    layout.bitsPerSample = uint16_t(picture.bitsPerSample);
+    layout.samplesPerPixel = uint16_t(picture.channelCount());
+    layout.photometric = picture.channelCount() == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB;
+    layout.rowBytes = picture.bytesPerLine();
+    if (kind.isPhoto())
+        return layout;
+    layout.compression = COMPRESSION_ADOBE_DEFLATE;
+    if (picture.hasAlpha())
+        return layout;
+    layout.samplesPerPixel = 1;
+    if (kind.kind == PictureKind::Kind::Bilevel) {
+        layout.photometric = PHOTOMETRIC_MINISWHITE;
+        layout.bitsPerSample = 1;
+        layout.compression = COMPRESSION_CCITTFAX4;
+    } else if (kind.kind == PictureKind::Kind::Gray) {
+        layout.photometric = PHOTOMETRIC_MINISBLACK;
+        layout.predictor = kind.colours.size() > 64 ? PREDICTOR_HORIZONTAL : PREDICTOR_NONE;
+    } else {
+        layout.photometric = PHOTOMETRIC_PALETTE;
+        layout.bitsPerSample = uint16_t(kind.indexBits());
+    }
+    layout.rowBytes = packedRowBytes(picture.width, layout.bitsPerSample);
+    return layout;
+}
+
+// Row y as the layout stores it.
+void fillRow(const Picture& picture, const PictureKind& kind, const TiffLayout& layout, int y,
+             uchar* row) {
+    if (kind.isPhoto() || picture.hasAlpha()) { // the picture's own samples
+        std::memcpy(row, picture.pixels.constData() + qsizetype(y) * layout.rowBytes,
+                    size_t(layout.rowBytes));
+        return;
+    }
+    const auto* indexes =
+        reinterpret_cast<const uchar*>(kind.indexes.constData()) + qsizetype(y) * picture.width;
+    if (layout.photometric == PHOTOMETRIC_MINISBLACK) {
+        for (int x = 0; x < picture.width; ++x)
+            row[x] = uchar(kind.colours[indexes[x]] & 0xFF);
+    } else {
+        packIndexes(indexes, picture.width, layout.bitsPerSample, row);
+        if (layout.photometric == PHOTOMETRIC_MINISWHITE) // index 0 is black, stored as 1
+            for (qsizetype i = 0; i < layout.rowBytes; ++i)
+                row[i] = uchar(~row[i]);
+    }
+}
+
+bool setColourMap(TIFF* tiff, const PictureKind& kind, int bits) {
+    const qsizetype entries = qsizetype(1) << bits;
+    QList<uint16_t> red(entries, 0), green(entries, 0), blue(entries, 0);
+    for (qsizetype i = 0; i < kind.colours.size(); ++i) {
+        const quint32 c = kind.colours[i];
+        red[i] = uint16_t(((c >> 16) & 0xFF) * 257);
+        green[i] = uint16_t(((c >> 8) & 0xFF) * 257);
+        blue[i] = uint16_t((c & 0xFF) * 257);
+    }
+    return TIFFSetField(tiff, TIFFTAG_COLORMAP, red.data(), green.data(), blue.data());
+}
+
+} // namespace
+
+QByteArray encodeTiff(const Picture& picture) {
+    return encodeTiff(picture, PictureKind{});
+}
+
+static QByteArray writeTiff(const Picture& picture, const PictureKind& kind,
+                            const TiffLayout& layout) {
+    TiffMemoryFile file;
+    file.data.reserve(picture.pixels.size() / 2 + 4096);
+    TIFF* tiff = openTiffInMemory(file, "w");
+    if (!tiff)
+        throw CodecError(file.error.isEmpty() ? "libtiff could not start a file"
+                                              : file.error.toStdString());
+
+    const qsizetype line = layout.rowBytes;
+    // Group 4 codes each row against the one above, so its picture is one strip.
+    const int rowsPerStrip =
+        layout.compression == COMPRESSION_CCITTFAX4
+            ? picture.height
+            : int(std::clamp<qsizetype>(((1 << 20) / std::max<qsizetype>(line, 1)) & ~qsizetype(15),
+                                        1, picture.height));
+    bool ok = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, uint32_t(picture.width)) &&
+              TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, uint32_t(picture.height)) &&
+              TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, layout.bitsPerSample) &&
+              TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, layout.samplesPerPixel) &&
+              TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG)) &&
+              TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, layout.photometric) &&
+              TIFFSetField(tiff, TIFFTAG_COMPRESSION, layout.compression) &&
+              TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, uint32_t(rowsPerStrip)) &&
+              TIFFSetField(tiff, TIFFTAG_ORIENTATION, uint16_t(ORIENTATION_TOPLEFT));
+    if (ok && layout.predictor != PREDICTOR_NONE)
+        ok = TIFFSetField(tiff, TIFFTAG_PREDICTOR, layout.predictor);
+    if (ok && layout.photometric == PHOTOMETRIC_PALETTE)
+        ok = setColourMap(tiff, kind, layout.bitsPerSample);
+    if (ok && picture.hasAlpha()) {
+        const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+        ok = TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, uint16_t(1), &extra);
+    }
+    if (ok && !picture.iccProfile.isEmpty())
+        ok = TIFFSetField(tiff, TIFFTAG_ICCPROFILE, uint32_t(picture.iccProfile.size()),
+                          picture.iccProfile.constData());
+    const PictureMetadata& blocks = picture.metadata;
+    if (ok && !blocks.xmp.isEmpty())
+        ok = TIFFSetField(tiff, TIFFTAG_XMLPACKET, uint32_t(blocks.xmp.size()),
+                          blocks.xmp.constData());
+    if (ok && !blocks.photoshop.isEmpty())
+        ok = TIFFSetField(tiff, TIFFTAG_PHOTOSHOP, uint32_t(blocks.photoshop.size()),
+                          blocks.photoshop.constData());
+    // libtiff's predictor works on the buffer in place, so rows go through a copy.
+    QByteArray row(line, Qt::Uninitialized);
+    for (int y = 0; ok && y < picture.height; ++y) {
+        fillRow(picture, kind, layout, y, reinterpret_cast<uchar*>(row.data()));
+        ok = TIFFWriteScanline(tiff, row.data(), uint32_t(y), 0) == 1;
+    }
+    ok = ok && TIFFWriteDirectory(tiff);
+    TIFFClose(tiff);
+    if (!ok || !file.error.isEmpty())
+        throw CodecError(file.error.isEmpty() ? "libtiff could not write the picture"
+                                              : file.error.toStdString());
+    return std::move(file.data);
+}
+
+QByteArray encodeTiff(const Picture& picture, const PictureKind& kind) {
+    TiffLayout layout = tiffLayoutOf(picture, kind);
+    QByteArray encoded = writeTiff(picture, kind, layout);
+    if (layout.compression == COMPRESSION_CCITTFAX4 &&
+        encoded.size() > layout.rowBytes * picture.height) {
+        layout.compression = COMPRESSION_ADOBE_DEFLATE;
+        QByteArray deflated = writeTiff(picture, kind, layout);
+        if (deflated.size() < encoded.size())
+            encoded = std::move(deflated);
+    }
+    return encoded;
+}
+
+} // namespace fastcodec
