@@ -17,23 +17,7 @@
 // The caption of the convert button for a format. The buttons form one array
 // whose index is the format's place in kTargetFormats.
 constexpr QStringView convertButtonCaption(TargetFormat format) {
-    switch (format) {
-    case TargetFormat::Jpg:
-        return u"JPG保存路径";
-    case TargetFormat::Bmp:
-        return u"BMP保存路径";
-    case TargetFormat::Gif:
-        return u"GIF保存路径";
-    case TargetFormat::Pcx:
-        return u"PCX保存路径";
-    case TargetFormat::Png:
-        return u"PNG保存路径";
-    case TargetFormat::Ico:
-        return u"ICO保存路径";
-    case TargetFormat::Tiff:
-        return u"TIFF保存路径";
-    }
-    return {};
+    return infoOf(format).caption;
 }
 
 // The file name of a path without its final extension. A leading dot does not

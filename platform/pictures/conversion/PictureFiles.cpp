@@ -21,7 +21,7 @@
 #include <Magick++.h>
 
 #include <algorithm>
-#include <cstring>
+#include <array>
 #include <memory>
 #include <new>
 
@@ -29,8 +29,9 @@ namespace {
 
 // Refuses a small file whose header declares a huge picture (see
 // kMaxPixelsPerFileByte).
-void checkDeclaredAgainstData(const QString& fileName, const QByteArray& bytes, const char* coder) {
-    const DeclaredSize declared = declaredSize(bytes, coder);
+void checkDeclaredAgainstData(const QString& fileName, const QByteArray& bytes,
+                              SourceFormat format) {
+    const DeclaredSize declared = declaredSize(bytes, format);
     if (!declared.isKnown())
         return;
     const double pixels = double(declared.width) * double(declared.height);
@@ -79,22 +80,22 @@ std::optional<Picture> decodeTiffPlanesDirectly(const QByteArray& bytes, const Q
 // What the source carries, as its bytes hold it. The general path reads the
 // PSD's blocks and TIFF's XMP and IPTC; the JPEG and PNG blocks and TIFF's
 // EXIF directories are read by us.
-PictureMetadata rawMetadataOf(const QByteArray& bytes, const char* coder,
+PictureMetadata rawMetadataOf(const QByteArray& bytes, SourceFormat format,
                               const PictureMetadata& fromGeneralPath) {
-    if (std::strcmp(coder, "JPEG") == 0)
+    if (format == SourceFormat::Jpeg)
         return metadata::ofJpeg(bytes);
-    if (std::strcmp(coder, "PNG") == 0)
+    if (format == SourceFormat::Png)
         return metadata::ofPng(bytes);
     PictureMetadata raw = fromGeneralPath;
-    if (std::strcmp(coder, "TIFF") == 0)
+    if (format == SourceFormat::Tiff)
         raw.exif = exif::exifOfTiffFile(bytes);
     return raw;
 }
 
-// The source's bytes and the coder its content calls for.
+// The source's bytes and the format its content is in.
 struct SourceBytes {
     QByteArray bytes;
-    const char* coder = nullptr;
+    SourceFormat format = SourceFormat::Jpeg;
 };
 
 SourceBytes readSource(const QString& fileName) {
@@ -102,8 +103,8 @@ SourceBytes readSource(const QString& fileName) {
     if (!notReady.isEmpty())
         failFor(FailureKind::CodecNotReady, fileName, notReady);
     SourceBytes source{readPictureBytes(fileName)};
-    source.coder = coderForContent(source.bytes);
-    if (!source.coder) {
+    const std::optional<SourceFormat> format = formatOfContent(source.bytes);
+    if (!format) {
         // A format we know by name but do not read is told apart from damage.
         if (const QString format = unsupportedFormatOf(source.bytes); !format.isEmpty())
             throw PlatformError(FailureKind::UnsupportedFormat,
@@ -113,7 +114,8 @@ SourceBytes readSource(const QString& fileName) {
         failFor(FailureKind::NotAPicture, fileName,
                 QStringLiteral("the content is not a picture format we read"));
     }
-    checkDeclaredAgainstData(fileName, source.bytes, source.coder);
+    source.format = *format;
+    checkDeclaredAgainstData(fileName, source.bytes, source.format);
     return source;
 }
 
@@ -123,23 +125,23 @@ PictureObject decodeSource(const SourceBytes& source, const QString& fileName, i
     const bool preview = boxWidth > 0;
     try {
         std::shared_ptr<Picture> picture;
-        if (std::strcmp(source.coder, "JPEG") == 0) {
+        if (source.format == SourceFormat::Jpeg) {
             picture = decodeJpegDirectly(source.bytes, fileName, boxWidth, boxHeight, stop);
             // A preview is only looked at; the quality matters for writing.
             if (picture && !preview)
                 picture->jpegQuality = magickJpegQuality(source.bytes, fileName);
         }
-        if (!picture && std::strcmp(source.coder, "TIFF") == 0) {
+        if (!picture && source.format == SourceFormat::Tiff) {
             if (std::optional<Picture> planes =
                     decodeTiffPlanesDirectly(source.bytes, fileName, stop))
                 picture = std::make_shared<Picture>(std::move(*planes));
         }
         if (!picture)
             picture = std::make_shared<Picture>(
-                decodeWithMagick(source.bytes, source.coder, fileName, stop));
+                decodeWithMagick(source.bytes, source.format, fileName, stop));
         if (!preview)
             picture->metadata =
-                metadata::upright(rawMetadataOf(source.bytes, source.coder, picture->metadata),
+                metadata::upright(rawMetadataOf(source.bytes, source.format, picture->metadata),
                                   picture->width, picture->height);
         else
             picture->metadata = {};
@@ -196,60 +198,79 @@ bool isConsistent(const Picture& p) {
            p.pixels.size() == p.bytesPerLine() * p.height;
 }
 
-// The picture encoded by a direct codec, or a null array when the target or
+// The direct encoders: each gives the picture's bytes, or a null array when
 // the picture is left to the general path. Only the cases where the direct
 // codec gives what the general path gives are taken.
+using DirectEncoder = QByteArray (*)(const Picture& picture, const std::stop_token& stop);
+
+QByteArray encodeJpgDirectly(const Picture& picture, const std::stop_token& stop) {
+    // A gray picture is written with one component.
+    Picture flat = flattenedEightBit(picture);
+    if (flat.channels == Picture::Channels::Rgb && isAllGray(flat))
+        flat = grayOf(flat);
+    return fastcodec::encodeJpeg(flat, picture.jpegQuality > 0 ? picture.jpegQuality : 92, stop);
+}
+
+// The kind is decided on what is written: after flattening.
+QByteArray encodeBmpDirectly(const Picture& picture, const std::stop_token&) {
+    const Picture flat = flattenedEightBit(picture);
+    const PictureKind kind = pictureKindOf(flat);
+    return kind.isPhoto() ? fastcodec::encodeBmp(flat)
+                          : fastcodec::encodeBmp(flat.width, flat.height, kind);
+}
+
+QByteArray encodePcxDirectly(const Picture& picture, const std::stop_token&) {
+    const Picture flat = flattenedEightBit(picture);
+    const PictureKind kind = pictureKindOf(flat);
+    return kind.isPhoto() ? fastcodec::encodePcx(flat)
+                          : fastcodec::encodePcx(flat.width, flat.height, kind);
+}
+
+// Our own colour reduction and LZW writer; ImageMagick's reduction stays the
+// reference the tests and the bench hold it to.
+QByteArray encodeGifDirectly(const Picture& picture, const std::stop_token& stop) {
+    const PalettePicture reduced = reduceColoursForGif(picture, stop);
+    return fastcodec::encodeGif(reduced.width, reduced.height, reduced.palette, reduced.indexes,
+                                reduced.transparentIndex, stop);
+}
+
+QByteArray encodePngDirectly(const Picture& picture, const std::stop_token& stop) {
+    // ImageMagick writes pictures of up to 256 colours as palette PNGs, which
+    // the general path keeps doing; likewise gray, 16-bit and profiled
+    // pictures, and transparency without partial alpha.
+    if (picture.bitsPerSample != 8 || !picture.iccProfile.isEmpty() ||
+        picture.channels == Picture::Channels::Gray || !hasMoreColoursThan(picture, 256) ||
+        (picture.hasAlpha() && !hasPartialAlpha(picture)))
+        return {};
+    return fastcodec::encodePng(picture, stop);
+}
+
+QByteArray encodeTiffDirectly(const Picture& picture, const std::stop_token&) {
+    if (picture.hasAlpha() && isAllGray(picture))
+        return {};
+    if (picture.channels == Picture::Channels::Rgb && isAllGray(picture)) {
+        const Picture gray = grayOf(picture);
+        return fastcodec::encodeTiff(gray, pictureKindOf(gray));
+    }
+    return fastcodec::encodeTiff(picture, pictureKindOf(picture));
+}
+
+// The direct encoder of each target format, in the order of kTargetFormatTable;
+// none for ICO, which the general path writes.
+constexpr std::array<DirectEncoder, kTargetFormatTable.size()> kDirectEncoders{
+    encodeJpgDirectly,  // Jpg
+    encodeBmpDirectly,  // Bmp
+    encodeGifDirectly,  // Gif
+    encodePcxDirectly,  // Pcx
+    encodePngDirectly,  // Png
+    nullptr,            // Ico
+    encodeTiffDirectly, // Tiff
+};
+
 QByteArray encodeDirectly(const Picture& picture, TargetFormat format,
                           const std::stop_token& stop) {
-    switch (format) {
-    case TargetFormat::Bmp:
-    case TargetFormat::Pcx: {
-        // The kind is decided on what is written: after flattening.
-        const Picture flat = flattenedEightBit(picture);
-        const PictureKind kind = pictureKindOf(flat);
-        if (format == TargetFormat::Bmp)
-            return kind.isPhoto() ? fastcodec::encodeBmp(flat)
-                                  : fastcodec::encodeBmp(flat.width, flat.height, kind);
-        return kind.isPhoto() ? fastcodec::encodePcx(flat)
-                              : fastcodec::encodePcx(flat.width, flat.height, kind);
-    }
-    case TargetFormat::Jpg: {
-        // A gray picture is written with one component.
-        Picture flat = flattenedEightBit(picture);
-        if (flat.channels == Picture::Channels::Rgb && isAllGray(flat))
-            flat = grayOf(flat);
-        return fastcodec::encodeJpeg(flat, picture.jpegQuality > 0 ? picture.jpegQuality : 92,
-                                     stop);
-    }
-    case TargetFormat::Png:
-        // ImageMagick writes pictures of up to 256 colours as palette PNGs,
-        // which the general path keeps doing; likewise gray, 16-bit and
-        // profiled pictures, and transparency without partial alpha.
-        if (picture.bitsPerSample != 8 || !picture.iccProfile.isEmpty() ||
-            picture.channels == Picture::Channels::Gray || !hasMoreColoursThan(picture, 256) ||
-            (picture.hasAlpha() && !hasPartialAlpha(picture)))
-            return {};
-        return fastcodec::encodePng(picture, stop);
-    case TargetFormat::Tiff: {
-        if (picture.hasAlpha() && isAllGray(picture))
-            return {};
-        if (picture.channels == Picture::Channels::Rgb && isAllGray(picture)) {
-            const Picture gray = grayOf(picture);
-            return fastcodec::encodeTiff(gray, pictureKindOf(gray));
-        }
-        return fastcodec::encodeTiff(picture, pictureKindOf(picture));
-    }
-    case TargetFormat::Gif: {
-        // Our own colour reduction and LZW writer; ImageMagick's reduction
-        // stays the reference the tests and the bench hold it to.
-        const PalettePicture reduced = reduceColoursForGif(picture, stop);
-        return fastcodec::encodeGif(reduced.width, reduced.height, reduced.palette, reduced.indexes,
-                                    reduced.transparentIndex, stop);
-    }
-    case TargetFormat::Ico:
-        return {};
-    }
-    return {};
+    const DirectEncoder encode = kDirectEncoders[static_cast<std::size_t>(format)];
+    return encode ? encode(picture, stop) : QByteArray();
 }
 
 } // namespace
@@ -285,7 +306,7 @@ PictureFileConversion convertPictureFile(const QString& source, TargetFormat for
                                          const QString& target, int previewWidth, int previewHeight,
                                          std::stop_token stop) {
     const SourceBytes bytes = readSource(source);
-    if (format == TargetFormat::Jpg && std::strcmp(bytes.coder, "JPEG") == 0)
+    if (format == TargetFormat::Jpg && bytes.format == SourceFormat::Jpeg)
         if (std::optional<PictureFileConversion> carried =
                 carryJpeg(bytes, source, target, previewWidth, previewHeight, stop))
             return std::move(*carried);

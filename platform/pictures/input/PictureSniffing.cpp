@@ -236,7 +236,7 @@ QString svgFormat(const QByteArray& bytes) {
 } // namespace
 
 QString unsupportedFormatOf(const QByteArray& b) {
-    if (coderForContent(b))
+    if (formatOfContent(b))
         return {};
     for (const Signature& signature : kUnsupportedSignatures)
         if (hasAt(b, signature.magic))
@@ -250,38 +250,61 @@ QString unsupportedFormatOf(const QByteArray& b) {
     return {};
 }
 
-const char* coderForContent(const QByteArray& b) {
+std::optional<SourceFormat> formatOfContent(const QByteArray& b) {
     if (startsWith(b, "\xFF\xD8\xFF", 3))
-        return "JPEG";
+        return SourceFormat::Jpeg;
     if (startsWith(b, "\x89PNG\r\n\x1A\n", 8))
-        return "PNG";
+        return SourceFormat::Png;
     if (startsWith(b, "GIF87a", 6) || startsWith(b, "GIF89a", 6))
-        return "GIF";
+        return SourceFormat::Gif;
     if (startsWith(b, "BM", 2))
-        return "BMP";
+        return SourceFormat::Bmp;
     if (startsWith(b, "II*\0", 4) || startsWith(b, "MM\0*", 4) || startsWith(b, "II+\0", 4) ||
         startsWith(b, "MM\0+", 4))
-        return "TIFF";
+        return SourceFormat::Tiff;
     if (startsWith(b, "8BPS\0\1", 6))
-        return "PSD";
+        return SourceFormat::Psd;
     if (startsWith(b, "\0\0\1\0", 4) && b.size() >= 6 && (b[4] != 0 || b[5] != 0))
-        return "ICO";
+        return SourceFormat::Ico;
     if (startsWith(b, "\xB1\x68\xDE\x3A", 4))
-        return "DCX";
+        return SourceFormat::Dcx;
     if (looksLikePcx(b))
-        return "PCX";
-    return nullptr;
+        return SourceFormat::Pcx;
+    return std::nullopt;
 }
 
-DeclaredSize declaredSize(const QByteArray& b, const char* coder) {
-    const QByteArray name(coder);
-    if (name == "PNG" && b.size() >= 24 && b.mid(12, 4) == "IHDR")
+const char* magickCoderOf(SourceFormat format) {
+    switch (format) {
+    case SourceFormat::Jpeg:
+        return "JPEG";
+    case SourceFormat::Png:
+        return "PNG";
+    case SourceFormat::Gif:
+        return "GIF";
+    case SourceFormat::Bmp:
+        return "BMP";
+    case SourceFormat::Tiff:
+        return "TIFF";
+    case SourceFormat::Psd:
+        return "PSD";
+    case SourceFormat::Ico:
+        return "ICO";
+    case SourceFormat::Dcx:
+        return "DCX";
+    case SourceFormat::Pcx:
+        return "PCX";
+    }
+    return "";
+}
+
+DeclaredSize declaredSize(const QByteArray& b, SourceFormat format) {
+    if (format == SourceFormat::Png && b.size() >= 24 && b.mid(12, 4) == "IHDR")
         return {readBigEndian(b, 16, 4), readBigEndian(b, 20, 4)};
-    if (name == "GIF" && b.size() >= 10)
+    if (format == SourceFormat::Gif && b.size() >= 10)
         return {readLittleEndian(b, 6, 2), readLittleEndian(b, 8, 2)};
-    if (name == "PSD" && b.size() >= 22)
+    if (format == SourceFormat::Psd && b.size() >= 22)
         return {readBigEndian(b, 18, 4), readBigEndian(b, 14, 4)};
-    if (name == "BMP" && b.size() >= 26) {
+    if (format == SourceFormat::Bmp && b.size() >= 26) {
         const quint32 headerSize = readLittleEndian(b, 14, 4);
         if (headerSize == 12)
             return {readLittleEndian(b, 18, 2), readLittleEndian(b, 20, 2)};
@@ -301,19 +324,18 @@ DeclaredSize declaredSizeOfFile(const QString& fileName) {
         return {};
     }
     const QByteArray head = file.read(4096);
-    const char* coder = coderForContent(head);
-    if (!coder)
+    const std::optional<SourceFormat> format = formatOfContent(head);
+    if (!format)
         return {};
-    if (const DeclaredSize size = declaredSize(head, coder); size.isKnown())
+    if (const DeclaredSize size = declaredSize(head, *format); size.isKnown())
         return size;
-    const QByteArray name(coder);
-    if (name == "JPEG")
+    if (*format == SourceFormat::Jpeg)
         return jpegSize(file);
-    if (name == "TIFF")
+    if (*format == SourceFormat::Tiff)
         return tiffSize(file, head);
-    if (name == "ICO")
+    if (*format == SourceFormat::Ico)
         return iconSize(head);
-    if (name == "PCX")
+    if (*format == SourceFormat::Pcx)
         return {qint64(readLittleEndian(head, 8, 2)) - readLittleEndian(head, 4, 2) + 1,
                 qint64(readLittleEndian(head, 10, 2)) - readLittleEndian(head, 6, 2) + 1};
     return {};

@@ -6,10 +6,17 @@
 #include <QByteArray>
 #include <QString>
 
-// The ImageMagick coder for the content, judged by its first bytes; nullptr
-// when it is none of the formats we read (text formats such as SVG never
-// qualify).
-const char* coderForContent(const QByteArray& bytes);
+#include <optional>
+
+// The formats we read.
+enum class SourceFormat { Jpeg, Png, Gif, Bmp, Tiff, Psd, Ico, Dcx, Pcx };
+
+// The format of the content, judged by its first bytes; none when it is none
+// of the formats we read (text formats such as SVG never qualify).
+std::optional<SourceFormat> formatOfContent(const QByteArray& bytes);
+
+// The ImageMagick coder that reads the format.
+const char* magickCoderOf(SourceFormat format);
 
 // The name users know a picture format by ("WebP", "HEIC", "PDF"), judged by
 // its signature alone, for the formats we do not read; empty for anything
@@ -25,7 +32,7 @@ struct DeclaredSize {
 // The dimensions the first bytes of a file declare, for the formats whose
 // size stands at a fixed place (PNG, GIF, PSD, BMP): some codec paths refuse
 // oversized pictures without saying why.
-DeclaredSize declaredSize(const QByteArray& bytes, const char* coder);
+DeclaredSize declaredSize(const QByteArray& bytes, SourceFormat format);
 
 // The dimensions a picture file's headers declare, for every format whose
 // header says so (JPEG and TIFF too, wherever their size is stored), reading

@@ -8,22 +8,21 @@
 #include "metadata/MetadataBlocks.h"
 
 #include <algorithm>
-#include <cstring>
 #include <new>
 
 namespace {
 
-// Decodes the blob with the given coder, or with ping only reads the headers.
+// Decodes the blob as the given format, or with ping only reads the headers.
 // Warnings are ignored on purpose: a picture that decodes with one (say, a
 // truncated JPEG) is still a picture; an error fails. The images keep
 // watching `stop`, which must outlive them.
-ImageList decodeBlob(const QByteArray& bytes, const char* coder, bool ping, bool firstOnly,
+ImageList decodeBlob(const QByteArray& bytes, SourceFormat format, bool ping, bool firstOnly,
                      const QString& fileName, const std::stop_token& stop) {
     std::unique_ptr<MagickCore::ImageInfo, ImageInfoDeleter> info(MagickCore::AcquireImageInfo());
     if (stop.stop_possible())
         MagickCore::SetImageInfoProgressMonitor(info.get(), keepGoing,
                                                 const_cast<std::stop_token*>(&stop));
-    MagickCore::CopyMagickString(info->magick, coder, MaxTextExtent);
+    MagickCore::CopyMagickString(info->magick, magickCoderOf(format), MaxTextExtent);
     info->ping = ping ? MagickCore::MagickTrue : MagickCore::MagickFalse;
     if (firstOnly) {
         info->scene = 0;
@@ -107,7 +106,8 @@ bool readsOneBitPcxInverted() {
         try {
             const std::stop_token never;
             Magick::Image image(
-                decodeBlob(pcx, "PCX", false, true, QStringLiteral("probe"), never).release());
+                decodeBlob(pcx, SourceFormat::Pcx, false, true, QStringLiteral("probe"), never)
+                    .release());
             return Magick::ColorGray(image.pixelColor(0, 0)).shade() > 0.5;
         } catch (const std::exception&) {
             return false;
@@ -209,23 +209,23 @@ void noteJpegSampling(Picture& picture, const std::string& factors, bool turnsSi
 
 } // namespace
 
-Picture decodeWithMagick(const QByteArray& bytes, const char* coder, const QString& fileName,
+Picture decodeWithMagick(const QByteArray& bytes, SourceFormat format, const QString& fileName,
                          const std::stop_token& stop) {
-    const bool isIcon = std::strcmp(coder, "ICO") == 0;
-    if (const DeclaredSize declared = declaredSize(bytes, coder); declared.isKnown())
+    const bool isIcon = format == SourceFormat::Ico;
+    if (const DeclaredSize declared = declaredSize(bytes, format); declared.isKnown())
         checkDimensions(fileName, declared.width, declared.height);
     {
-        const ImageList header = decodeBlob(bytes, coder, true, !isIcon, fileName, stop);
+        const ImageList header = decodeBlob(bytes, format, true, !isIcon, fileName, stop);
         for (const MagickCore::Image* p = header.get(); p; p = MagickCore::GetNextImageInList(p))
             checkDimensions(fileName, qint64(p->columns), qint64(p->rows));
     }
     Magick::Image image =
-        pickImage(decodeBlob(bytes, coder, false, !isIcon, fileName, stop), isIcon);
+        pickImage(decodeBlob(bytes, format, false, !isIcon, fileName, stop), isIcon);
     image.quiet(true);
     checkDimensions(fileName, qint64(image.columns()), qint64(image.rows()));
-    if (std::strcmp(coder, "GIF") == 0)
+    if (format == SourceFormat::Gif)
         placeOnCanvas(image, fileName);
-    if (std::strcmp(coder, "PCX") == 0 && isOneBitPcx(bytes) && readsOneBitPcxInverted())
+    if (format == SourceFormat::Pcx && isOneBitPcx(bytes) && readsOneBitPcxInverted())
         image.negate();
     const bool turnsSideways = image.orientation() >= MagickCore::LeftTopOrientation;
     image.autoOrient();
@@ -233,7 +233,7 @@ Picture decodeWithMagick(const QByteArray& bytes, const char* coder, const QStri
     throwIfStopped(stop);
     Picture picture = toPicture(image, keepProfile);
     picture.metadata = metadataOf(image);
-    if (std::strcmp(coder, "JPEG") == 0) {
+    if (format == SourceFormat::Jpeg) {
         picture.jpegQuality = int(image.quality());
         noteJpegSampling(picture, image.attribute("jpeg:sampling-factor"), turnsSideways);
     }
@@ -245,6 +245,7 @@ Picture decodeWithMagick(const QByteArray& bytes, const char* coder, const QStri
 // decode reports.
 int magickJpegQuality(const QByteArray& bytes, const QString& fileName) {
     const std::stop_token headerOnly;
-    const ImageList header = decodeBlob(bytes, "JPEG", true, true, fileName, headerOnly);
+    const ImageList header =
+        decodeBlob(bytes, SourceFormat::Jpeg, true, true, fileName, headerOnly);
     return int(header->quality);
 }

@@ -4,18 +4,19 @@
 #pragma once
 
 #include "Picture.h"
+#include "input/PictureSniffing.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <stop_token>
 
-// Decodes the bytes with the given ImageMagick coder (see coderForContent)
+// Decodes the bytes as the given format (see formatOfContent)
 // into an upright, sRGB (or gray), single-frame picture: the first frame of an
 // animation or a multi-page file, the merged picture of a PSD, the largest
 // image of an icon. Throws PlatformError: NotAPicture, PictureTooLarge, or
 // Cancelled once `stop` is requested.
-Picture decodeWithMagick(const QByteArray& bytes, const char* coder, const QString& fileName,
+Picture decodeWithMagick(const QByteArray& bytes, SourceFormat format, const QString& fileName,
                          const std::stop_token& stop);
 
 // ImageMagick's estimate of a JPEG's quality (1..100), from its quantisation

@@ -14,36 +14,6 @@
 
 namespace {
 
-// What a format keeps of a picture when ImageMagick writes it.
-struct MagickTarget {
-    const char* coder;
-    bool hasAlpha;    // keeps transparency
-    bool holds16Bits; // keeps 16-bit samples
-    bool holdsIcc;    // carries a colour profile
-};
-
-// BMP3 is the plain Windows bitmap every reader knows; without alpha there is
-// nothing the newer headers would add.
-constexpr MagickTarget magickTargetOf(TargetFormat format) {
-    switch (format) {
-    case TargetFormat::Jpg:
-        return {"JPEG", false, false, true};
-    case TargetFormat::Bmp:
-        return {"BMP3", false, false, false};
-    case TargetFormat::Gif:
-        return {"GIF", true, false, false};
-    case TargetFormat::Pcx:
-        return {"PCX", false, false, false};
-    case TargetFormat::Png:
-        return {"PNG", true, true, true};
-    case TargetFormat::Ico:
-        return {"ICO", true, false, false};
-    case TargetFormat::Tiff:
-        return {"TIFF", true, true, true};
-    }
-    return {"", false, false, false};
-}
-
 Magick::Image toMagickImage(const Picture& picture) {
     const char* map = picture.channels == Picture::Channels::Gray  ? "I"
                       : picture.channels == Picture::Channels::Rgb ? "RGB"
@@ -155,7 +125,7 @@ QByteArray encodeThroughFile(Magick::Image& image, const char* coder) {
 
 QByteArray encodeWithMagick(const Picture& source, TargetFormat format,
                             const std::stop_token& stop) {
-    const MagickTarget target = magickTargetOf(format);
+    const TargetFormatInfo& target = infoOf(format);
     Picture picture = source;
     const bool gif = format == TargetFormat::Gif;
     if (gif)
@@ -181,7 +151,7 @@ QByteArray encodeWithMagick(const Picture& source, TargetFormat format,
     watchStop(image, stop);
     image.depth(picture.bitsPerSample == 16 && target.holds16Bits ? 16 : 8);
 
-    if (picture.hasAlpha() && !target.hasAlpha) {
+    if (picture.hasAlpha() && !target.keepsAlpha) {
         image.backgroundColor(Magick::Color("white"));
         image.alphaChannel(MagickCore::RemoveAlphaChannel);
         image.matte(false);
@@ -234,9 +204,9 @@ QByteArray encodeWithMagick(const Picture& source, TargetFormat format,
     }
 
     if (format == TargetFormat::Tiff)
-        return encodeThroughFile(image, target.coder);
+        return encodeThroughFile(image, target.magickCoder);
     Magick::Blob blob;
-    image.write(&blob, target.coder);
+    image.write(&blob, target.magickCoder);
     throwIfStopped(stop);
     if (blob.length() == 0)
         throw std::runtime_error("the codec produced no data");
