@@ -36,7 +36,7 @@ inline void saveAs(const Picture& picture, const QString& path) {
 inline PictureObject loadGeneral(const QString& path) {
     const QByteArray bytes = readPictureBytes(path);
     return std::make_shared<const Picture>(
-        decodeWithMagick(bytes, *formatOfContent(bytes), path, std::stop_token()));
+        decodeWithMagick(bytes, *recognise(bytes), path, std::stop_token()));
 }
 
 inline void saveGeneral(const Picture& picture, const QString& path) {

@@ -2,6 +2,7 @@
 #include "colours/ColourReduction.h"
 
 #include "colours/PaletteChoice.h"
+#include "pixels/ColourSet.h"
 
 #include <algorithm>
 #include <climits>
@@ -25,53 +26,6 @@ void checkNow(const Checkpoint& checkpoint, int y) {
 inline std::uint32_t packed(const std::uint8_t* p) {
     return std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2];
 }
-
-// The distinct opaque colours of a picture in the order they first appear,
-// counted until there are more than a GIF holds. An open-addressed set,
-// at most a quarter full.
-class ExactColours {
-public:
-    ExactColours()
-        : m_keys(kSlots)
-        , m_indexes(kSlots, -1) {}
-
-    bool tooMany() const { return m_tooMany; }
-    int count() const { return int(m_colours.size()); }
-    const std::vector<std::uint32_t>& colours() const { return m_colours; }
-
-    void add(std::uint32_t colour) {
-        if (m_tooMany)
-            return;
-        std::uint32_t& slot = m_keys[find(colour)];
-        int& index = m_indexes[size_t(&slot - m_keys.data())];
-        if (index >= 0)
-            return;
-        if (count() == kMaxColours) {
-            m_tooMany = true;
-            return;
-        }
-        slot = colour;
-        index = count();
-        m_colours.push_back(colour);
-    }
-    int indexOf(std::uint32_t colour) const { return m_indexes[find(colour)]; }
-
-private:
-    static constexpr int kSlotBits = 10;
-    static constexpr std::uint32_t kSlots = 1u << kSlotBits;
-
-    size_t find(std::uint32_t colour) const {
-        std::uint32_t at = (colour * 2654435761u) >> (32 - kSlotBits);
-        while (m_indexes[at] >= 0 && m_keys[at] != colour)
-            at = (at + 1) & (kSlots - 1);
-        return at;
-    }
-
-    std::vector<std::uint32_t> m_keys;
-    std::vector<int> m_indexes;
-    std::vector<std::uint32_t> m_colours;
-    bool m_tooMany = false;
-};
 
 // A colour on at least 1/kLargeShareDivisor of the picture's pixels keeps
 // its own palette entry and stays flat: the background of a graphic, the bars
@@ -490,7 +444,10 @@ Reduction reduceColours(int width, int height, const RowReader& rows, std::uint8
     // transparent. Once a big picture is known to have too many colours,
     // every other pixel of every other row is enough for the histogram;
     // transparency is still looked for everywhere.
-    ExactColours exact;
+    // The distinct opaque colours in the order they first appear, counted
+    // until there are more than a GIF holds.
+    ColourSet exact(kMaxColours);
+    bool tooMany = false;
     Histogram histogram;
     ColourBuckets buckets;
     std::int64_t bucketed = 0; // pixels on the rows read, opaque or not
@@ -512,14 +469,14 @@ Reduction reduceColours(int width, int height, const RowReader& rows, std::uint8
     std::vector<std::uint8_t> row(size_t(width) * 4);
     for (int y = 0; y < height; ++y) {
         checkNow(checkpoint, y);
-        if (big && exact.tooMany() && sample.sampledFrom == height)
+        if (big && tooMany && sample.sampledFrom == height)
             sample.sampledFrom = y;
-        if (big && exact.tooMany() && opaque && y % 2 != 0)
+        if (big && tooMany && opaque && y % 2 != 0)
             continue; // a row the histogram skips, with no transparency to look for
         rows(y, row.data());
         buckets.countRow(row.data(), width);
         bucketed += width;
-        if (big && exact.tooMany()) {
+        if (big && tooMany) {
             for (int x = 0; x < width; ++x)
                 transparent = transparent || row[size_t(x) * 4 + 3] == 0;
             for (int x = 0; x < width && y % 2 == 0; x += 2)
@@ -535,8 +492,8 @@ Reduction reduceColours(int width, int height, const RowReader& rows, std::uint8
                 continue;
             }
             const std::uint32_t colour = packed(p);
-            if (colour != previous && !exact.tooMany()) // runs of one colour are common
-                exact.add(colour);
+            if (colour != previous && !tooMany) // runs of one colour are common
+                tooMany = exact.add(colour) < 0;
             previous = colour;
             count(p);
         }
@@ -544,12 +501,12 @@ Reduction reduceColours(int width, int height, const RowReader& rows, std::uint8
     const int opaqueSlots = transparent ? kMaxColours - 1 : kMaxColours;
 
     Reduction reduction;
-    if (!exact.tooMany() && exact.count() <= opaqueSlots) {
+    if (!tooMany && exact.size() <= opaqueSlots) {
         for (const std::uint32_t colour : exact.colours())
             for (const int shift : {16, 8, 0})
                 reduction.palette.push_back(std::uint8_t(colour >> shift));
         if (transparent) {
-            reduction.transparentIndex = exact.count();
+            reduction.transparentIndex = exact.size();
             reduction.palette.insert(reduction.palette.end(), {0, 0, 0});
         }
         for (int y = 0; y < height; ++y) {
@@ -558,8 +515,8 @@ Reduction reduceColours(int width, int height, const RowReader& rows, std::uint8
             std::uint8_t* out = indexes + size_t(y) * size_t(width);
             for (int x = 0; x < width; ++x) {
                 const std::uint8_t* p = row.data() + size_t(x) * 4;
-                out[x] =
-                    std::uint8_t(p[3] == 0 ? reduction.transparentIndex : exact.indexOf(packed(p)));
+                out[x] = std::uint8_t(p[3] == 0 ? reduction.transparentIndex
+                                                : exact.numberOf(packed(p)));
             }
         }
         return reduction;

@@ -44,8 +44,7 @@ template <typename Sample> void readRow(const Picture& picture, int y, std::uint
             continue;
         }
         for (int c = 0; c < 3; ++c)
-            rgba[c] = toEight(alpha == max ? quint64(s[c])
-                                           : (s[c] * alpha + max * (max - alpha) + max / 2) / max);
+            rgba[c] = toEight(alpha == max ? quint64(s[c]) : blendOntoWhite<Sample>(s[c], alpha));
         rgba[3] = 255;
     }
 }

@@ -30,8 +30,7 @@ namespace {
 // Refuses a small file whose header declares a huge picture (see
 // kMaxPixelsPerFileByte).
 void checkDeclaredAgainstData(const QString& fileName, const QByteArray& bytes,
-                              SourceFormat format) {
-    const DeclaredSize declared = declaredSize(bytes, format);
+                              const DeclaredSize& declared) {
     if (!declared.isKnown())
         return;
     const double pixels = double(declared.width) * double(declared.height);
@@ -77,34 +76,50 @@ std::optional<Picture> decodeTiffPlanesDirectly(const QByteArray& bytes, const Q
     }
 }
 
-// What the source carries, as its bytes hold it. The general path reads the
-// PSD's blocks and TIFF's XMP and IPTC; the JPEG and PNG blocks and TIFF's
-// EXIF directories are read by us.
-PictureMetadata rawMetadataOf(const QByteArray& bytes, SourceFormat format,
-                              const PictureMetadata& fromGeneralPath) {
-    if (format == SourceFormat::Jpeg)
+// A source read and recognised once: its bytes, what its header says, and
+// the metadata blocks we read ourselves (the JPEG and PNG blocks and TIFF's
+// EXIF directories), as found. Every later step works from this.
+struct Source {
+    QByteArray bytes;
+    SourceHeader header;
+    PictureMetadata metadata;
+};
+
+// The blocks we read ourselves; the general path reads the rest.
+PictureMetadata ourMetadataOf(const QByteArray& bytes, SourceFormat format) {
+    switch (format) {
+    case SourceFormat::Jpeg:
         return metadata::ofJpeg(bytes);
-    if (format == SourceFormat::Png)
+    case SourceFormat::Png:
         return metadata::ofPng(bytes);
+    case SourceFormat::Tiff:
+        return PictureMetadata{exif::exifOfTiffFile(bytes), {}, {}};
+    default:
+        return {};
+    }
+}
+
+// What the source carries, as its bytes hold it: ours for JPEG and PNG;
+// for TIFF the general path's XMP and IPTC with our EXIF; for the rest (the
+// PSD's blocks) the general path's.
+PictureMetadata rawMetadataOf(const Source& source, const PictureMetadata& fromGeneralPath) {
+    const SourceFormat format = source.header.format;
+    if (format == SourceFormat::Jpeg || format == SourceFormat::Png)
+        return source.metadata;
     PictureMetadata raw = fromGeneralPath;
     if (format == SourceFormat::Tiff)
-        raw.exif = exif::exifOfTiffFile(bytes);
+        raw.exif = source.metadata.exif;
     return raw;
 }
 
-// The source's bytes and the format its content is in.
-struct SourceBytes {
-    QByteArray bytes;
-    SourceFormat format = SourceFormat::Jpeg;
-};
-
-SourceBytes readSource(const QString& fileName) {
+// Reads the source and recognises it; a preview needs no metadata.
+Source readSource(const QString& fileName, bool withMetadata) {
     const QString notReady = prepareMagick();
     if (!notReady.isEmpty())
         failFor(FailureKind::CodecNotReady, fileName, notReady);
-    SourceBytes source{readPictureBytes(fileName)};
-    const std::optional<SourceFormat> format = formatOfContent(source.bytes);
-    if (!format) {
+    Source source{readPictureBytes(fileName), {}, {}};
+    const std::optional<SourceHeader> header = recognise(source.bytes);
+    if (!header) {
         // A format we know by name but do not read is told apart from damage.
         if (const QString format = unsupportedFormatOf(source.bytes); !format.isEmpty())
             throw PlatformError(FailureKind::UnsupportedFormat,
@@ -114,35 +129,41 @@ SourceBytes readSource(const QString& fileName) {
         failFor(FailureKind::NotAPicture, fileName,
                 QStringLiteral("the content is not a picture format we read"));
     }
-    source.format = *format;
-    checkDeclaredAgainstData(fileName, source.bytes, source.format);
+    source.header = *header;
+    checkDeclaredAgainstData(fileName, source.bytes, source.header.declared);
+    if (withMetadata) {
+        try {
+            source.metadata = ourMetadataOf(source.bytes, source.header.format);
+        } catch (const std::bad_alloc&) {
+            failFor(FailureKind::PictureTooLarge, fileName, QStringLiteral("out of memory"));
+        }
+    }
     return source;
 }
 
 // Decodes the source; with a box, as a preview (no metadata, no quality).
-PictureObject decodeSource(const SourceBytes& source, const QString& fileName, int boxWidth,
+PictureObject decodeSource(const Source& source, const QString& fileName, int boxWidth,
                            int boxHeight, const std::stop_token& stop) {
     const bool preview = boxWidth > 0;
     try {
         std::shared_ptr<Picture> picture;
-        if (source.format == SourceFormat::Jpeg) {
+        if (source.header.format == SourceFormat::Jpeg) {
             picture = decodeJpegDirectly(source.bytes, fileName, boxWidth, boxHeight, stop);
             // A preview is only looked at; the quality matters for writing.
             if (picture && !preview)
                 picture->jpegQuality = magickJpegQuality(source.bytes, fileName);
         }
-        if (!picture && source.format == SourceFormat::Tiff) {
+        if (!picture && source.header.format == SourceFormat::Tiff) {
             if (std::optional<Picture> planes =
                     decodeTiffPlanesDirectly(source.bytes, fileName, stop))
                 picture = std::make_shared<Picture>(std::move(*planes));
         }
         if (!picture)
             picture = std::make_shared<Picture>(
-                decodeWithMagick(source.bytes, source.format, fileName, stop));
+                decodeWithMagick(source.bytes, source.header, fileName, stop));
         if (!preview)
-            picture->metadata =
-                metadata::upright(rawMetadataOf(source.bytes, source.format, picture->metadata),
-                                  picture->width, picture->height);
+            picture->metadata = metadata::upright(rawMetadataOf(source, picture->metadata),
+                                                  picture->width, picture->height);
         else
             picture->metadata = {};
         return picture;
@@ -161,13 +182,13 @@ PictureObject decodeSource(const SourceBytes& source, const QString& fileName, i
 
 PictureObject loadPicture(const QString& fileName, int boxWidth, int boxHeight,
                           const std::stop_token& stop) {
-    return decodeSource(readSource(fileName), fileName, boxWidth, boxHeight, stop);
+    return decodeSource(readSource(fileName, boxWidth == 0), fileName, boxWidth, boxHeight, stop);
 }
 
 // A JPEG source written as JPG without a second generation, when that can be
 // done exactly; the preview then comes from a scaled decode, which also
 // shows whether the data is whole.
-std::optional<PictureFileConversion> carryJpeg(const SourceBytes& source, const QString& fileName,
+std::optional<PictureFileConversion> carryJpeg(const Source& source, const QString& fileName,
                                                const QString& target, int boxWidth, int boxHeight,
                                                const std::stop_token& stop) {
     // Out of memory here, the whole decode reports it in its own words.
@@ -179,11 +200,10 @@ std::optional<PictureFileConversion> carryJpeg(const SourceBytes& source, const 
                                      std::max(boxHeight, 1), stop, &warnings);
         if (!preview || warnings > 0)
             return std::nullopt;
-        const PictureMetadata raw = metadata::ofJpeg(source.bytes);
         // The orientation the decoder applied, read the same way.
-        const int orientation = fastcodec::exifOrientation(QByteArray("Exif\0\0", 6) + raw.exif);
+        const int orientation = exif::orientationOf(source.metadata.exif);
         checkReplaceable(target);
-        carried = fastcodec::uprightJpegLosslessly(source.bytes, orientation, raw);
+        carried = fastcodec::uprightJpegLosslessly(source.bytes, orientation, source.metadata);
     } catch (const std::bad_alloc&) {
         return std::nullopt;
     }
@@ -305,12 +325,12 @@ QByteArray encodePicture(const Picture& picture, TargetFormat format, const std:
 PictureFileConversion convertPictureFile(const QString& source, TargetFormat format,
                                          const QString& target, int previewWidth, int previewHeight,
                                          std::stop_token stop) {
-    const SourceBytes bytes = readSource(source);
-    if (format == TargetFormat::Jpg && bytes.format == SourceFormat::Jpeg)
+    const Source read = readSource(source, true);
+    if (format == TargetFormat::Jpg && read.header.format == SourceFormat::Jpeg)
         if (std::optional<PictureFileConversion> carried =
-                carryJpeg(bytes, source, target, previewWidth, previewHeight, stop))
+                carryJpeg(read, source, target, previewWidth, previewHeight, stop))
             return std::move(*carried);
-    PictureObject picture = decodeSource(bytes, source, 0, 0, stop);
+    PictureObject picture = decodeSource(read, source, 0, 0, stop);
     std::unique_ptr<PreparedPicture> file = preparePictureFile(*picture, format, target, stop);
     return {std::move(file), std::move(picture)};
 }

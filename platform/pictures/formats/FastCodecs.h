@@ -40,10 +40,6 @@ std::optional<Picture> decodeJpeg(const QByteArray& bytes, const SizeCheck& chec
                                   int boxHeight = 0, std::stop_token stop = {},
                                   long* warnings = nullptr);
 
-// The EXIF orientation (1..8) in a JPEG's APP1 segment payload ("Exif\0\0"
-// followed by a TIFF header), 1 when absent or out of range.
-int exifOrientation(const QByteArray& app1);
-
 // Turns an upright-by-EXIF picture into its upright form.
 Picture orient(const Picture& picture, int orientation);
 

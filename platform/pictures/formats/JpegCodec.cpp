@@ -2,7 +2,7 @@
 // JPEG through libjpeg-turbo directly: decoding (optionally scaled for
 // previews) and encoding with the settings the general path uses.
 #include "formats/FastCodecs.h"
-#include "structures/ByteOrder.h"
+#include "metadata/ExifBlocks.h"
 
 #include <cstdio> // jpeglib.h needs FILE
 #include <jpeglib.h>
@@ -119,43 +119,6 @@ JDIMENSION pointRows(JSAMPLE* base, qsizetype line, JDIMENSION first, JDIMENSION
 
 } // namespace
 
-int exifOrientation(const QByteArray& app1) {
-    if (!app1.startsWith(QByteArray("Exif\0\0", 6)) || app1.size() < 14)
-        return 1;
-    const auto* tiff = reinterpret_cast<const uchar*>(app1.constData()) + 6;
-    const qsizetype length = app1.size() - 6;
-    bool big;
-    if (tiff[0] == 'I' && tiff[1] == 'I')
-        big = false;
-    else if (tiff[0] == 'M' && tiff[1] == 'M')
-        big = true;
-    else
-        return 1;
-    if (readUnsigned(tiff + 2, 2, big) != 42)
-        return 1;
-    const quint32 ifd = readUnsigned(tiff + 4, 4, big);
-    if (ifd > quint32(length) || length - qsizetype(ifd) < 2)
-        return 1;
-    const quint32 count = readUnsigned(tiff + ifd, 2, big);
-    for (quint32 i = 0; i < count; ++i) {
-        const qsizetype entry = qsizetype(ifd) + 2 + qsizetype(i) * 12;
-        if (entry + 12 > length)
-            return 1;
-        if (readUnsigned(tiff + entry, 2, big) != 0x0112)
-            continue;
-        const quint32 type = readUnsigned(tiff + entry + 2, 2, big);
-        quint32 value = 0;
-        if (type == 3) // SHORT
-            value = readUnsigned(tiff + entry + 8, 2, big);
-        else if (type == 4 || type == 9) // LONG, SLONG
-            value = readUnsigned(tiff + entry + 8, 4, big);
-        else if (type == 1) // BYTE
-            value = tiff[entry + 8];
-        return value >= 1 && value <= 8 ? int(value) : 1;
-    }
-    return 1;
-}
-
 Picture orient(const Picture& picture, int orientation) {
     if (orientation < 2 || orientation > 8)
         return picture;
@@ -208,8 +171,10 @@ std::optional<Picture> decodeJpeg(const QByteArray& bytes, const SizeCheck& chec
         if (m->marker == JPEG_APP0 + 1 && orientation == 1) {
             const QByteArray payload = QByteArray::fromRawData(
                 reinterpret_cast<const char*>(m->data), qsizetype(m->data_length));
-            if (payload.startsWith(QByteArray("Exif\0\0", 6))) {
-                orientation = exifOrientation(payload);
+            const QByteArray prefix("Exif\0\0", 6);
+            if (payload.startsWith(prefix)) {
+                orientation = exif::orientationOf(QByteArray::fromRawData(
+                    payload.constData() + prefix.size(), payload.size() - prefix.size()));
                 break;
             }
         }

@@ -4,6 +4,8 @@
 #include "PlatformError.h"
 #include "input/PictureReading.h"
 #include "structures/ByteOrder.h"
+#include "structures/JpegSegments.h"
+#include "structures/TiffDirectories.h"
 
 #include <QFile>
 
@@ -36,57 +38,61 @@ QByteArray readAt(QFile& file, qint64 offset, qint64 size) {
     return file.read(size);
 }
 
+// A file's bytes as the JPEG segment walker reads them, piece by piece.
+class FileBytes {
+public:
+    explicit FileBytes(QFile& file)
+        : m_file(file) {}
+    qint64 size() const { return m_file.size(); }
+    bool read(qint64 at, uchar* out, int count) const {
+        return at >= 0 && m_file.seek(at) &&
+               m_file.read(reinterpret_cast<char*>(out), count) == count;
+    }
+
+private:
+    QFile& m_file;
+};
+
 // A JPEG's frame header comes after any number of application segments
 // (profiles can take several of 64 KiB), so the segments are walked.
 DeclaredSize jpegSize(QFile& file) {
-    qint64 at = 2;
-    for (int segment = 0; segment < 4096; ++segment) {
-        const QByteArray marker = readAt(file, at, 4);
-        if (marker.size() < 4 || quint8(marker[0]) != 0xFF)
-            return {};
-        const int code = quint8(marker[1]);
-        if (code == 0xFF) { // fill byte
-            ++at;
-            continue;
+    const FileBytes bytes(file);
+    DeclaredSize size;
+    int segments = 0;
+    jpeg::walkSegments(bytes, [&](const jpeg::Segment& segment) {
+        if (jpeg::isFrameHeader(segment.marker)) {
+            uchar frame[5];
+            if (bytes.read(segment.payloadAt, frame, 5))
+                size = {readBigEndian(frame + 3, 2), readBigEndian(frame + 1, 2)};
+            return false;
         }
-        const bool isFrame =
-            code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC;
-        if (isFrame) {
-            const QByteArray frame = readAt(file, at + 4, 5);
-            if (frame.size() < 5)
-                return {};
-            return {readBigEndian(frame, 3, 2), readBigEndian(frame, 1, 2)};
-        }
-        if (code == 0xD9 || code == 0xDA) // end of picture, or data without a frame
-            return {};
-        at += 2 + readBigEndian(marker, 2, 2);
-    }
-    return {};
+        return segment.marker != jpeg::kEndOfImage && ++segments < 4096;
+    });
+    return size;
 }
 
 // The width and length of a TIFF's first directory.
 DeclaredSize tiffSize(QFile& file, const QByteArray& head) {
-    const bool little = head.startsWith("II");
-    auto number = [little](const QByteArray& b, qsizetype at, int size) {
-        return little ? readLittleEndian(b, at, size) : readBigEndian(b, at, size);
-    };
-    if (head.size() < 8 || number(head, 2, 2) != 42) // BigTIFF is left to the codec
+    tiffdir::Reader header(head);
+    if (!header.readHeader()) // BigTIFF is left to the codec
         return {};
-    const qint64 directory = number(head, 4, 4);
+    const qint64 directory = header.firstDirectory();
     const QByteArray count = readAt(file, directory, 2);
     if (count.size() < 2)
         return {};
-    const int entries = int(std::min<quint32>(number(count, 0, 2), 4096));
-    const QByteArray table = readAt(file, directory + 2, qint64(entries) * 12);
+    constexpr quint32 kMaxEntries = 4096;
+    const quint32 entries = std::min(
+        readUnsigned(reinterpret_cast<const uchar*>(count.constData()), 2, header.bigEndian()),
+        kMaxEntries);
+    const QByteArray table = readAt(file, directory, 2 + qint64(entries) * 12);
+    const tiffdir::Reader reader(table, directory, header.bigEndian());
     DeclaredSize size;
-    for (qsizetype at = 0; at + 12 <= table.size(); at += 12) {
-        const quint32 tag = number(table, at, 2);
-        const quint32 type = number(table, at + 2, 2);
-        if (tag != 256 && tag != 257)
-            continue;
-        const qint64 value = type == 3 ? number(table, at + 8, 2) : number(table, at + 8, 4);
-        (tag == 256 ? size.width : size.height) = value;
-    }
+    reader.scanEntries(directory, kMaxEntries, [&](quint16 tag, quint16 type, qsizetype at) {
+        if (tag == tiffdir::kImageWidth || tag == tiffdir::kImageLength)
+            (tag == tiffdir::kImageWidth ? size.width : size.height) =
+                type == tiffdir::kShort ? reader.u16(at + 8) : reader.u32(at + 8);
+        return true;
+    });
     return size.isKnown() ? size : DeclaredSize{};
 }
 
@@ -316,6 +322,13 @@ DeclaredSize declaredSize(const QByteArray& b, SourceFormat format) {
     return {};
 }
 
+std::optional<SourceHeader> recognise(const QByteArray& bytes) {
+    const std::optional<SourceFormat> format = formatOfContent(bytes);
+    if (!format)
+        return std::nullopt;
+    return SourceHeader{*format, declaredSize(bytes, *format)};
+}
+
 DeclaredSize declaredSizeOfFile(const QString& fileName) {
     QFile file;
     try {
@@ -324,18 +337,18 @@ DeclaredSize declaredSizeOfFile(const QString& fileName) {
         return {};
     }
     const QByteArray head = file.read(4096);
-    const std::optional<SourceFormat> format = formatOfContent(head);
-    if (!format)
+    const std::optional<SourceHeader> header = recognise(head);
+    if (!header)
         return {};
-    if (const DeclaredSize size = declaredSize(head, *format); size.isKnown())
-        return size;
-    if (*format == SourceFormat::Jpeg)
+    if (header->declared.isKnown())
+        return header->declared;
+    if (header->format == SourceFormat::Jpeg)
         return jpegSize(file);
-    if (*format == SourceFormat::Tiff)
+    if (header->format == SourceFormat::Tiff)
         return tiffSize(file, head);
-    if (*format == SourceFormat::Ico)
+    if (header->format == SourceFormat::Ico)
         return iconSize(head);
-    if (*format == SourceFormat::Pcx)
+    if (header->format == SourceFormat::Pcx)
         return {qint64(readLittleEndian(head, 8, 2)) - readLittleEndian(head, 4, 2) + 1,
                 qint64(readLittleEndian(head, 10, 2)) - readLittleEndian(head, 6, 2) + 1};
     return {};

@@ -34,6 +34,16 @@ struct DeclaredSize {
 // oversized pictures without saying why.
 DeclaredSize declaredSize(const QByteArray& bytes, SourceFormat format);
 
+// What a source's first bytes say: the format it is in, and the size its
+// header declares where it stands at a fixed place.
+struct SourceHeader {
+    SourceFormat format = SourceFormat::Jpeg;
+    DeclaredSize declared;
+};
+
+// The header of the content; none when it is none of the formats we read.
+std::optional<SourceHeader> recognise(const QByteArray& bytes);
+
 // The dimensions a picture file's headers declare, for every format whose
 // header says so (JPEG and TIFF too, wherever their size is stored), reading
 // only the headers. Unknown when the file cannot be read or does not say.

@@ -209,11 +209,12 @@ void noteJpegSampling(Picture& picture, const std::string& factors, bool turnsSi
 
 } // namespace
 
-Picture decodeWithMagick(const QByteArray& bytes, SourceFormat format, const QString& fileName,
-                         const std::stop_token& stop) {
+Picture decodeWithMagick(const QByteArray& bytes, const SourceHeader& header,
+                         const QString& fileName, const std::stop_token& stop) {
+    const SourceFormat format = header.format;
     const bool isIcon = format == SourceFormat::Ico;
-    if (const DeclaredSize declared = declaredSize(bytes, format); declared.isKnown())
-        checkDimensions(fileName, declared.width, declared.height);
+    if (header.declared.isKnown())
+        checkDimensions(fileName, header.declared.width, header.declared.height);
     {
         const ImageList header = decodeBlob(bytes, format, true, !isIcon, fileName, stop);
         for (const MagickCore::Image* p = header.get(); p; p = MagickCore::GetNextImageInList(p))

@@ -11,13 +11,13 @@
 
 #include <stop_token>
 
-// Decodes the bytes as the given format (see formatOfContent)
+// Decodes the bytes as the format their header names (see recognise)
 // into an upright, sRGB (or gray), single-frame picture: the first frame of an
 // animation or a multi-page file, the merged picture of a PSD, the largest
 // image of an icon. Throws PlatformError: NotAPicture, PictureTooLarge, or
 // Cancelled once `stop` is requested.
-Picture decodeWithMagick(const QByteArray& bytes, SourceFormat format, const QString& fileName,
-                         const std::stop_token& stop);
+Picture decodeWithMagick(const QByteArray& bytes, const SourceHeader& header,
+                         const QString& fileName, const std::stop_token& stop);
 
 // ImageMagick's estimate of a JPEG's quality (1..100), from its quantisation
 // tables. Reading the header only is cheap, and gives exactly the figure a

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "metadata/ExifBlocks.h"
-#include "metadata/ExifReading.h"
+#include "structures/TiffDirectories.h"
 
 #include <QList>
 
@@ -11,7 +11,7 @@
 namespace exif {
 namespace {
 
-using namespace detail;
+using namespace tiffdir;
 
 // Sets a one-value SHORT or LONG entry, turning a SHORT into a LONG when the
 // value needs it (both fit in the entry itself).
@@ -58,6 +58,26 @@ QList<Range> thumbnailRanges(Reader& reader, quint32 offset) {
 }
 
 } // namespace
+
+int orientationOf(const QByteArray& block) {
+    Reader reader(block);
+    if (!reader.readHeader())
+        return 1;
+    quint32 value = 0;
+    reader.scanEntries(reader.firstDirectory(), 0xFFFF,
+                       [&](quint16 tag, quint16 type, qsizetype at) {
+                           if (tag != kOrientation)
+                               return true;
+                           if (type == kShort)
+                               value = reader.u16(at + 8);
+                           else if (type == kLong || type == 9) // LONG, SLONG
+                               value = reader.u32(at + 8);
+                           else if (type == 1) // BYTE
+                               value = reader.u8(at + 8);
+                           return false;
+                       });
+    return value >= 1 && value <= 8 ? int(value) : 1;
+}
 
 QByteArray uprightExif(const QByteArray& block, int width, int height) {
     Reader reader(block);

@@ -9,6 +9,11 @@
 
 namespace exif {
 
+// The orientation (1..8) the block's first directory gives, 1 when it gives
+// none or one out of range. Only as much of the directory is read as the
+// block holds, entry by entry.
+int orientationOf(const QByteArray& block);
+
 // The block made fit for an upright picture of the given size: orientation 1
 // (normal), the width and height tags that are present set to the size, the
 // thumbnail (the second directory and its data) removed. Everything else is

@@ -2,14 +2,14 @@
 // EXIF directories moved between TIFF files and EXIF blocks: rebuilt, not
 // patched, so their values are laid out anew.
 #include "metadata/ExifBlocks.h"
-#include "metadata/ExifReading.h"
+#include "structures/TiffDirectories.h"
 
 #include <algorithm>
 #include <utility>
 
 namespace exif {
 
-using namespace detail;
+using namespace tiffdir;
 
 namespace {
 

@@ -3,6 +3,7 @@
 
 #include "metadata/ExifBlocks.h"
 #include "structures/ByteOrder.h"
+#include "structures/JpegSegments.h"
 
 #include <zlib.h>
 
@@ -14,10 +15,9 @@ const QByteArray kXmpPrefix("http://ns.adobe.com/xap/1.0/\0", 29);
 const QByteArray kPhotoshopPrefix("Photoshop 3.0\0", 14);
 const QByteArray kXmpKeyword("XML:com.adobe.xmp");
 
-constexpr uchar kApp0 = 0xE0;
-constexpr uchar kApp1 = 0xE1;
-constexpr uchar kApp13 = 0xED;
-constexpr uchar kStartOfScan = 0xDA;
+using jpeg::kApp0;
+using jpeg::kApp1;
+using jpeg::kApp13;
 // The most a segment's payload holds (its length field counts itself).
 constexpr qsizetype kMaxSegmentPayload = 0xFFFF - 2;
 
@@ -25,29 +25,13 @@ constexpr qsizetype kMaxSegmentPayload = 0xFFFF - 2;
 // segment before the compressed data; returns where the scan's segment
 // starts, or -1 when the segments cannot be followed.
 template <typename Visit> qsizetype walkJpeg(const QByteArray& jpeg, Visit visit) {
-    const auto* d = reinterpret_cast<const uchar*>(jpeg.constData());
-    const qsizetype n = jpeg.size();
-    if (n < 4 || d[0] != 0xFF || d[1] != 0xD8)
-        return -1;
-    qsizetype at = 2;
-    while (at + 4 <= n) {
-        if (d[at] != 0xFF)
-            return -1;
-        qsizetype m = at + 1;
-        while (m < n && d[m] == 0xFF) // fill bytes
-            ++m;
-        if (m + 3 > n)
-            return -1;
-        const uchar marker = d[m];
-        if (marker == kStartOfScan)
-            return at;
-        const qsizetype length = readBigEndian(d + m + 1, 2);
-        if (length < 2 || m + 1 + length > n)
-            return -1;
-        visit(marker, at, m + 3, m + 1 + length);
-        at = m + 1 + length;
-    }
-    return -1;
+    const qint64 scan =
+        jpeg::walkSegments(jpeg::MemoryBytes(jpeg), [&](const jpeg::Segment& segment) {
+            visit(segment.marker, qsizetype(segment.at), qsizetype(segment.payloadAt),
+                  qsizetype(segment.payloadEnd));
+            return true;
+        });
+    return scan < 0 ? -1 : qsizetype(scan);
 }
 
 bool isOurs(uchar marker, const QByteArray& payload) {

@@ -1,39 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "pixels/PaletteAnalysis.h"
 
+#include "pixels/ColourSet.h"
+
 #include <algorithm>
 #include <array>
 
 namespace {
-
-// An open-addressed map from a packed colour to its index, at most a quarter
-// full when it holds 256 colours.
-class ColourIndex {
-public:
-    // The colour's index, a new one if unseen; -1 once a 257th colour comes.
-    int indexOf(quint32 colour, QList<quint32>& colours) {
-        size_t at = (colour * 2654435761u) >> (32 - kBits); // the well-mixed high bits
-        while (m_used[at]) {
-            if (m_keys[at] == colour)
-                return m_values[at];
-            at = (at + 1) & (kSize - 1);
-        }
-        if (colours.size() == 256)
-            return -1;
-        m_used[at] = true;
-        m_keys[at] = colour;
-        m_values[at] = uchar(colours.size());
-        colours.append(colour);
-        return m_values[at];
-    }
-
-private:
-    static constexpr int kBits = 10;
-    static constexpr size_t kSize = size_t(1) << kBits;
-    std::array<quint32, kSize> m_keys{};
-    std::array<uchar, kSize> m_values{};
-    std::array<bool, kSize> m_used{};
-};
 
 quint32 packedColour(const uchar* p, Picture::Channels channels) {
     switch (channels) {
@@ -66,8 +39,7 @@ PictureKind pictureKindOf(const Picture& picture) {
     const qsizetype count = qsizetype(picture.width) * picture.height;
     const int step = picture.channelCount();
     QByteArray indexes(count, Qt::Uninitialized);
-    QList<quint32> colours;
-    ColourIndex index;
+    ColourSet index(256);
     const auto* p = reinterpret_cast<const uchar*>(picture.pixels.constData());
     auto* out = reinterpret_cast<uchar*>(indexes.data());
     quint32 previous = 0;
@@ -75,7 +47,7 @@ PictureKind pictureKindOf(const Picture& picture) {
     for (qsizetype i = 0; i < count; ++i, p += step) {
         const quint32 colour = packedColour(p, picture.channels);
         if (colour != previous || previousIndex < 0) { // runs of one colour are common
-            previousIndex = index.indexOf(colour, colours);
+            previousIndex = index.add(colour);
             if (previousIndex < 0)
                 return kind;
             previous = colour;
@@ -83,11 +55,12 @@ PictureKind pictureKindOf(const Picture& picture) {
         out[i] = uchar(previousIndex);
     }
     // Ascending colours, and the indexes renumbered to match.
-    QList<quint32> sorted = colours;
+    const std::vector<std::uint32_t>& colours = index.colours();
+    QList<quint32> sorted(colours.cbegin(), colours.cend());
     std::sort(sorted.begin(), sorted.end());
     std::array<uchar, 256> renumber{};
-    for (qsizetype i = 0; i < colours.size(); ++i)
-        renumber[size_t(i)] =
+    for (size_t i = 0; i < colours.size(); ++i)
+        renumber[i] =
             uchar(std::lower_bound(sorted.cbegin(), sorted.cend(), colours[i]) - sorted.cbegin());
     for (qsizetype i = 0; i < count; ++i)
         out[i] = renumber[out[i]];

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "pixels/PixelWork.h"
 
+#include "pixels/ColourSet.h"
+
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -15,7 +17,7 @@ template <typename Sample> void prepareGifAlpha(Sample* p, qsizetype pixelCount)
             p[0] = p[1] = p[2] = Sample(max);
         } else if (alpha != max) {
             for (int c = 0; c < 3; ++c)
-                p[c] = Sample((p[c] * alpha + max * (max - alpha) + max / 2) / max);
+                p[c] = blendOntoWhite<Sample>(p[c], alpha);
             p[3] = Sample(max);
         }
     }
@@ -55,14 +57,7 @@ Picture grayOf(const Picture& p) {
 
 bool hasMoreColoursThan(const Picture& picture, int limit) {
     Q_ASSERT(picture.bitsPerSample == 8);
-    // An open-addressed set of packed pixels, at most a quarter full.
-    int bits = 4;
-    while ((size_t(1) << bits) < size_t(limit + 1) * 4)
-        ++bits;
-    const size_t capacity = size_t(1) << bits;
-    std::vector<quint32> values(capacity);
-    std::vector<bool> used(capacity);
-    int distinct = 0;
+    ColourSet colours(limit);
     const int channels = picture.channelCount();
     const auto* p = reinterpret_cast<const uchar*>(picture.pixels.constData());
     const qsizetype count = qsizetype(picture.width) * picture.height;
@@ -74,15 +69,8 @@ bool hasMoreColoursThan(const Picture& picture, int limit) {
         if (i > 0 && key == previous)
             continue; // runs of one colour are common
         previous = key;
-        size_t at = (key * 2654435761u) >> (32 - bits); // the well-mixed high bits
-        while (used[at] && values[at] != key)
-            at = (at + 1) & (capacity - 1);
-        if (!used[at]) {
-            used[at] = true;
-            values[at] = key;
-            if (++distinct > limit)
-                return true;
-        }
+        if (colours.add(key) < 0)
+            return true;
     }
     return false;
 }
@@ -107,18 +95,12 @@ Picture flattenedEightBit(const Picture& picture) {
     out.pixels = QByteArray(out.bytesPerLine() * out.height, Qt::Uninitialized);
     const qsizetype count = qsizetype(picture.width) * picture.height;
     auto* dst = reinterpret_cast<uchar*>(out.pixels.data());
-    // Over white at 16 bits, as ImageMagick's quantum arithmetic does it,
-    // then down to 8 bits.
-    auto blend = [](double value, double alpha) {
-        const double a = alpha / 65535.0;
-        return eightBits(quint16(a * value + (1.0 - a) * 65535.0 + 0.5));
-    };
     if (picture.bitsPerSample == 8) {
         // Every 8-bit sample and alpha pair, computed once.
         std::vector<uchar> table(256 * 256);
         for (int a = 0; a < 256; ++a)
             for (int v = 0; v < 256; ++v)
-                table[size_t(a) * 256 + size_t(v)] = blend(v * 257.0, a * 257.0);
+                table[size_t(a) * 256 + size_t(v)] = blendOntoWhite<quint8>(quint64(v), quint64(a));
         const auto* src = reinterpret_cast<const uchar*>(picture.pixels.constData());
         for (qsizetype i = 0; i < count; ++i, src += 4, dst += 3) {
             const uchar* row = table.data() + size_t(src[3]) * 256;
@@ -132,7 +114,7 @@ Picture flattenedEightBit(const Picture& picture) {
     for (qsizetype i = 0; i < count; ++i, src += inChannels, dst += outChannels) {
         if (picture.hasAlpha()) {
             for (int c = 0; c < 3; ++c)
-                dst[c] = blend(src[c], src[3]);
+                dst[c] = eightBits(blendOntoWhite<quint16>(src[c], src[3]));
         } else {
             for (int c = 0; c < outChannels; ++c)
                 dst[c] = eightBits(src[c]);

@@ -5,6 +5,8 @@
 
 #include "Picture.h"
 
+#include <limits>
+
 // Whether every pixel of the picture is gray (alpha aside).
 bool isAllGray(const Picture& picture);
 
@@ -28,6 +30,15 @@ Picture flattenedEightBit(const Picture& picture);
 // transparent pixels stay transparent (as one colour, white), partly
 // transparent ones are blended onto white and become opaque.
 void prepareGifAlpha(Picture& picture);
+
+// A sample of a pixel with the given alpha blended onto white, rounded to
+// the nearest level of its own depth (8 or 16 bits): the one blend of every
+// target that drops partial transparency. At 16 bits and then reduced by
+// eightBits, it is ImageMagick's removal of alpha against white.
+template <typename Sample> constexpr Sample blendOntoWhite(quint64 sample, quint64 alpha) {
+    constexpr quint64 max = std::numeric_limits<Sample>::max();
+    return Sample((sample * alpha + max * (max - alpha) + max / 2) / max);
+}
 
 // ImageMagick's reduction of a 16-bit sample to 8 bits (its Q16 rounding).
 inline quint8 eightBits(quint16 v) {

@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: MIT
 // Reading TIFF structures (EXIF blocks and TIFF files) with every offset
-// checked: the shared part of ExifBlocks.cpp and ExifTiffs.cpp.
+// checked: the one reader of TIFF headers and directories, for the EXIF
+// blocks, the orientation and the size a TIFF declares.
 #pragma once
 
 #include <QByteArray>
 #include <QList>
 
+#include <algorithm>
 #include <optional>
 
-namespace exif::detail {
+namespace tiffdir {
 
 // Tags this unit looks at.
 constexpr quint16 kImageWidth = 0x0100;
@@ -82,12 +84,20 @@ struct Directory {
     }
 };
 
-// The block's bytes with bounds-checked reads in its byte order.
+// The block's bytes with bounds-checked reads in its byte order. Offsets
+// count from the start of the block, or of the file a window was read from.
 class Reader {
 public:
     explicit Reader(const QByteArray& block, qint64 maxSize = kMaxBlock)
         : m_bytes(block)
         , m_maxSize(maxSize) {}
+    // The bytes of a file from offset `base` on, in the byte order its header
+    // gave: the part of a large file a look needs.
+    Reader(const QByteArray& window, qint64 base, bool bigEndian)
+        : m_bytes(window)
+        , m_maxSize(kMaxTiffFile)
+        , m_base(base)
+        , m_big(bigEndian) {}
 
     bool readHeader() {
         if (m_bytes.size() < 8 || m_bytes.size() > m_maxSize)
@@ -104,8 +114,10 @@ public:
     quint32 firstDirectory() const { return u32(4); }
     qsizetype size() const { return m_bytes.size(); }
     bool holds(qint64 at, qint64 length) const {
+        at -= m_base;
         return at >= 0 && length >= 0 && at <= m_bytes.size() && length <= m_bytes.size() - at;
     }
+    quint32 u8(qsizetype at) const { return read(at, 1); }
     quint32 u16(qsizetype at) const { return read(at, 2); }
     quint32 u32(qsizetype at) const { return read(at, 4); }
 
@@ -141,6 +153,24 @@ public:
         return dir;
     }
 
+    // Calls visit(tag, type, where the entry starts) for the entries of the
+    // directory at the offset, at most maxEntries of them, as far as the bytes
+    // hold them, until it returns false. Unlike directory(), nothing else is
+    // checked: a quick look for one tag in a directory that may be read only
+    // in part.
+    template <typename Visit>
+    void scanEntries(qint64 offset, quint32 maxEntries, Visit visit) const {
+        if (!holds(offset, 2))
+            return;
+        const quint32 count = std::min(u16(qsizetype(offset)), maxEntries);
+        for (quint32 i = 0; i < count; ++i) {
+            const qint64 at = offset + 2 + qint64(i) * 12;
+            if (!holds(at, 12) ||
+                !visit(quint16(u16(qsizetype(at))), quint16(u16(qsizetype(at + 2))), qsizetype(at)))
+                return;
+        }
+    }
+
     // The directory an entry points to (Exif, GPS, interoperability).
     std::optional<Directory> subDirectory(const Entry& e) {
         if ((e.type != kLong && e.type != kIfd) || e.count != 1)
@@ -150,7 +180,7 @@ public:
 
 private:
     quint32 read(qsizetype at, int size) const {
-        const auto* p = reinterpret_cast<const uchar*>(m_bytes.constData()) + at;
+        const auto* p = reinterpret_cast<const uchar*>(m_bytes.constData()) + (at - m_base);
         quint32 value = 0;
         for (int i = 0; i < size; ++i)
             value = m_big ? (value << 8) | p[i] : value | (quint32(p[i]) << (8 * i));
@@ -159,6 +189,7 @@ private:
 
     const QByteArray& m_bytes;
     qint64 m_maxSize;
+    qint64 m_base = 0;
     bool m_big = false;
     QList<quint32> m_seen;
 };
@@ -170,4 +201,4 @@ inline void put(QByteArray& bytes, qsizetype at, quint32 value, int size, bool b
     }
 }
 
-} // namespace exif::detail
+} // namespace tiffdir
