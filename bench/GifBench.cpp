@@ -4,7 +4,7 @@
 #include "PeakMemory.h"
 #include "PictureQuality.h"
 #include "conversion/FilePictureCodec.h"
-#include "conversion/PictureFiles.h"
+#include "conversion/PictureConversion.h"
 #include "input/PictureSniffing.h"
 
 #include <QCoreApplication>

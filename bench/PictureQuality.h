@@ -9,7 +9,7 @@
 #pragma once
 
 #include "Picture.h"
-#include "pixels/PixelWork.h"
+#include "pixels/PixelConversions.h"
 
 #include <algorithm>
 #include <cmath>

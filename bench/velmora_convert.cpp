@@ -5,7 +5,7 @@
 // hopper.jpg and hopper.png do not overwrite each other.
 #include "PlatformError.h"
 #include "TargetFormat.h"
-#include "conversion/PictureFiles.h"
+#include "conversion/PictureConversion.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -7,11 +7,11 @@
 #include "PictureQuality.h"
 #include "PlatformError.h"
 #include "colours/ColourReduction.h"
-#include "conversion/PictureFiles.h"
-#include "formats/FastCodecs.h"
+#include "conversion/PictureConversion.h"
+#include "formats/DirectCodecs.h"
 #include "magick/MagickEncoding.h"
 #include "magick/MagickSetup.h"
-#include "pixels/PixelWork.h"
+#include "pixels/PixelConversions.h"
 #include "support/PictureFileTesting.h"
 
 #include <QImage>
@@ -256,7 +256,7 @@ void ColourReductionTest::reducesAtLeastAsWellAsImageMagick() {
     QByteArray reference;
     if (const auto reduced = reduceColoursWithMagick(source, std::stop_token()))
         reference =
-            fastcodec::encodeGif(source.width, source.height, reduced->palette, reduced->indexes);
+            direct::encodeGif(source.width, source.height, reduced->palette, reduced->indexes);
     else // transparency stays, which only ImageMagick's own writer places
         reference = encodeWithMagick(source, TargetFormat::Gif, std::stop_token());
     const PictureObject theirs = readBack(reference);

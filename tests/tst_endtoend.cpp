@@ -5,7 +5,7 @@
 #include "MainWindow.h"
 #include "PreviewBox.h"
 #include "conversion/FilePictureCodec.h"
-#include "conversion/PictureFiles.h"
+#include "conversion/PictureConversion.h"
 #include "fakes/FakeDesktop.h"
 
 #include <QDir>

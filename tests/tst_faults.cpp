@@ -7,7 +7,7 @@
 #include "Messages.h"
 #include "PlatformError.h"
 #include "conversion/FilePictureCodec.h"
-#include "conversion/PictureFiles.h"
+#include "conversion/PictureConversion.h"
 #include "fakes/FakeControls.h"
 #include "fakes/FakeDesktop.h"
 #include "support/PictureFileTesting.h"

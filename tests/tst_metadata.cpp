@@ -2,7 +2,7 @@
 // What a photo carries, through a conversion: which blocks each target keeps
 // and what their tags say; damaged EXIF; and JPG written from a JPEG without
 // a second generation.
-#include "conversion/PictureFiles.h"
+#include "conversion/PictureConversion.h"
 #include "magick/MagickSetup.h"
 #include "support/CameraSources.h"
 #include "support/MetadataTesting.h"

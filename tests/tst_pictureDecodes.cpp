@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Decodes the general path gets wrong: TIFFs in separate planes, GIF frames
 // reaching past the logical screen, 1-bit PCX.
-#include "conversion/PictureFiles.h"
+#include "conversion/PictureConversion.h"
 #include "magick/MagickSetup.h"
 #include "support/PictureFileTesting.h"
 

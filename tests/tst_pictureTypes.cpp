@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The type each target is written in for each kind of picture (bilevel, gray,
 // few colours, photo), and the samples it keeps.
-#include "conversion/PictureFiles.h"
+#include "conversion/PictureConversion.h"
 #include "magick/MagickSetup.h"
 #include "support/PictureFileTesting.h"
 

@@ -3,7 +3,7 @@
 // files, refusals, literal file names and safe writing.
 #include "PlatformError.h"
 #include "conversion/FilePictureCodec.h"
-#include "conversion/PictureFiles.h"
+#include "conversion/PictureConversion.h"
 #include "input/PictureLimits.h"
 #include "magick/MagickSetup.h"
 #include "pixels/PictureScaling.h"

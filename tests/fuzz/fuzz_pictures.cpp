@@ -5,7 +5,7 @@
 // end; anything else -- a crash, a sanitizer report, another exception, a
 // hang -- is a fault.
 #include "PlatformError.h"
-#include "conversion/PictureFiles.h"
+#include "conversion/PictureConversion.h"
 
 #include <QDir>
 #include <QFile>

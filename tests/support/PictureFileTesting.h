@@ -5,7 +5,7 @@
 // tests' convenience; the product always passes the format itself.
 #pragma once
 
-#include "conversion/PictureFiles.h"
+#include "conversion/PictureConversion.h"
 #include "input/PictureReading.h"
 #include "input/PictureSniffing.h"
 #include "magick/MagickDecoding.h"

@@ -3,7 +3,7 @@
 
 #include "PlatformError.h"
 #include "colours/ColourReduction.h"
-#include "pixels/PixelWork.h"
+#include "pixels/PixelConversions.h"
 
 #include <limits>
 

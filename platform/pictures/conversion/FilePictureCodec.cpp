@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "conversion/FilePictureCodec.h"
 
-#include "conversion/PictureFiles.h"
+#include "conversion/PictureConversion.h"
 #include "input/PictureSniffing.h"
 #include "magick/MagickSetup.h"
 #include "pixels/PictureScaling.h"

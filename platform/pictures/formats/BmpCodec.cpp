@@ -2,13 +2,13 @@
 // The plain Windows bitmap (BITMAPINFOHEADER, 24-bit BGR, rows bottom-up and
 // padded to four bytes), laid out as the general path writes it: gray
 // pictures as 24-bit too, no resolution, no palette.
-#include "formats/FastCodecs.h"
+#include "formats/DirectCodecs.h"
 #include "structures/ByteOrder.h"
 
 #include <algorithm>
 #include <limits>
 
-namespace fastcodec {
+namespace direct {
 QByteArray encodeBmp(const Picture& picture) {
     if (picture.bitsPerSample != 8 || picture.hasAlpha())
         throw CodecError("the BMP encoder takes 8-bit gray or RGB");
@@ -53,4 +53,4 @@ QByteArray encodeBmp(const Picture& picture) {
     return out;
 }
 
-} // namespace fastcodec
+} // namespace direct

@@ -3,14 +3,14 @@
 // bits a pixel the colours need among 1, 4 and 8, or 8-bit rows run-length
 // encoded as BI_RLE8 (as the general path writes a palette bitmap) when the
 // runs take less room.
-#include "formats/FastCodecs.h"
+#include "formats/DirectCodecs.h"
 #include "formats/PaletteCodecs.h"
 #include "structures/ByteOrder.h"
 
 #include <algorithm>
 #include <limits>
 
-namespace fastcodec {
+namespace direct {
 namespace {
 
 constexpr quint32 kRle8 = 1;
@@ -75,7 +75,7 @@ QByteArray packedPixels(int width, int height, const QByteArray& indexes, int bi
 
 } // namespace
 
-QByteArray encodeBmp(int width, int height, const PictureKind& kind) {
+QByteArray encodePaletteBmp(int width, int height, const PictureKind& kind) {
     if (kind.isPhoto() || kind.colours.isEmpty() ||
         std::any_of(kind.colours.cbegin(), kind.colours.cend(),
                     [](quint32 c) { return (c >> 24) != 0xFF; }))
@@ -123,4 +123,4 @@ QByteArray encodeBmp(int width, int height, const PictureKind& kind) {
     return out;
 }
 
-} // namespace fastcodec
+} // namespace direct

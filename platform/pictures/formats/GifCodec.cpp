@@ -5,13 +5,13 @@
 // entry if there is one, one image,
 // LZW-coded. Codes grow from the table's bit depth up to 12 bits; when the
 // code table is full it is cleared and started again.
-#include "formats/FastCodecs.h"
+#include "formats/DirectCodecs.h"
 #include "structures/ByteOrder.h"
 
 #include <algorithm>
 #include <vector>
 
-namespace fastcodec {
+namespace direct {
 namespace {
 
 constexpr int kMaxCodeBits = 12;
@@ -193,4 +193,4 @@ QByteArray encodeGif(int width, int height, const QByteArray& palette, const QBy
     return out;
 }
 
-} // namespace fastcodec
+} // namespace direct

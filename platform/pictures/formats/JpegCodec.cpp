@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // JPEG through libjpeg-turbo directly: decoding (optionally scaled for
 // previews) and encoding with the settings the general path uses.
-#include "formats/FastCodecs.h"
+#include "formats/DirectCodecs.h"
 #include "metadata/ExifBlocks.h"
 
 #include <cstdio> // jpeglib.h needs FILE
@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-namespace fastcodec {
+namespace direct {
 namespace {
 
 // Tolerated "corrupt data" warnings per picture, as many as ImageMagick takes
@@ -277,4 +277,4 @@ QByteArray encodeJpeg(const Picture& picture, int quality, std::stop_token stop)
     return QByteArray(reinterpret_cast<const char*>(c.buffer), qsizetype(c.size));
 }
 
-} // namespace fastcodec
+} // namespace direct

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // A JPEG turned upright in the coefficient domain with TurboJPEG, so a JPG
 // written from a JPEG is not a second generation of it.
-#include "formats/FastCodecs.h"
+#include "formats/DirectCodecs.h"
 #include "metadata/MetadataBlocks.h"
 
 #include <turbojpeg.h>
@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <memory>
 
-namespace fastcodec {
+namespace direct {
 namespace {
 
 struct TransformHandle {
@@ -94,4 +94,4 @@ std::optional<QByteArray> uprightJpegLosslessly(const QByteArray& jpeg, int orie
     return withMetadata;
 }
 
-} // namespace fastcodec
+} // namespace direct

@@ -5,26 +5,26 @@
 // every one decodes to exactly the samples of the picture it was given.
 
 #include "Picture.h"
-#include "pixels/PaletteAnalysis.h"
+#include "pixels/PictureKind.h"
 
 #include <QByteArray>
 
-namespace fastcodec {
+namespace direct {
 
 // A Windows bitmap with a palette: black and white at 1 bit a pixel; other
 // palettes at the 1, 4 or 8 bits they need, or 8 bits run-length encoded
 // (BI_RLE8) where that is smaller. Takes a bilevel, gray or palette kind
 // without alpha.
-QByteArray encodeBmp(int width, int height, const PictureKind& kind);
+QByteArray encodePaletteBmp(int width, int height, const PictureKind& kind);
 
 // A PCX file of one plane: 1 bit a pixel for black and white, else 8 bits
 // with the 256-colour palette at the end. Takes a kind without alpha.
-QByteArray encodePcx(int width, int height, const PictureKind& kind);
+QByteArray encodePalettePcx(int width, int height, const PictureKind& kind);
 
 // The TIFF for the picture's kind: CCITT Group 4 for black and white (Deflate
 // where a dither pattern makes Group 4 larger than the bare bits), 8-bit gray
 // or a 1- to 8-bit palette with Deflate, a few-colour picture with alpha as
 // its samples with Deflate; a photo as encodeTiff(picture) writes it.
-QByteArray encodeTiff(const Picture& picture, const PictureKind& kind);
+QByteArray encodeTiffByKind(const Picture& picture, const PictureKind& kind);
 
-} // namespace fastcodec
+} // namespace direct

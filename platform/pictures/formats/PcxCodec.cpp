@@ -3,14 +3,14 @@
 // as the general path writes it: no resolution, rows as wide as the picture.
 // A photo takes three colour planes; black and white one plane of 1 bit; up
 // to 256 colours one plane of 8 bits and the palette at the end.
-#include "formats/FastCodecs.h"
+#include "formats/DirectCodecs.h"
 #include "formats/PaletteCodecs.h"
 #include "structures/ByteOrder.h"
 
 #include <algorithm>
 #include <limits>
 
-namespace fastcodec {
+namespace direct {
 namespace {
 
 // Runs of up to 63 equal bytes become a count byte (0xC0 | n) and the value; a
@@ -52,7 +52,7 @@ void checkSize(int width, int height) {
 
 } // namespace
 
-QByteArray encodePcx(int width, int height, const PictureKind& kind) {
+QByteArray encodePalettePcx(int width, int height, const PictureKind& kind) {
     if (kind.isPhoto() || std::any_of(kind.colours.cbegin(), kind.colours.cend(),
                                       [](quint32 c) { return (c >> 24) != 0xFF; }))
         throw CodecError("the palette PCX takes up to 256 opaque colours");
@@ -120,4 +120,4 @@ QByteArray encodePcx(const Picture& picture) {
     return out;
 }
 
-} // namespace fastcodec
+} // namespace direct

@@ -2,7 +2,7 @@
 // PNG through libpng directly, with the ancillary chunks the general path
 // writes for a picture without a colour profile (gAMA and cHRM of sRGB, a
 // white bKGD) and no time stamps.
-#include "formats/FastCodecs.h"
+#include "formats/DirectCodecs.h"
 
 #include <png.h>
 
@@ -10,7 +10,7 @@
 
 #include <vector>
 
-namespace fastcodec {
+namespace direct {
 namespace {
 
 // libpng must not return from its error handler; it is built with unwind
@@ -85,4 +85,4 @@ QByteArray encodePng(const Picture& picture, std::stop_token stop) {
     return out;
 }
 
-} // namespace fastcodec
+} // namespace direct

@@ -3,7 +3,8 @@
 
 #include "magick/MagickSupport.h"
 #include "pixels/PictureScaling.h"
-#include "pixels/PixelWork.h"
+#include "pixels/PixelChecks.h"
+#include "pixels/PixelConversions.h"
 
 #include <cerrno>
 #include <cstdio>

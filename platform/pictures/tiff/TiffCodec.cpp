@@ -4,7 +4,7 @@
 // path; the XMP and the IPTC's Photoshop resources in theirs. A photo is
 // uncompressed; other kinds of picture are kept in their smallest type and
 // compressed (see TiffLayout).
-#include "formats/FastCodecs.h"
+#include "formats/DirectCodecs.h"
 #include "formats/PaletteCodecs.h"
 #include "tiff/TiffMemoryFile.h"
 
@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace fastcodec {
+namespace direct {
 namespace {
 
 // How a picture of a kind is stored. Black and white takes CCITT Group 4 with
@@ -94,7 +94,7 @@ bool setColourMap(TIFF* tiff, const PictureKind& kind, int bits) {
 } // namespace
 
 QByteArray encodeTiff(const Picture& picture) {
-    return encodeTiff(picture, PictureKind{});
+    return encodeTiffByKind(picture, PictureKind{});
 }
 
 static QByteArray writeTiff(const Picture& picture, const PictureKind& kind,
@@ -154,7 +154,7 @@ static QByteArray writeTiff(const Picture& picture, const PictureKind& kind,
     return std::move(file.data);
 }
 
-QByteArray encodeTiff(const Picture& picture, const PictureKind& kind) {
+QByteArray encodeTiffByKind(const Picture& picture, const PictureKind& kind) {
     TiffLayout layout = tiffLayoutOf(picture, kind);
     QByteArray encoded = writeTiff(picture, kind, layout);
     if (layout.compression == COMPRESSION_CCITTFAX4 &&
@@ -167,4 +167,4 @@ QByteArray encodeTiff(const Picture& picture, const PictureKind& kind) {
     return encoded;
 }
 
-} // namespace fastcodec
+} // namespace direct

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace fastcodec {
+namespace direct {
 namespace {
 
 TiffMemoryFile* fileOf(thandle_t h) {
@@ -81,4 +81,4 @@ TIFF* openTiffInMemory(TiffMemoryFile& file, const char* mode) {
     return tiff;
 }
 
-} // namespace fastcodec
+} // namespace direct

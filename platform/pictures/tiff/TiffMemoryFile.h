@@ -8,7 +8,7 @@
 
 #include <tiffio.h>
 
-namespace fastcodec {
+namespace direct {
 
 struct TiffMemoryFile {
     QByteArray data;
@@ -20,4 +20,4 @@ struct TiffMemoryFile {
 // null when libtiff cannot, with the reason in file.error.
 TIFF* openTiffInMemory(TiffMemoryFile& file, const char* mode);
 
-} // namespace fastcodec
+} // namespace direct

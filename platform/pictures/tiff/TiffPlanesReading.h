@@ -2,14 +2,14 @@
 #pragma once
 
 #include "Picture.h"
-#include "formats/FastCodecs.h"
+#include "formats/DirectCodecs.h"
 
 #include <QByteArray>
 
 #include <optional>
 #include <stop_token>
 
-namespace fastcodec {
+namespace direct {
 
 // Decodes the first picture of a TIFF whose samples lie in separate planes
 // (PlanarConfiguration 2), which ImageMagick's reader maps to the wrong
@@ -20,4 +20,4 @@ namespace fastcodec {
 std::optional<Picture> decodeTiffPlanes(const QByteArray& bytes, const SizeCheck& check,
                                         std::stop_token stop = {});
 
-} // namespace fastcodec
+} // namespace direct

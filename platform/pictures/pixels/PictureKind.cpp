@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "pixels/PaletteAnalysis.h"
+#include "pixels/PictureKind.h"
 
 #include "pixels/ColourSet.h"
 

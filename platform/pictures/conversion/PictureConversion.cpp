@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "conversion/PictureFiles.h"
+#include "conversion/PictureConversion.h"
 
 #include "PlatformError.h"
 #include "colours/GifColours.h"
-#include "formats/FastCodecs.h"
+#include "formats/DirectCodecs.h"
 #include "formats/PaletteCodecs.h"
 #include "input/PictureLimits.h"
 #include "input/PictureReading.h"
@@ -14,7 +14,8 @@
 #include "magick/MagickSupport.h"
 #include "metadata/ExifBlocks.h"
 #include "metadata/MetadataBlocks.h"
-#include "pixels/PixelWork.h"
+#include "pixels/PixelChecks.h"
+#include "pixels/PixelConversions.h"
 #include "system/OutputFiles.h"
 #include "tiff/TiffPlanesReading.h"
 
@@ -51,10 +52,10 @@ std::shared_ptr<Picture> decodeJpegDirectly(const QByteArray& bytes, const QStri
                                             const std::stop_token& stop, long* warnings = nullptr) {
     std::optional<Picture> picture;
     try {
-        picture = fastcodec::decodeJpeg(
+        picture = direct::decodeJpeg(
             bytes, [&](qint64 width, qint64 height) { checkDimensions(fileName, width, height); },
             boxWidth, boxHeight, stop, warnings);
-    } catch (const fastcodec::CodecError&) {
+    } catch (const direct::CodecError&) {
         return nullptr;
     }
     if (!picture)
@@ -68,10 +69,10 @@ std::shared_ptr<Picture> decodeJpegDirectly(const QByteArray& bytes, const QStri
 std::optional<Picture> decodeTiffPlanesDirectly(const QByteArray& bytes, const QString& fileName,
                                                 const std::stop_token& stop) {
     try {
-        return fastcodec::decodeTiffPlanes(
+        return direct::decodeTiffPlanes(
             bytes, [&](qint64 width, qint64 height) { checkDimensions(fileName, width, height); },
             stop);
-    } catch (const fastcodec::CodecError&) {
+    } catch (const direct::CodecError&) {
         return std::nullopt;
     }
 }
@@ -203,7 +204,7 @@ std::optional<PictureFileConversion> carryJpeg(const Source& source, const QStri
         // The orientation the decoder applied, read the same way.
         const int orientation = exif::orientationOf(source.metadata.exif);
         checkReplaceable(target);
-        carried = fastcodec::uprightJpegLosslessly(source.bytes, orientation, source.metadata);
+        carried = direct::uprightJpegLosslessly(source.bytes, orientation, source.metadata);
     } catch (const std::bad_alloc&) {
         return std::nullopt;
     }
@@ -228,30 +229,30 @@ QByteArray encodeJpgDirectly(const Picture& picture, const std::stop_token& stop
     Picture flat = flattenedEightBit(picture);
     if (flat.channels == Picture::Channels::Rgb && isAllGray(flat))
         flat = grayOf(flat);
-    return fastcodec::encodeJpeg(flat, picture.jpegQuality > 0 ? picture.jpegQuality : 92, stop);
+    return direct::encodeJpeg(flat, picture.jpegQuality > 0 ? picture.jpegQuality : 92, stop);
 }
 
 // The kind is decided on what is written: after flattening.
 QByteArray encodeBmpDirectly(const Picture& picture, const std::stop_token&) {
     const Picture flat = flattenedEightBit(picture);
     const PictureKind kind = pictureKindOf(flat);
-    return kind.isPhoto() ? fastcodec::encodeBmp(flat)
-                          : fastcodec::encodeBmp(flat.width, flat.height, kind);
+    return kind.isPhoto() ? direct::encodeBmp(flat)
+                          : direct::encodePaletteBmp(flat.width, flat.height, kind);
 }
 
 QByteArray encodePcxDirectly(const Picture& picture, const std::stop_token&) {
     const Picture flat = flattenedEightBit(picture);
     const PictureKind kind = pictureKindOf(flat);
-    return kind.isPhoto() ? fastcodec::encodePcx(flat)
-                          : fastcodec::encodePcx(flat.width, flat.height, kind);
+    return kind.isPhoto() ? direct::encodePcx(flat)
+                          : direct::encodePalettePcx(flat.width, flat.height, kind);
 }
 
 // Our own colour reduction and LZW writer; ImageMagick's reduction stays the
 // reference the tests and the bench hold it to.
 QByteArray encodeGifDirectly(const Picture& picture, const std::stop_token& stop) {
     const PalettePicture reduced = reduceColoursForGif(picture, stop);
-    return fastcodec::encodeGif(reduced.width, reduced.height, reduced.palette, reduced.indexes,
-                                reduced.transparentIndex, stop);
+    return direct::encodeGif(reduced.width, reduced.height, reduced.palette, reduced.indexes,
+                             reduced.transparentIndex, stop);
 }
 
 QByteArray encodePngDirectly(const Picture& picture, const std::stop_token& stop) {
@@ -262,7 +263,7 @@ QByteArray encodePngDirectly(const Picture& picture, const std::stop_token& stop
         picture.channels == Picture::Channels::Gray || !hasMoreColoursThan(picture, 256) ||
         (picture.hasAlpha() && !hasPartialAlpha(picture)))
         return {};
-    return fastcodec::encodePng(picture, stop);
+    return direct::encodePng(picture, stop);
 }
 
 QByteArray encodeTiffDirectly(const Picture& picture, const std::stop_token&) {
@@ -270,9 +271,9 @@ QByteArray encodeTiffDirectly(const Picture& picture, const std::stop_token&) {
         return {};
     if (picture.channels == Picture::Channels::Rgb && isAllGray(picture)) {
         const Picture gray = grayOf(picture);
-        return fastcodec::encodeTiff(gray, pictureKindOf(gray));
+        return direct::encodeTiffByKind(gray, pictureKindOf(gray));
     }
-    return fastcodec::encodeTiff(picture, pictureKindOf(picture));
+    return direct::encodeTiffByKind(picture, pictureKindOf(picture));
 }
 
 // The direct encoder of each target format, in the order of kTargetFormatTable;

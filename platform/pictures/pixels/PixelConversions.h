@@ -1,25 +1,14 @@
 // SPDX-License-Identifier: MIT
-// Looking at and reworking pixels: what decides which encoder a picture goes
-// to, and the preparations some targets need.
+// Reworking pixels for the targets that need it: gray from RGB, alpha
+// blended onto white, 16-bit samples reduced to 8.
 #pragma once
 
 #include "Picture.h"
 
 #include <limits>
 
-// Whether every pixel of the picture is gray (alpha aside).
-bool isAllGray(const Picture& picture);
-
 // The gray samples of an RGB picture whose pixels are all gray.
 Picture grayOf(const Picture& picture);
-
-// Whether an 8-bit picture has more distinct colours (alpha included) than
-// `limit`. Counting stops at the first colour past the limit, which a photo
-// reaches at once.
-bool hasMoreColoursThan(const Picture& picture, int limit);
-
-// Whether some pixel of an RGBA picture is partly transparent.
-bool hasPartialAlpha(const Picture& picture);
 
 // The picture as 8-bit gray or RGB: alpha blended onto white and 16-bit
 // samples reduced, with the rounding ImageMagick uses when it removes alpha
