@@ -11,15 +11,12 @@
 #include "magick/MagickDecoding.h"
 #include "magick/MagickEncoding.h"
 #include "magick/MagickSetup.h"
-#include "magick/MagickSupport.h"
 #include "metadata/ExifBlocks.h"
 #include "metadata/MetadataBlocks.h"
 #include "pixels/PixelChecks.h"
 #include "pixels/PixelConversions.h"
 #include "system/OutputFiles.h"
 #include "tiff/TiffPlanesReading.h"
-
-#include <Magick++.h>
 
 #include <algorithm>
 #include <array>
@@ -170,10 +167,6 @@ PictureObject decodeSource(const Source& source, const QString& fileName, int bo
         return picture;
     } catch (const PlatformError&) {
         throw;
-    } catch (const Magick::Exception& e) {
-        const QString message = QString::fromLocal8Bit(e.what());
-        failFor(isLimitMessage(message) ? FailureKind::PictureTooLarge : FailureKind::NotAPicture,
-                fileName, message);
     } catch (const std::bad_alloc&) {
         failFor(FailureKind::PictureTooLarge, fileName, QStringLiteral("out of memory"));
     } catch (const std::exception& e) {

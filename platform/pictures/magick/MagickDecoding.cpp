@@ -207,10 +207,15 @@ void noteJpegSampling(Picture& picture, const std::string& factors, bool turnsSi
     picture.jpegSamplingY = turnsSideways ? x : y;
 }
 
-} // namespace
+// Throws the failure a Magick++ exception stands for: too large or damaged.
+[[noreturn]] void failFromException(const QString& fileName, const Magick::Exception& e) {
+    const QString message = QString::fromLocal8Bit(e.what());
+    failFor(isLimitMessage(message) ? FailureKind::PictureTooLarge : FailureKind::NotAPicture,
+            fileName, message);
+}
 
-Picture decodeWithMagick(const QByteArray& bytes, const SourceHeader& header,
-                         const QString& fileName, const std::stop_token& stop) {
+Picture decode(const QByteArray& bytes, const SourceHeader& header, const QString& fileName,
+               const std::stop_token& stop) {
     const SourceFormat format = header.format;
     const bool isIcon = format == SourceFormat::Ico;
     if (header.declared.isKnown())
@@ -241,12 +246,27 @@ Picture decodeWithMagick(const QByteArray& bytes, const SourceHeader& header,
     return picture;
 }
 
+} // namespace
+
+Picture decodeWithMagick(const QByteArray& bytes, const SourceHeader& header,
+                         const QString& fileName, const std::stop_token& stop) {
+    try {
+        return decode(bytes, header, fileName, stop);
+    } catch (const Magick::Exception& e) {
+        failFromException(fileName, e);
+    }
+}
+
 // ImageMagick's estimate of a JPEG's quality, from its quantisation tables.
 // Reading the header only is cheap, and gives exactly the figure a full
 // decode reports.
 int magickJpegQuality(const QByteArray& bytes, const QString& fileName) {
     const std::stop_token headerOnly;
-    const ImageList header =
-        decodeBlob(bytes, SourceFormat::Jpeg, true, true, fileName, headerOnly);
-    return int(header->quality);
+    try {
+        const ImageList header =
+            decodeBlob(bytes, SourceFormat::Jpeg, true, true, fileName, headerOnly);
+        return int(header->quality);
+    } catch (const Magick::Exception& e) {
+        failFromException(fileName, e);
+    }
 }
