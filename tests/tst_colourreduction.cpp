@@ -256,7 +256,7 @@ void ColourReductionTest::reducesAtLeastAsWellAsImageMagick() {
     QByteArray reference;
     if (const auto reduced = reduceColoursWithMagick(source, std::stop_token()))
         reference =
-            direct::encodeGif(source.width, source.height, reduced->palette, reduced->indexes);
+            directcodec::encodeGif(source.width, source.height, reduced->palette, reduced->indexes);
     else // transparency stays, which only ImageMagick's own writer places
         reference = encodeWithMagick(source, TargetFormat::Gif, std::stop_token());
     const PictureObject theirs = readBack(reference);

@@ -203,7 +203,8 @@ void FastCodecsTest::decodesJpegLikeGeneralPath() {
     QFETCH(QString, file);
     const PictureObject general = loadGeneral(file);
     // The direct decoder itself takes the file (no quiet fallback) ...
-    const std::optional<Picture> direct = direct::decodeJpeg(readAll(file), [](qint64, qint64) {});
+    const std::optional<Picture> direct =
+        directcodec::decodeJpeg(readAll(file), [](qint64, qint64) {});
     QVERIFY(direct.has_value());
     comparePictures(*direct, *general);
     // ... and the public entry point gives the general path's quality too.
@@ -217,15 +218,16 @@ void FastCodecsTest::decodesJpegLikeGeneralPath() {
 
 void FastCodecsTest::leavesUnusualJpegsToGeneralPath() {
     const QByteArray cmyk = readAll(corpusFile("pil_sample_cmyk.jpg"));
-    QVERIFY(!direct::decodeJpeg(cmyk, [](qint64, qint64) {}).has_value());
+    QVERIFY(!directcodec::decodeJpeg(cmyk, [](qint64, qint64) {}).has_value());
     comparePictures(*loadPictureFile(corpusFile("pil_sample_cmyk.jpg")),
                     *loadGeneral(corpusFile("pil_sample_cmyk.jpg")));
     // The declared size is refused before any pixels are decoded.
-    QVERIFY_THROWS_EXCEPTION(std::length_error,
-                             direct::decodeJpeg(readAll(path("q75.jpg")), [](qint64 w, qint64 h) {
-                                 if (w == 300 && h == 200)
-                                     throw std::length_error("refused");
-                             }));
+    QVERIFY_THROWS_EXCEPTION(
+        std::length_error,
+        directcodec::decodeJpeg(readAll(path("q75.jpg")), [](qint64 w, qint64 h) {
+            if (w == 300 && h == 200)
+                throw std::length_error("refused");
+        }));
 }
 
 void FastCodecsTest::writesLikeGeneralPath_data() {
@@ -291,10 +293,10 @@ void FastCodecsTest::roundTripsLosslessly() {
     QFETCH(int, bits);
     QFETCH(QString, target);
     Picture picture = photoLike(53, 37, Picture::Channels(channels), bits);
-    const QByteArray encoded = target == "png"    ? direct::encodePng(picture)
-                               : target == "tiff" ? direct::encodeTiff(picture)
-                               : target == "pcx"  ? direct::encodePcx(picture)
-                                                  : direct::encodeBmp(picture);
+    const QByteArray encoded = target == "png"    ? directcodec::encodePng(picture)
+                               : target == "tiff" ? directcodec::encodeTiff(picture)
+                               : target == "pcx"  ? directcodec::encodePcx(picture)
+                                                  : directcodec::encodeBmp(picture);
     QVERIFY(writeAll(path("direct." + target), encoded));
     const PictureObject back = loadGeneral(path("direct." + target));
     if (target != "png" && target != "tiff" && channels == 1) { // gray is held as RGB
@@ -407,7 +409,7 @@ void FastCodecsTest::gifKeepsEveryIndex() {
                           : pattern == 1 ? (i / 97) % colours
                                          : (state >> 16) % quint32(colours));
     }
-    QVERIFY(writeAll(path("direct.gif"), direct::encodeGif(width, height, palette, indexes)));
+    QVERIFY(writeAll(path("direct.gif"), directcodec::encodeGif(width, height, palette, indexes)));
     const PictureObject back = loadGeneral(path("direct.gif"));
     QCOMPARE(back->width, width);
     QCOMPARE(back->height, height);

@@ -49,10 +49,10 @@ std::shared_ptr<Picture> decodeJpegDirectly(const QByteArray& bytes, const QStri
                                             const std::stop_token& stop, long* warnings = nullptr) {
     std::optional<Picture> picture;
     try {
-        picture = direct::decodeJpeg(
+        picture = directcodec::decodeJpeg(
             bytes, [&](qint64 width, qint64 height) { checkDimensions(fileName, width, height); },
             boxWidth, boxHeight, stop, warnings);
-    } catch (const direct::CodecError&) {
+    } catch (const directcodec::CodecError&) {
         return nullptr;
     }
     if (!picture)
@@ -66,10 +66,10 @@ std::shared_ptr<Picture> decodeJpegDirectly(const QByteArray& bytes, const QStri
 std::optional<Picture> decodeTiffPlanesDirectly(const QByteArray& bytes, const QString& fileName,
                                                 const std::stop_token& stop) {
     try {
-        return direct::decodeTiffPlanes(
+        return directcodec::decodeTiffPlanes(
             bytes, [&](qint64 width, qint64 height) { checkDimensions(fileName, width, height); },
             stop);
-    } catch (const direct::CodecError&) {
+    } catch (const directcodec::CodecError&) {
         return std::nullopt;
     }
 }
@@ -197,7 +197,7 @@ std::optional<PictureFileConversion> carryJpeg(const Source& source, const QStri
         // The orientation the decoder applied, read the same way.
         const int orientation = exif::orientationOf(source.metadata.exif);
         checkReplaceable(target);
-        carried = direct::uprightJpegLosslessly(source.bytes, orientation, source.metadata);
+        carried = directcodec::uprightJpegLosslessly(source.bytes, orientation, source.metadata);
     } catch (const std::bad_alloc&) {
         return std::nullopt;
     }
@@ -222,30 +222,30 @@ QByteArray encodeJpgDirectly(const Picture& picture, const std::stop_token& stop
     Picture flat = flattenedEightBit(picture);
     if (flat.channels == Picture::Channels::Rgb && isAllGray(flat))
         flat = grayOf(flat);
-    return direct::encodeJpeg(flat, picture.jpegQuality > 0 ? picture.jpegQuality : 92, stop);
+    return directcodec::encodeJpeg(flat, picture.jpegQuality > 0 ? picture.jpegQuality : 92, stop);
 }
 
 // The kind is decided on what is written: after flattening.
 QByteArray encodeBmpDirectly(const Picture& picture, const std::stop_token&) {
     const Picture flat = flattenedEightBit(picture);
     const PictureKind kind = pictureKindOf(flat);
-    return kind.isPhoto() ? direct::encodeBmp(flat)
-                          : direct::encodePaletteBmp(flat.width, flat.height, kind);
+    return kind.isPhoto() ? directcodec::encodeBmp(flat)
+                          : directcodec::encodePaletteBmp(flat.width, flat.height, kind);
 }
 
 QByteArray encodePcxDirectly(const Picture& picture, const std::stop_token&) {
     const Picture flat = flattenedEightBit(picture);
     const PictureKind kind = pictureKindOf(flat);
-    return kind.isPhoto() ? direct::encodePcx(flat)
-                          : direct::encodePalettePcx(flat.width, flat.height, kind);
+    return kind.isPhoto() ? directcodec::encodePcx(flat)
+                          : directcodec::encodePalettePcx(flat.width, flat.height, kind);
 }
 
 // Our own colour reduction and LZW writer; ImageMagick's reduction stays the
 // reference the tests and the bench hold it to.
 QByteArray encodeGifDirectly(const Picture& picture, const std::stop_token& stop) {
     const PalettePicture reduced = reduceColoursForGif(picture, stop);
-    return direct::encodeGif(reduced.width, reduced.height, reduced.palette, reduced.indexes,
-                             reduced.transparentIndex, stop);
+    return directcodec::encodeGif(reduced.width, reduced.height, reduced.palette, reduced.indexes,
+                                  reduced.transparentIndex, stop);
 }
 
 QByteArray encodePngDirectly(const Picture& picture, const std::stop_token& stop) {
@@ -256,7 +256,7 @@ QByteArray encodePngDirectly(const Picture& picture, const std::stop_token& stop
         picture.channels == Picture::Channels::Gray || !hasMoreColoursThan(picture, 256) ||
         (picture.hasAlpha() && !hasPartialAlpha(picture)))
         return {};
-    return direct::encodePng(picture, stop);
+    return directcodec::encodePng(picture, stop);
 }
 
 QByteArray encodeTiffDirectly(const Picture& picture, const std::stop_token&) {
@@ -264,9 +264,9 @@ QByteArray encodeTiffDirectly(const Picture& picture, const std::stop_token&) {
         return {};
     if (picture.channels == Picture::Channels::Rgb && isAllGray(picture)) {
         const Picture gray = grayOf(picture);
-        return direct::encodeTiffByKind(gray, pictureKindOf(gray));
+        return directcodec::encodeTiffByKind(gray, pictureKindOf(gray));
     }
-    return direct::encodeTiffByKind(picture, pictureKindOf(picture));
+    return directcodec::encodeTiffByKind(picture, pictureKindOf(picture));
 }
 
 // The direct encoder of each target format, in the order of kTargetFormatTable;

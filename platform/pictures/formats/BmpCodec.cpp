@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <limits>
 
-namespace direct {
+namespace directcodec {
 QByteArray encodeBmp(const Picture& picture) {
     if (picture.bitsPerSample != 8 || picture.hasAlpha())
         throw CodecError("the BMP encoder takes 8-bit gray or RGB");
@@ -53,4 +53,4 @@ QByteArray encodeBmp(const Picture& picture) {
     return out;
 }
 
-} // namespace direct
+} // namespace directcodec

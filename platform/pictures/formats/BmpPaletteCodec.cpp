@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <limits>
 
-namespace direct {
+namespace directcodec {
 namespace {
 
 constexpr quint32 kRle8 = 1;
@@ -123,4 +123,4 @@ QByteArray encodePaletteBmp(int width, int height, const PictureKind& kind) {
     return out;
 }
 
-} // namespace direct
+} // namespace directcodec

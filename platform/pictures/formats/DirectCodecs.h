@@ -15,7 +15,7 @@
 #include <stdexcept>
 #include <stop_token>
 
-namespace direct {
+namespace directcodec {
 
 // The data is broken: the codec gave up on it.
 class CodecError : public std::runtime_error {
@@ -67,4 +67,4 @@ QByteArray encodeTiff(const Picture& picture);
 QByteArray encodeGif(int width, int height, const QByteArray& palette, const QByteArray& indexes,
                      int transparentIndex = -1, std::stop_token stop = {});
 
-} // namespace direct
+} // namespace directcodec

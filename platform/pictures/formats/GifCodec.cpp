@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <vector>
 
-namespace direct {
+namespace directcodec {
 namespace {
 
 constexpr int kMaxCodeBits = 12;
@@ -193,4 +193,4 @@ QByteArray encodeGif(int width, int height, const QByteArray& palette, const QBy
     return out;
 }
 
-} // namespace direct
+} // namespace directcodec

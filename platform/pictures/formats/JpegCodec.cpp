@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-namespace direct {
+namespace directcodec {
 namespace {
 
 // Tolerated "corrupt data" warnings per picture, as many as ImageMagick takes
@@ -277,4 +277,4 @@ QByteArray encodeJpeg(const Picture& picture, int quality, std::stop_token stop)
     return QByteArray(reinterpret_cast<const char*>(c.buffer), qsizetype(c.size));
 }
 
-} // namespace direct
+} // namespace directcodec

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <memory>
 
-namespace direct {
+namespace directcodec {
 namespace {
 
 struct TransformHandle {
@@ -94,4 +94,4 @@ std::optional<QByteArray> uprightJpegLosslessly(const QByteArray& jpeg, int orie
     return withMetadata;
 }
 
-} // namespace direct
+} // namespace directcodec

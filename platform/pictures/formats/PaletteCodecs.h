@@ -9,7 +9,7 @@
 
 #include <QByteArray>
 
-namespace direct {
+namespace directcodec {
 
 // A Windows bitmap with a palette: black and white at 1 bit a pixel; other
 // palettes at the 1, 4 or 8 bits they need, or 8 bits run-length encoded
@@ -27,4 +27,4 @@ QByteArray encodePalettePcx(int width, int height, const PictureKind& kind);
 // its samples with Deflate; a photo as encodeTiff(picture) writes it.
 QByteArray encodeTiffByKind(const Picture& picture, const PictureKind& kind);
 
-} // namespace direct
+} // namespace directcodec

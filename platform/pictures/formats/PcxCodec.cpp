@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <limits>
 
-namespace direct {
+namespace directcodec {
 namespace {
 
 // Runs of up to 63 equal bytes become a count byte (0xC0 | n) and the value; a
@@ -120,4 +120,4 @@ QByteArray encodePcx(const Picture& picture) {
     return out;
 }
 
-} // namespace direct
+} // namespace directcodec

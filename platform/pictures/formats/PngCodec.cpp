@@ -10,7 +10,7 @@
 
 #include <vector>
 
-namespace direct {
+namespace directcodec {
 namespace {
 
 // libpng must not return from its error handler; it is built with unwind
@@ -85,4 +85,4 @@ QByteArray encodePng(const Picture& picture, std::stop_token stop) {
     return out;
 }
 
-} // namespace direct
+} // namespace directcodec

@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace direct {
+namespace directcodec {
 namespace {
 
 // How a picture of a kind is stored. Black and white takes CCITT Group 4 with
@@ -167,4 +167,4 @@ QByteArray encodeTiffByKind(const Picture& picture, const PictureKind& kind) {
     return encoded;
 }
 
-} // namespace direct
+} // namespace directcodec

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace direct {
+namespace directcodec {
 namespace {
 
 TiffMemoryFile* fileOf(thandle_t h) {
@@ -81,4 +81,4 @@ TIFF* openTiffInMemory(TiffMemoryFile& file, const char* mode) {
     return tiff;
 }
 
-} // namespace direct
+} // namespace directcodec

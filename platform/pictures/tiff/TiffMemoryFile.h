@@ -8,7 +8,7 @@
 
 #include <tiffio.h>
 
-namespace direct {
+namespace directcodec {
 
 struct TiffMemoryFile {
     QByteArray data;
@@ -20,4 +20,4 @@ struct TiffMemoryFile {
 // null when libtiff cannot, with the reason in file.error.
 TIFF* openTiffInMemory(TiffMemoryFile& file, const char* mode);
 
-} // namespace direct
+} // namespace directcodec

@@ -11,7 +11,7 @@
 #include <limits>
 #include <memory>
 
-namespace direct {
+namespace directcodec {
 namespace {
 
 struct TiffCloser {
@@ -142,4 +142,4 @@ std::optional<Picture> decodeTiffPlanes(const QByteArray& bytes, const SizeCheck
                : picture;
 }
 
-} // namespace direct
+} // namespace directcodec

@@ -9,7 +9,7 @@
 #include <optional>
 #include <stop_token>
 
-namespace direct {
+namespace directcodec {
 
 // Decodes the first picture of a TIFF whose samples lie in separate planes
 // (PlanarConfiguration 2), which ImageMagick's reader maps to the wrong
@@ -20,4 +20,4 @@ namespace direct {
 std::optional<Picture> decodeTiffPlanes(const QByteArray& bytes, const SizeCheck& check,
                                         std::stop_token stop = {});
 
-} // namespace direct
+} // namespace directcodec
