@@ -7,6 +7,7 @@
 #include "PictureFiles.h"
 #include "PixelWork.h"
 #include "PlatformError.h"
+#include "support/FileTesting.h"
 #include "support/PictureFileTesting.h"
 
 #include <Magick++.h>
@@ -20,24 +21,6 @@
 #include <thread>
 
 namespace {
-
-QString corpusFile(const QString& name) {
-    return QStringLiteral(VELMORA_CORPUS_DIR "/good/") + name;
-}
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeAll(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QStringList entries(const QString& dir) {
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-}
 
 // A photo-like picture: smooth gradients with a little deterministic noise
 // (far more than 256 colours), optionally with varying alpha or 16 bits.

@@ -5,6 +5,7 @@
 #include "MagickSetup.h"
 #include "PictureFiles.h"
 #include "support/CameraSources.h"
+#include "support/FileTesting.h"
 #include "support/MetadataTesting.h"
 #include "support/PictureFileTesting.h"
 

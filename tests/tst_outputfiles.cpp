@@ -5,6 +5,7 @@
 // Windows, where the wide-character and long-path APIs are the point.
 #include "OutputFiles.h"
 #include "PlatformError.h"
+#include "support/FileTesting.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,15 +13,6 @@
 #include <QTest>
 
 namespace {
-
-QStringList entries(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-}
-
-QByteArray contentOf(const QString& fileName) {
-    QFile file(fileName);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 void writeOutput(const QByteArray& bytes, const QString& fileName) {
     prepareOutputFile(bytes, fileName)->commit();
@@ -61,9 +53,9 @@ void OutputFilesTest::writesIntoAwkwardFolders() {
     QVERIFY(target.size() > folder.size());
 
     writeOutput("first", target);
-    QCOMPARE(contentOf(target), QByteArray("first"));
+    QCOMPARE(readAll(target), QByteArray("first"));
     writeOutput("second, longer", target);
-    QCOMPARE(contentOf(target), QByteArray("second, longer"));
+    QCOMPARE(readAll(target), QByteArray("second, longer"));
     QCOMPARE(entries(path), QStringList{name});
 }
 
@@ -86,10 +78,10 @@ void OutputFilesTest::targetHeldOpen() {
     }
 #ifdef Q_OS_WIN
     QCOMPARE(failure, FailureKind::CannotWrite);
-    QCOMPARE(contentOf(target), QByteArray("kept"));
+    QCOMPARE(readAll(target), QByteArray("kept"));
 #else
     QCOMPARE(failure, FailureKind::Cancelled);
-    QCOMPARE(contentOf(target), QByteArray("new"));
+    QCOMPARE(readAll(target), QByteArray("new"));
     QVERIFY(holder.seek(0));
     QCOMPARE(holder.readAll(), QByteArray("kept"));
 #endif

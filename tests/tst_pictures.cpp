@@ -6,6 +6,7 @@
 #include "PictureFiles.h"
 #include "PictureScaling.h"
 #include "PlatformError.h"
+#include "support/FileTesting.h"
 #include "support/PictureFileTesting.h"
 
 #include <Magick++.h>
@@ -55,10 +56,6 @@ bool hasMagic(const QByteArray& b, const QString& target) {
     if (target == "tiff")
         return b.startsWith(QByteArray("II*\0", 4)) || b.startsWith(QByteArray("MM\0*", 4));
     return false;
-}
-
-QStringList entries(const QString& dir) {
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 }
 
 // One pixel as 8-bit RGBA, whatever the picture's layout.
