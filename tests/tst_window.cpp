@@ -183,17 +183,11 @@ void WindowTest::focusOrder_data() {
     QTest::addColumn<bool>("viewNowEnabled");
     QTest::addColumn<QStringList>("expected");
 
-    const QStringList afterViewNow{kOpenButton,
-                                   kDeleteButton,
-                                   kAddButton,
-                                   convertButton(TargetFormat::Tiff),
-                                   convertButton(TargetFormat::Ico),
-                                   convertButton(TargetFormat::Jpg),
-                                   convertButton(TargetFormat::Bmp),
-                                   convertButton(TargetFormat::Gif),
-                                   convertButton(TargetFormat::Pcx),
-                                   convertButton(TargetFormat::Png),
-                                   kPictureList};
+    // The convert buttons by index: TIFF, ICO, then JPG, BMP, GIF, PCX, PNG.
+    QStringList afterViewNow{kOpenButton, kDeleteButton, kAddButton};
+    for (const int button : {6, 5, 0, 1, 2, 3, 4})
+        afterViewNow << kConvertButtons[button];
+    afterViewNow << kPictureList;
     QTest::newRow("view-now disabled") << false << afterViewNow;
     QTest::newRow("view-now enabled") << true << QStringList{kViewOutputButton} + afterViewNow;
 }
