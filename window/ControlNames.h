@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The object names of the window and its controls, each its historical name,
-// so that the window can be checked control by control. The window finds its
-// own buttons by them; the tests and the bench find what they press and read.
+// The object names of the window and its controls: the window gives each
+// control its name and finds its own buttons by it; the tests and the bench
+// find what they press and read by the same names.
 #pragma once
 
 #include "TargetFormat.h"
