@@ -485,10 +485,10 @@ int memoryRun(int rows, const QString& corpus, const QString& work, const QStrin
     QStringList names;
     for (int i = 0; i < rows; ++i) {
         names << QStringLiteral("row-%1.jpg").arg(i + 1, 4, 10, QChar(u'0'));
-        const QString link = QDir(sources).filePath(names.last());
-        QFile::remove(link);
-        if (!QFile::link(QDir(corpus).filePath(photoName(i % kPhotoCount)), link))
-            die(QStringLiteral("cannot link %1").arg(link));
+        const QString copy = QDir(sources).filePath(names.last());
+        QFile::remove(copy);
+        if (!QFile::copy(QDir(corpus).filePath(photoName(i % kPhotoCount)), copy))
+            die(QStringLiteral("cannot copy to %1").arg(copy));
     }
 
     Window window;
@@ -541,16 +541,17 @@ void settleDisk() {
 
 // ---- big photos: GIF time by size, cancel latency -----------------------------------------
 
-// Links `rows` rows to one picture of the corpus in a folder of their own.
-QStringList linkRows(const QString& corpus, const QString& picture, const QString& folder,
+// Copies one picture of the corpus into `rows` files of a folder of their own.
+// Copies, not links: rows naming one file share one output.
+QStringList copyRows(const QString& corpus, const QString& picture, const QString& folder,
                      int rows) {
     if (!QDir().mkpath(folder))
         die(QStringLiteral("cannot make %1").arg(folder));
     QStringList names;
     for (int i = 0; i < rows; ++i) {
         names << QStringLiteral("row-%1.jpg").arg(i + 1, 2, 10, QChar(u'0'));
-        if (!QFile::link(QDir(corpus).filePath(picture), QDir(folder).filePath(names.last())))
-            die(QStringLiteral("cannot link %1").arg(names.last()));
+        if (!QFile::copy(QDir(corpus).filePath(picture), QDir(folder).filePath(names.last())))
+            die(QStringLiteral("cannot copy to %1").arg(names.last()));
     }
     return names;
 }
@@ -571,7 +572,7 @@ struct SizeRun {
 SizeRun singlePicture(const QString& corpus, const QString& work, const QString& picture,
                       const Target& target, int runs) {
     const QString sources = QDir(work).filePath(QStringLiteral("single-") + picture);
-    const QStringList names = linkRows(corpus, picture, sources, 1);
+    const QStringList names = copyRows(corpus, picture, sources, 1);
     const QStringList cachesBefore = diskCaches();
     SizeRun result;
     QTimer watch;
@@ -613,7 +614,7 @@ CancelRun cancelDuringBatch(const QString& corpus, const QString& work, const Ta
     const QString output = QDir(work).filePath(QStringLiteral("cancel-out"));
     QDir(sources).removeRecursively();
     QDir(output).removeRecursively();
-    const QStringList names = linkRows(corpus, kLargeName, sources, rows);
+    const QStringList names = copyRows(corpus, kLargeName, sources, rows);
     QDir().mkpath(output);
 
     Window window;
