@@ -9,6 +9,7 @@
 // The corpus is made by ImageMagick's convert, not by our code, and is kept
 // between runs. Everything else lives in a temporary folder that is removed at
 // the end.
+#include "ControlNames.h"
 #include "GifBench.h"
 #include "MainWindow.h"
 #include "Messages.h"
@@ -76,7 +77,7 @@ const QString kCorpusStamp = QStringLiteral("velmora-bench corpus 1: 16 x 4000x3
                                             "plasma fractal, blur 0x2, gaussian noise, q92 4:2:0");
 
 struct Target {
-    int formatIndex; // the convert button, zhuanhuan(i)
+    int formatIndex; // the convert button, ControlNames::kConvertButtons[formatIndex]
     QString name;    // in the table
     QString extension;
     QStringList mogrifyExtra;
@@ -382,8 +383,8 @@ public:
         m_form.show();
         if (!QTest::qWaitForWindowExposed(&m_form))
             progress(QStringLiteral("warning: the window was not exposed"));
-        m_list = m_form.findChild<QListWidget*>(QStringLiteral("List1"));
-        m_preview = m_form.findChild<PreviewBox*>(QStringLiteral("Picture1"));
+        m_list = m_form.findChild<QListWidget*>(ControlNames::kPictureList);
+        m_preview = m_form.findChild<PreviewBox*>(ControlNames::kPreview);
         if (!m_list || !m_preview)
             die(QStringLiteral("the window has no List1 or Picture1"));
     }
@@ -395,7 +396,7 @@ public:
         m_desktop.dialog.nextAnswer = names.size() == 1
                                           ? QDir::toNativeSeparators(folder + '/' + names.first())
                                           : parts.join(QChar(u'\0'));
-        press(QStringLiteral("Command7"));
+        press(ControlNames::kOpenButton);
         if (m_list->count() != names.size())
             die(QStringLiteral("the list holds %1 rows after opening %2 files")
                     .arg(m_list->count())
@@ -414,7 +415,7 @@ public:
         m_desktop.messages.clear();
         m_desktop.nextFolder = folder;
         const qint64 started = benchClock().nsecsElapsed();
-        press(QStringLiteral("zhuanhuan(%1)").arg(formatIndex));
+        press(ControlNames::kConvertButtons[formatIndex]);
         // The click returns once the batch has ended; wait anyway, in case it
         // ever hands the work to the event loop.
         if (m_desktop.messages.isEmpty() &&

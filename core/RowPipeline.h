@@ -48,6 +48,9 @@ public:
                 int rowsAhead = defaultRowsAhead());
     ~RowPipeline() override;
 
+    // Rows handed to the workers so far, counted from the first. Rows are
+    // started only here, by the constructor and by take().
+    int rowsStarted() const { return m_nextToSchedule; }
     bool isReady(int row) const;
     // The outcome of a ready row; rows must be taken in order. Taking a row
     // lets the workers start on further ones.

@@ -4,6 +4,7 @@
 // grows with the square of the list would not finish within the suite's
 // time-out; what is checked here is that every row ends up where it belongs
 // and that the user sees one message, not one per row.
+#include "ControlNames.h"
 #include "MainWindow.h"
 #include "PreviewBox.h"
 #include "fakes/WindowSession.h"
@@ -14,6 +15,8 @@
 #include <QPushButton>
 #include <QSet>
 #include <QTest>
+
+using namespace ControlNames;
 
 namespace {
 
@@ -76,22 +79,23 @@ void BigListTest::openAddAndDelete() {
     Session session;
     session.desktop.dialog.answers = {dialogAnswer(names(0, opened)),
                                       dialogAnswer(names(opened, added))};
-    session.press("Command7");
+    session.press(kOpenButton);
     QCOMPARE(session.list->count(), opened);
-    session.press("Command2");
+    session.press(kAddButton);
 
     QStringList expected = withFolder(names(0, opened) + names(opened, added));
     QCOMPARE(session.rows(), expected);
     QCOMPARE(session.form.state().selectionParts.size(), added + 1);
-    QCOMPARE(session.form.findChild<QLabel*>("Label3")->text(), QDir::toNativeSeparators(kFolder));
+    QCOMPARE(session.form.findChild<QLabel*>(kSelectionFolder)->text(),
+             QDir::toNativeSeparators(kFolder));
 
     const auto shown = [&] {
-        return FakeCodec::sourceOf(session.form.findChild<PreviewBox*>("Picture1")->picture());
+        return FakeCodec::sourceOf(session.form.findChild<PreviewBox*>(kPreview)->picture());
     };
     for (int row : deleted) {
         session.clickRow(row);
         QCOMPARE(shown(), expected.at(row));
-        session.press("Command1");
+        session.press(kDeleteButton);
         expected.removeAt(row);
         // The row that moved up is selected and shown; after the last row,
         // nothing is.
@@ -119,9 +123,9 @@ void BigListTest::convertsEveryRow() {
     Session session;
     const QStringList paths = withFolder(names(0, rows));
     session.desktop.dialog.answers = {dialogAnswer(names(0, rows))};
-    session.press("Command7");
+    session.press(kOpenButton);
     session.desktop.folderAnswers = {QStringLiteral("/out")};
-    session.press(qPrintable(QStringLiteral("zhuanhuan(%1)").arg(formatIndex)));
+    session.press(kConvertButtons[formatIndex]);
 
     // Every row, in list order, each to its own file.
     QCOMPARE(session.codec->saves.size(), rows);
@@ -146,9 +150,9 @@ void BigListTest::convertsEveryRow() {
         {"转换完毕", "图片转换完毕！图片已经被输出保存路径到" + QDir::toNativeSeparators("/out")}};
     QCOMPARE(session.desktop.messages, expectedMessages);
     QCOMPARE(session.list->currentRow(), rows - 1);
-    QCOMPARE(FakeCodec::sourceOf(session.form.findChild<PreviewBox*>("Picture1")->picture()),
+    QCOMPARE(FakeCodec::sourceOf(session.form.findChild<PreviewBox*>(kPreview)->picture()),
              paths.last());
-    QVERIFY(session.form.findChild<QPushButton*>("CmdCha")->isEnabled());
+    QVERIFY(session.form.findChild<QPushButton*>(kViewOutputButton)->isEnabled());
 }
 
 QTEST_MAIN(BigListTest)

@@ -2,6 +2,7 @@
 // The whole road through the real window with the real codecs: open, preview,
 // delete, add, convert to every format, view the output folder. Only the
 // dialogs, the message box and the file manager are scripted.
+#include "ControlNames.h"
 #include "MainWindow.h"
 #include "PreviewBox.h"
 #include "conversion/FilePictureCodec.h"
@@ -18,6 +19,8 @@
 #include <QTest>
 
 #include <filesystem>
+
+using namespace ControlNames;
 
 namespace {
 const char* const kSources[] = {
@@ -83,8 +86,8 @@ void EndToEndTest::wholeRoad() {
     codec->setPreviewBox(form.previewBoxSize());
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    auto* list = form.findChild<QListWidget*>("List1");
-    auto* preview = form.findChild<PreviewBox*>("Picture1");
+    auto* list = form.findChild<QListWidget*>(kPictureList);
+    auto* preview = form.findChild<PreviewBox*>(kPreview);
     const auto press = [&](const QString& name) {
         QTest::mouseClick(form.findChild<QPushButton*>(name), Qt::LeftButton);
     };
@@ -94,8 +97,8 @@ void EndToEndTest::wholeRoad() {
     desktop.dialog.answers = {
         (QStringList{folder} + names.mid(0, names.size() - 1)).join(QChar(u'\0')),
         pictures.filePath(names.last())};
-    press("Command7");
-    press("Command2");
+    press(kOpenButton);
+    press(kAddButton);
     QCOMPARE(list->count(), names.size());
 
     // Preview a row.
@@ -109,7 +112,7 @@ void EndToEndTest::wholeRoad() {
     // Delete the first row.
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                       list->visualItemRect(list->item(0)).center());
-    press("Command1");
+    press(kDeleteButton);
     QCOMPARE(list->count(), names.size() - 1);
     names.removeFirst();
 
@@ -120,7 +123,7 @@ void EndToEndTest::wholeRoad() {
         const QString folderChosen = QDir::toNativeSeparators(target);
         desktop.folderAnswers = {folderChosen};
         desktop.messages.clear();
-        press(QStringLiteral("zhuanhuan(%1)").arg(format));
+        press(kConvertButtons[format]);
 
         const QList<QPair<QString, QString>> done{
             {"转换完毕", "图片转换完毕！图片已经被输出保存路径到" + folderChosen}};
@@ -140,7 +143,7 @@ void EndToEndTest::wholeRoad() {
         QCOMPARE(form.state().previewedRow, names.size() - 1);
     }
 
-    press("CmdCha");
+    press(kViewOutputButton);
     QCOMPARE(desktop.openedFolders,
              QStringList{QDir::toNativeSeparators(outputs.filePath(QStringLiteral("tiff")))});
 }
@@ -211,12 +214,11 @@ void EndToEndTest::outputsNeverReplaceSources() {
     FakeDesktop desktop;
     MainWindow form(codec, desktop);
     desktop.dialog.answers = {(QStringList{pictures.path()} + rows).join(QChar(u'\0'))};
-    QTest::mouseClick(form.findChild<QPushButton*>("Command7"), Qt::LeftButton);
+    QTest::mouseClick(form.findChild<QPushButton*>(kOpenButton), Qt::LeftButton);
     const QString chosen =
         QDir::toNativeSeparators(folder.isEmpty() ? pictures.path() : pictures.filePath(folder));
     desktop.folderAnswers = {chosen};
-    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("zhuanhuan(%1)").arg(format)),
-                      Qt::LeftButton);
+    QTest::mouseClick(form.findChild<QPushButton*>(kConvertButtons[format]), Qt::LeftButton);
 
     const QList<QPair<QString, QString>> done{
         {"转换完毕", "图片转换完毕！图片已经被输出保存路径到" + chosen}};
@@ -277,14 +279,15 @@ void EndToEndTest::failuresAreToldInChineseAndLogged() {
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     desktop.dialog.answers = {path};
-    QTest::mouseClick(form.findChild<QPushButton*>("Command7"), Qt::LeftButton);
-    auto* list = form.findChild<QListWidget*>("List1");
+    QTest::mouseClick(form.findChild<QPushButton*>(kOpenButton), Qt::LeftButton);
+    auto* list = form.findChild<QListWidget*>(kPictureList);
     desktop.folderAnswers = {QDir::toNativeSeparators(dir.path())};
     if (preview)
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                           list->visualItemRect(list->item(0)).center());
     else
-        QTest::mouseClick(form.findChild<QPushButton*>("zhuanhuan(4)"), Qt::LeftButton);
+        QTest::mouseClick(form.findChild<QPushButton*>(convertButton(TargetFormat::Png)),
+                          Qt::LeftButton);
 
     QCOMPARE(desktop.messages.size(), 1);
     QString text = desktop.messages.first().second;

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
 // The direct codecs against the general ImageMagick path: the same decoded
-// samples, the same pictures written back, the same JPEG settings; previews;
-// and the hidden file an output waits in until it is committed.
+// samples, the same pictures written back, the same JPEG settings; and
+// previews.
 #include "PlatformError.h"
 #include "conversion/PictureConversion.h"
 #include "formats/DirectCodecs.h"
 #include "magick/MagickSetup.h"
+#include "support/FileTesting.h"
 #include "support/PictureFileTesting.h"
 
 #include <Magick++.h>
@@ -16,27 +17,8 @@
 #include <QTest>
 
 #include <cstring>
-#include <thread>
 
 namespace {
-
-QString corpusFile(const QString& name) {
-    return QStringLiteral(VELMORA_CORPUS_DIR "/good/") + name;
-}
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeAll(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QStringList entries(const QString& dir) {
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-}
 
 // A photo-like picture: smooth gradients with a little deterministic noise
 // (far more than 256 colours), optionally with varying alpha or 16 bits.
@@ -154,9 +136,6 @@ private slots:
     void notesJpegSamplingUpright();
     void previewCoversBoxUpright_data();
     void previewCoversBoxUpright();
-    void droppedOutputLeavesNothing();
-    void existingTargetStaysUntilCommit();
-    void failedCommitLeavesNothing();
 };
 
 void FastCodecsTest::initTestCase() {
@@ -559,68 +538,6 @@ void FastCodecsTest::previewCoversBoxUpright() {
                                     .arg(expected)));
         }
     }
-}
-
-void FastCodecsTest::droppedOutputLeavesNothing() {
-    for (const char* target : {"out.jpg", "out.png", "out.gif"}) {
-        QTemporaryDir dir;
-        const Picture p = photoLike(40, 30, Picture::Channels::Rgb, 8);
-        {
-            const auto prepared = preparePictureFile(p, formatForExtension(dir.filePath(target)),
-                                                     dir.filePath(target));
-            // Nothing under the target's name until committed; at most a
-            // hidden file where the file system has no unnamed files.
-            QVERIFY(!QFile::exists(dir.filePath(target)));
-            const QStringList waiting = entries(dir.path());
-            QVERIFY(waiting.size() <= 1);
-            for (const QString& name : waiting)
-                QVERIFY2(name.startsWith('.') && name.endsWith(".part"), qPrintable(name));
-        }
-        QCOMPARE(entries(dir.path()), QStringList());
-    }
-}
-
-void FastCodecsTest::existingTargetStaysUntilCommit() {
-    QTemporaryDir dir;
-    const QString target = dir.filePath("photo.png");
-    QVERIFY(writeAll(target, "the old file"));
-    QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                              QFileDevice::ReadGroup));
-    const Picture p = photoLike(40, 30, Picture::Channels::Rgb, 8);
-    const auto prepared = preparePictureFile(p, formatForExtension(target), target);
-    QCOMPARE(readAll(target), QByteArray("the old file"));
-    // Committed by another thread than the one that prepared it.
-    std::thread([&] { prepared->commit(); }).join();
-    QCOMPARE(entries(dir.path()), QStringList{"photo.png"});
-    QVERIFY(readAll(target).startsWith("\x89PNG"));
-#ifndef Q_OS_WIN // Windows files have no mode bits to keep
-    QCOMPARE(QFile::permissions(target), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                             QFileDevice::ReadGroup | QFileDevice::ReadUser |
-                                             QFileDevice::WriteUser);
-#endif
-    comparePictures(*loadGeneral(target), p);
-}
-
-// A target made read-only after the output was prepared is still refused,
-// and the prepared file goes away with the failed save.
-void FastCodecsTest::failedCommitLeavesNothing() {
-    QTemporaryDir dir;
-    const QString target = dir.filePath("photo.jpg");
-    QVERIFY(writeAll(target, "keep"));
-    const Picture p = photoLike(40, 30, Picture::Channels::Rgb, 8);
-    {
-        const auto prepared = preparePictureFile(p, formatForExtension(target), target);
-        QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner));
-        bool refused = false;
-        try {
-            prepared->commit();
-        } catch (const PlatformError& e) {
-            refused = e.kind() == FailureKind::NoWriteAccess;
-        }
-        QVERIFY(refused);
-    }
-    QCOMPARE(entries(dir.path()), QStringList{"photo.jpg"});
-    QCOMPARE(readAll(target), QByteArray("keep"));
 }
 
 QTEST_GUILESS_MAIN(FastCodecsTest)

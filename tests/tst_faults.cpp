@@ -10,6 +10,7 @@
 #include "conversion/PictureConversion.h"
 #include "fakes/FakeControls.h"
 #include "fakes/FakeDesktop.h"
+#include "support/FileTesting.h"
 #include "support/PictureFileTesting.h"
 
 #include <QDir>
@@ -38,22 +39,6 @@ namespace {
 
 constexpr uid_t kNobody = 65534;
 constexpr auto kPatience = std::chrono::seconds(20);
-
-QString corpusPicture() {
-    return QStringLiteral(VELMORA_CORPUS_DIR "/good/hopper.png");
-}
-
-QStringList entries(const QString& dir) {
-    QStringList names =
-        QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    names.sort();
-    return names;
-}
-
-QByteArray contentOf(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 void writeFile(const QString& path, const QByteArray& content) {
     QFile file(path);
@@ -263,7 +248,7 @@ private slots:
 };
 
 void FaultsTest::initTestCase() {
-    QVERIFY(QFile::exists(corpusPicture()));
+    QVERIFY(QFile::exists(corpusFile("hopper.png")));
 }
 
 // A source that cannot be read as a picture: the load fails with the right
@@ -305,7 +290,7 @@ void FaultsTest::sourceFaults() {
     const QString last = dir.filePath("last.png");
     const QString source = dir.filePath("fault.png");
     for (const QString& good : {first, last, source}) {
-        QVERIFY(QFile::copy(corpusPicture(), good));
+        QVERIFY(QFile::copy(corpusFile("hopper.png"), good));
         QCOMPARE(chmod(QFile::encodeName(good).constData(), 0644), 0);
     }
 
@@ -331,7 +316,7 @@ void FaultsTest::sourceFaults() {
                 close(writer);
         };
     } else if (fault == "unreadable") {
-        QVERIFY(QFile::copy(corpusPicture(), source));
+        QVERIFY(QFile::copy(corpusFile("hopper.png"), source));
         QCOMPARE(chmod(sourceName.constData(), 0), 0);
         unprivileged = true;
     } else if (fault == "loop") {
@@ -391,7 +376,7 @@ void FaultsTest::outputFolderFaults() {
     QStringList rows;
     for (const char* name : {"a.png", "b.png", "c.png", "d.png"}) {
         rows << dir.filePath(name);
-        QVERIFY(QFile::copy(corpusPicture(), rows.last()));
+        QVERIFY(QFile::copy(corpusFile("hopper.png"), rows.last()));
         QCOMPARE(chmod(QFile::encodeName(rows.last()).constData(), 0644), 0);
     }
     const QString out = dir.filePath("out");
@@ -425,7 +410,7 @@ void FaultsTest::outputFolderFaults() {
         written << QFileInfo(rows.at(row)).baseName() + ".png";
     QCOMPARE(entries(fault == "read-only" ? out : moved), written);
     if (fault == "file")
-        QCOMPARE(contentOf(out), QByteArray("not a folder"));
+        QCOMPARE(readAll(out), QByteArray("not a folder"));
     for (const QString& name : written)
         QVERIFY(loadPictureFile((fault == "read-only" ? out : moved) + '/' + name));
 }
@@ -445,7 +430,7 @@ void FaultsTest::fullDisk() {
     QVERIFY(dir.isValid());
     const QString small = dir.filePath("small.png");
     const QString large = dir.filePath("large.png");
-    QVERIFY(QFile::copy(corpusPicture(), small));
+    QVERIFY(QFile::copy(corpusFile("hopper.png"), small));
     saveAs(noise(800, 800), large); // about 2 MB as PNG or BMP
     const QString out = dir.filePath("out");
 
@@ -471,7 +456,7 @@ void FaultsTest::fullDisk() {
         QCOMPARE(saved.kind, FailureKind::DiskFull);
         QVERIFY2(saved.detail.startsWith(target), qPrintable(saved.detail));
         QCOMPARE(entries(out), QStringList{"large.bmp"});
-        QCOMPARE(contentOf(kept), QByteArray("the file from before"));
+        QCOMPARE(readAll(kept), QByteArray("the file from before"));
     }
 
     // A batch: the small picture fits, the large one does not.
@@ -480,7 +465,7 @@ void FaultsTest::fullDisk() {
     limit.reset();
     QCOMPARE(text, failureText(large, "磁盘空间不足", 1, 1));
     QCOMPARE(entries(out), (QStringList{"large.bmp", "small.bmp"}));
-    QCOMPARE(contentOf(kept), QByteArray("the file from before"));
+    QCOMPARE(readAll(kept), QByteArray("the file from before"));
     QVERIFY(loadPictureFile(out + "/small.bmp"));
 }
 
@@ -509,7 +494,7 @@ void FaultsTest::awkwardNames() {
 
     ScratchDir dir;
     QVERIFY(dir.isValid());
-    const QByteArray png = contentOf(corpusPicture());
+    const QByteArray png = readAll(corpusFile("hopper.png"));
     QVERIFY(!png.isEmpty());
     QString source;
     if (name == "deep") {

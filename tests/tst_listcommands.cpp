@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The list commands of the window: open, add, preview, delete and view-now,
 // driven through the real window with a scripted platform.
+#include "ControlNames.h"
 #include "MainWindow.h"
 #include "PreviewBox.h"
 #include "fakes/WindowSession.h"
@@ -10,6 +11,8 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+
+using namespace ControlNames;
 
 namespace {
 const QString kOpenFilter =
@@ -37,9 +40,9 @@ struct Session : WindowSession {
                 parts << letter + ".jpg";
             desktop.dialog.answers = {parts.size() == 2 ? rowPath(argument)
                                                         : parts.join(QChar(u'\0'))};
-            press(verb == "open" ? "Command7" : "Command2");
+            press(verb == "open" ? kOpenButton : kAddButton);
         } else if (verb == "cancel-open") {
-            press("Command7");
+            press(kOpenButton);
         } else if (verb == "click") {
             clickRow(argument.toInt());
         } else if (verb == "ctrl-click") {
@@ -61,10 +64,10 @@ struct Session : WindowSession {
             QTest::keyClick(list, argument == "down" ? Qt::Key_Down : Qt::Key_Space,
                             argument == "down" ? Qt::NoModifier : Qt::ControlModifier);
         } else if (verb == "delete") {
-            press("Command1");
+            press(kDeleteButton);
         } else if (verb == "convert") {
             desktop.folderAnswers = {QStringLiteral("/out")};
-            press("zhuanhuan(4)");
+            press(convertButton(TargetFormat::Png));
         } else if (verb == "fail") {
             codec->loadFailures.insert(rowPath(argument), FailureKind::FileMissing);
         }
@@ -85,7 +88,7 @@ struct Session : WindowSession {
     }
     // The source of the previewed picture; empty when the preview is empty.
     QString shown() const {
-        return FakeCodec::sourceOf(form.findChild<PreviewBox*>("Picture1")->picture());
+        return FakeCodec::sourceOf(form.findChild<PreviewBox*>(kPreview)->picture());
     }
 };
 } // namespace
@@ -120,33 +123,33 @@ void ListCommandsTest::openAndAdd_data() {
 
     const QChar nul(u'\0');
     using Answers = QList<std::optional<QString>>;
-    QTest::newRow("single file") << Answers{"/pics/a.jpg"} << QStringList{"Command7"}
+    QTest::newRow("single file") << Answers{"/pics/a.jpg"} << QStringList{kOpenButton}
                                  << QStringList{"/pics/a.jpg"} << "/pics/";
     QTest::newRow("several files in dialog order")
-        << Answers{QStringList{"/pics", "b.gif", "a.jpg"}.join(nul)} << QStringList{"Command7"}
+        << Answers{QStringList{"/pics", "b.gif", "a.jpg"}.join(nul)} << QStringList{kOpenButton}
         << QStringList{"/pics/b.gif", "/pics/a.jpg"} << "/pics/";
     QTest::newRow("root folder") << Answers{QStringList{"/", "a.jpg", "b.jpg"}.join(nul)}
-                                 << QStringList{"Command7"} << QStringList{"/a.jpg", "/b.jpg"}
+                                 << QStringList{kOpenButton} << QStringList{"/a.jpg", "/b.jpg"}
                                  << "/";
     QTest::newRow("same file twice")
-        << Answers{"/pics/a.jpg", "/pics/a.jpg"} << QStringList{"Command7", "Command2"}
+        << Answers{"/pics/a.jpg", "/pics/a.jpg"} << QStringList{kOpenButton, kAddButton}
         << QStringList{"/pics/a.jpg", "/pics/a.jpg"} << "/pics/";
     QTest::newRow("add after open from another folder")
         << Answers{QStringList{"/pics", "a.jpg", "b.gif"}.join(nul),
                    QStringList{"/more", "c.bmp", "d.pcx"}.join(nul)}
-        << QStringList{"Command7", "Command2"}
+        << QStringList{kOpenButton, kAddButton}
         << QStringList{"/pics/a.jpg", "/pics/b.gif", "/more/c.bmp", "/more/d.pcx"} << "/more/";
     QTest::newRow("open replaces the rows")
-        << Answers{"/pics/a.jpg", "/more/c.bmp"} << QStringList{"Command7", "Command7"}
+        << Answers{"/pics/a.jpg", "/more/c.bmp"} << QStringList{kOpenButton, kOpenButton}
         << QStringList{"/more/c.bmp"} << "/more/";
     QTest::newRow("cancelled open changes nothing")
-        << Answers{"/pics/a.jpg", std::nullopt} << QStringList{"Command7", "Command7"}
+        << Answers{"/pics/a.jpg", std::nullopt} << QStringList{kOpenButton, kOpenButton}
         << QStringList{"/pics/a.jpg"} << "/pics/";
     QTest::newRow("cancelled add changes nothing")
-        << Answers{"/pics/a.jpg", std::nullopt} << QStringList{"Command7", "Command2"}
+        << Answers{"/pics/a.jpg", std::nullopt} << QStringList{kOpenButton, kAddButton}
         << QStringList{"/pics/a.jpg"} << "/pics/";
     QTest::newRow("cancel before any selection")
-        << Answers{std::nullopt} << QStringList{"Command7"} << QStringList{} << "无";
+        << Answers{std::nullopt} << QStringList{kOpenButton} << QStringList{} << "无";
 }
 
 void ListCommandsTest::openAndAdd() {
@@ -164,15 +167,16 @@ void ListCommandsTest::openAndAdd() {
         row = QDir::toNativeSeparators(row);
     QCOMPARE(session.rows(), rows);
     QCOMPARE(session.selectedRow(), -1);
-    QCOMPARE(session.form.findChild<QLabel*>("Label3")->text(), QDir::toNativeSeparators(label3));
+    QCOMPARE(session.form.findChild<QLabel*>(kSelectionFolder)->text(),
+             QDir::toNativeSeparators(label3));
     QVERIFY(session.desktop.messages.isEmpty());
 }
 
 void ListCommandsTest::dialogSettingsInOrder() {
     Session session;
     session.desktop.dialog.settings.clear();
-    session.press("Command7");
-    session.press("Command2");
+    session.press(kOpenButton);
+    session.press(kAddButton);
     const QStringList expected{"CancelError=1", "Flags=1573380", kOpenFilter,
                                "CancelError=1", "Flags=1573380", kAddFilter};
     QCOMPARE(session.desktop.dialog.settings, expected);
@@ -357,10 +361,10 @@ void ListCommandsTest::viewNowPassesTheFolderWhole() {
     Session session;
     session.perform("open:A");
     session.desktop.folderAnswers = {folder};
-    session.press("zhuanhuan(0)");
-    QVERIFY(session.form.findChild<QPushButton*>("CmdCha")->isEnabled());
+    session.press(convertButton(TargetFormat::Jpg));
+    QVERIFY(session.form.findChild<QPushButton*>(kViewOutputButton)->isEnabled());
 
-    session.press("CmdCha");
+    session.press(kViewOutputButton);
     QCOMPARE(session.desktop.openedFolders, QStringList{QDir::toNativeSeparators(folder)});
 }
 
@@ -378,7 +382,7 @@ void ListCommandsTest::viewNowReportsAFileManagerThatFails() {
     session.desktop.icons.clear();
     session.desktop.fileManagerFails = cannotStart;
     session.desktop.fileManagerGivesUp = !cannotStart;
-    session.press("CmdCha");
+    session.press(kViewOutputButton);
     const QList<QPair<QString, QString>> expected{
         {"无法打开文件夹", "无法打开文件夹：" + QDir::toNativeSeparators("/out")}};
     QCOMPARE(session.desktop.messages, expected);

@@ -5,6 +5,7 @@
 #include "conversion/PictureConversion.h"
 #include "magick/MagickSetup.h"
 #include "support/CameraSources.h"
+#include "support/FileTesting.h"
 #include "support/MetadataTesting.h"
 #include "support/PictureFileTesting.h"
 

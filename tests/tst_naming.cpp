@@ -18,11 +18,11 @@ class NamingTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void splitfn_data();
-    void splitfn();
-    void splitfnReplacesPreviousParts();
-    void getfn_data();
-    void getfn();
+    void splitsSelectionIntoFolderAndNames_data();
+    void splitsSelectionIntoFolderAndNames();
+    void newSelectionReplacesThePreviousOne();
+    void baseNameDropsTheLastExtension_data();
+    void baseNameDropsTheLastExtension();
     void outputPath_data();
     void outputPath();
     void windowsPathsWithSlashes_data();
@@ -30,7 +30,7 @@ private slots:
     void targetFormatTable();
 };
 
-void NamingTest::splitfn_data() {
+void NamingTest::splitsSelectionIntoFolderAndNames_data() {
     QTest::addColumn<QString>("separator");
     QTest::addColumn<QString>("dialogResult");
     QTest::addColumn<QStringList>("expected");
@@ -61,7 +61,7 @@ void NamingTest::splitfn_data() {
         << nix << "/p/a\\b.jpg" << QStringList{"/p/", "a\\b.jpg"};
 }
 
-void NamingTest::splitfn() {
+void NamingTest::splitsSelectionIntoFolderAndNames() {
     QFETCH(QString, separator);
     QFETCH(QString, dialogResult);
     QFETCH(QStringList, expected);
@@ -71,14 +71,14 @@ void NamingTest::splitfn() {
     QCOMPARE(state.selectionParts, expected);
 }
 
-void NamingTest::splitfnReplacesPreviousParts() {
+void NamingTest::newSelectionReplacesThePreviousOne() {
     WindowState state;
     state.splitSelection(nulJoined({"C:\\pics", "a.jpg", "b.gif"}), u'\\');
     state.splitSelection(QStringLiteral("E:\\c.bmp"), u'\\');
     QCOMPARE(state.selectionParts, (QStringList{"E:\\", "c.bmp"}));
 }
 
-void NamingTest::getfn_data() {
+void NamingTest::baseNameDropsTheLastExtension_data() {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("expected");
 
@@ -105,7 +105,7 @@ void NamingTest::getfn_data() {
                                    << "README";
 }
 
-void NamingTest::getfn() {
+void NamingTest::baseNameDropsTheLastExtension() {
     QFETCH(QString, path);
     QFETCH(QString, expected);
     const QChar separator = path.contains(u'/') ? u'/' : u'\\';

@@ -3,6 +3,7 @@
 // reaching past the logical screen, 1-bit PCX.
 #include "conversion/PictureConversion.h"
 #include "magick/MagickSetup.h"
+#include "support/FileTesting.h"
 #include "support/PictureFileTesting.h"
 
 #include <Magick++.h>
@@ -15,11 +16,6 @@
 #include <cstring>
 
 namespace {
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // A TIFF in separate planes, written by libtiff: samples[s] holds plane s.
 bool writePlanarTiff(const QString& path, int width, int height, int bits, int photometric,

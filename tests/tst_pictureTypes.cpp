@@ -3,6 +3,7 @@
 // few colours, photo), and the samples it keeps.
 #include "conversion/PictureConversion.h"
 #include "magick/MagickSetup.h"
+#include "support/FileTesting.h"
 #include "support/PictureFileTesting.h"
 
 #include <tiffio.h>
@@ -12,11 +13,6 @@
 #include <QTest>
 
 namespace {
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 quint32 littleEndian(const QByteArray& b, qsizetype at, int size) {
     quint32 v = 0;

@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 // Picture files: every corpus picture into every target, damaged and hostile
-// files, refusals, literal file names and safe writing.
+// files, refusals, literal file names and a save that fails. Putting outputs
+// in place is tested in tst_outputfiles.
 #include "PlatformError.h"
 #include "conversion/FilePictureCodec.h"
 #include "conversion/PictureConversion.h"
 #include "input/PictureLimits.h"
 #include "magick/MagickSetup.h"
 #include "pixels/PictureScaling.h"
+#include "support/FileTesting.h"
 #include "support/PictureFileTesting.h"
 
 #include <Magick++.h>
@@ -24,8 +26,6 @@
 #include <string_view>
 #include <thread>
 #include <vector>
-
-#include <unistd.h>
 
 namespace {
 
@@ -56,10 +56,6 @@ bool hasMagic(const QByteArray& b, const QString& target) {
     if (target == "tiff")
         return b.startsWith(QByteArray("II*\0", 4)) || b.startsWith(QByteArray("MM\0*", 4));
     return false;
-}
-
-QStringList entries(const QString& dir) {
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 }
 
 // One pixel as 8-bit RGBA, whatever the picture's layout.
@@ -187,8 +183,6 @@ private slots:
     void grantsOurRightsOnly();
     void takesNamesLiterally_data();
     void takesNamesLiterally();
-    void leavesReadOnlyTargetIntact();
-    void failsInUnwritableFolder();
     void failedSaveKeepsExistingFile();
     void emptyPictures();
 };
@@ -957,45 +951,6 @@ void PicturesTest::takesNamesLiterally() {
     written.sort();
     QCOMPARE(written, expected);
     QVERIFY(hasMagic(fileHead(dir.filePath(stem + ".gif"), 8), "gif"));
-}
-
-void PicturesTest::leavesReadOnlyTargetIntact() {
-    QTemporaryDir dir;
-    const QString target = dir.filePath("locked.png");
-    QFile file(target);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("keep me");
-    file.close();
-    QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::ReadGroup |
-                                              QFileDevice::ReadOther));
-    const Picture p = solid(4, 4, Picture::Channels::Rgb, {1, 2, 3});
-    QCOMPARE(failureOf([&] { saveAs(p, target); }), FailureKind::NoWriteAccess);
-    QCOMPARE(fileHead(target, 100), QByteArray("keep me"));
-    QCOMPARE(entries(dir.path()), QStringList{"locked.png"});
-}
-
-void PicturesTest::failsInUnwritableFolder() {
-    QTemporaryDir dir;
-    const Picture p = solid(4, 4, Picture::Channels::Rgb, {1, 2, 3});
-    // A regular file used as a folder fails for every user, root included.
-    const QString notAFolder = dir.filePath("plain");
-    QFile file(notAFolder);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
-    QCOMPARE(failureOf([&] { saveAs(p, notAFolder + "/out.png"); }), FailureKind::FolderMissing);
-    QCOMPARE(entries(dir.path()), QStringList{"plain"});
-
-#ifdef Q_OS_WIN
-    QSKIP("a Windows folder's permissions are not its read-only attribute");
-#else
-    if (geteuid() == 0)
-        QSKIP("permissions are not enforced for root");
-#endif
-    const QString locked = dir.filePath("locked");
-    QVERIFY(QDir(dir.path()).mkdir("locked"));
-    QVERIFY(QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    QCOMPARE(failureOf([&] { saveAs(p, locked + "/out.png"); }), FailureKind::NoWriteAccess);
-    QVERIFY(entries(locked).isEmpty());
 }
 
 void PicturesTest::failedSaveKeepsExistingFile() {

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The progress dialog of a long batch, and cancelling a batch through it.
+#include "ControlNames.h"
 #include "MainWindow.h"
 #include "QtBatchProgress.h"
 #include "fakes/FakeCodec.h"
@@ -18,6 +19,8 @@
 #include <QThread>
 #include <QTimer>
 
+using namespace ControlNames;
+
 namespace {
 QProgressDialog* shownProgressDialog() {
     for (QWidget* widget : QApplication::topLevelWidgets())
@@ -31,7 +34,7 @@ struct ProgressSession {
     std::shared_ptr<FakeCodec> codec;
     FakeDesktop desktop;
     MainWindow form;
-    QListWidget* list = form.findChild<QListWidget*>("List1");
+    QListWidget* list = form.findChild<QListWidget*>(kPictureList);
 
     explicit ProgressSession(std::shared_ptr<FakeCodec> withCodec)
         : codec(std::move(withCodec))
@@ -108,7 +111,7 @@ void ProgressTest::cancelStopsTheBatchThroughTheWindow() {
         if (!dialog || rowsWrittenAtCancel >= 0)
             return;
         // Through the window system, as a real click comes.
-        auto* deleteButton = form.findChild<QPushButton*>("Command1");
+        auto* deleteButton = form.findChild<QPushButton*>(kDeleteButton);
         QTest::mouseClick(form.windowHandle(), Qt::LeftButton, {},
                           deleteButton->mapTo(&form, deleteButton->rect().center()));
         rowsWrittenAtCancel = int(codec->savedTargets().size());
@@ -117,7 +120,8 @@ void ProgressTest::cancelStopsTheBatchThroughTheWindow() {
     watcher.start(50);
 
     session.desktop.folderAnswers = {QStringLiteral("/out")};
-    QTest::mouseClick(form.findChild<QPushButton*>("zhuanhuan(4)"), Qt::LeftButton);
+    QTest::mouseClick(form.findChild<QPushButton*>(convertButton(TargetFormat::Png)),
+                      Qt::LeftButton);
     watcher.stop();
 
     QVERIFY(rowsWrittenAtCancel > 0);
@@ -129,7 +133,7 @@ void ProgressTest::cancelStopsTheBatchThroughTheWindow() {
     QCOMPARE(session.desktop.messages, expected);
     QCOMPARE(session.desktop.icons, QList<MessageIcon>{MessageIcon::Information});
     QCOMPARE(form.state().outputFolder, QDir::toNativeSeparators(QStringLiteral("/out")));
-    QVERIFY(!form.findChild<QPushButton*>("CmdCha")->isEnabled());
+    QVERIFY(!form.findChild<QPushButton*>(kViewOutputButton)->isEnabled());
     QVERIFY(!shownProgressDialog());
 }
 
@@ -167,7 +171,8 @@ void ProgressTest::cancelDoesNotWaitForARunningCodec() {
         QTimer::singleShot(20000, &session.form, [&gate] { gate.open(); });
 
         session.desktop.folderAnswers = {folder.path()};
-        QTest::mouseClick(session.form.findChild<QPushButton*>("zhuanhuan(4)"), Qt::LeftButton);
+        QTest::mouseClick(session.form.findChild<QPushButton*>(convertButton(TargetFormat::Png)),
+                          Qt::LeftButton);
         watcher.stop();
 
         QVERIFY(cancelled);

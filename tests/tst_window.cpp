@@ -2,6 +2,7 @@
 // The main window as it opens: every control's place, caption and state,
 // the focus order and the convert buttons' indexes; the keys on the focused
 // control, and how the list shows its rows.
+#include "ControlNames.h"
 #include "MainWindow.h"
 #include "PictureList.h"
 #include "Translations.h"
@@ -17,6 +18,10 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+
+#include <vector>
+
+using namespace ControlNames;
 
 namespace {
 QStringList focusChainFrom(QWidget* start, int steps) {
@@ -41,9 +46,9 @@ QString trace(const WindowSession& session) {
 // enabled; the dialogs the handlers open are then cancelled.
 void prepare(WindowSession& session) {
     session.desktop.dialog.answers = {QStringList{"/p", "a.jpg", "b.jpg"}.join(QChar(u'\0'))};
-    session.press("Command7");
+    session.press(kOpenButton);
     session.desktop.folderAnswers = {QStringLiteral("/out")};
-    session.press("zhuanhuan(0)");
+    session.press(convertButton(TargetFormat::Jpg));
     session.clickRow(1);
 }
 
@@ -85,32 +90,32 @@ void WindowTest::controls_data() {
     QTest::addColumn<bool>("shown");
 
     const struct {
-        const char* name;
+        QLatin1StringView name;
         const char* caption;
         QRect place;
         bool enabled;
         bool shown;
     } rows[] = {
-        {"Command7", "打开图片", {32, 48, 69, 37}, true, true},
-        {"Command1", "删除图片", {32, 96, 69, 37}, true, true},
-        {"Command2", "添加图片", {32, 144, 69, 37}, true, true},
-        {"CmdCha", "立即查看", {32, 192, 69, 33}, false, true},
-        {"Label1", "文件列表：", {112, 32, 73, 17}, true, true},
-        {"List1", "", {120, 48, 121, 364}, true, true},
-        {"Label2", "图片预览 ：", {256, 32, 89, 17}, true, true},
-        {"Picture1", "", {264, 48, 297, 365}, true, true},
-        {"zhuanhuan(1)", "BMP保存路径", {579, 48, 80, 37}, true, true},
-        {"zhuanhuan(0)", "JPG保存路径", {579, 95, 80, 37}, true, true},
-        {"zhuanhuan(2)", "GIF保存路径", {579, 142, 80, 37}, true, true},
-        {"zhuanhuan(3)", "PCX保存路径", {579, 189, 80, 37}, true, true},
-        {"zhuanhuan(4)", "PNG保存路径", {579, 236, 80, 37}, true, true},
-        {"zhuanhuan(5)", "ICO保存路径", {579, 283, 80, 37}, true, true},
-        {"zhuanhuan(6)", "TIFF保存路径", {579, 328, 80, 37}, true, true},
-        {"Label3", "无", {192, 504, 553, 25}, true, false},
+        {kOpenButton, "打开图片", {32, 48, 69, 37}, true, true},
+        {kDeleteButton, "删除图片", {32, 96, 69, 37}, true, true},
+        {kAddButton, "添加图片", {32, 144, 69, 37}, true, true},
+        {kViewOutputButton, "立即查看", {32, 192, 69, 33}, false, true},
+        {kListCaption, "文件列表：", {112, 32, 73, 17}, true, true},
+        {kPictureList, "", {120, 48, 121, 364}, true, true},
+        {kPreviewCaption, "图片预览 ：", {256, 32, 89, 17}, true, true},
+        {kPreview, "", {264, 48, 297, 365}, true, true},
+        {convertButton(TargetFormat::Bmp), "BMP保存路径", {579, 48, 80, 37}, true, true},
+        {convertButton(TargetFormat::Jpg), "JPG保存路径", {579, 95, 80, 37}, true, true},
+        {convertButton(TargetFormat::Gif), "GIF保存路径", {579, 142, 80, 37}, true, true},
+        {convertButton(TargetFormat::Pcx), "PCX保存路径", {579, 189, 80, 37}, true, true},
+        {convertButton(TargetFormat::Png), "PNG保存路径", {579, 236, 80, 37}, true, true},
+        {convertButton(TargetFormat::Ico), "ICO保存路径", {579, 283, 80, 37}, true, true},
+        {convertButton(TargetFormat::Tiff), "TIFF保存路径", {579, 328, 80, 37}, true, true},
+        {kSelectionFolder, "无", {192, 504, 553, 25}, true, false},
     };
     for (const auto& row : rows)
-        QTest::newRow(row.name) << QString::fromUtf8(row.caption) << row.place << row.enabled
-                                << row.shown;
+        QTest::newRow(row.name.data())
+            << QString::fromUtf8(row.caption) << row.place << row.enabled << row.shown;
 }
 
 void WindowTest::controls() {
@@ -152,11 +157,11 @@ void WindowTest::windowAtStart() {
     QVERIFY(QTest::qWaitForWindowActive(&form));
 
     QCOMPARE(form.windowTitle(), QStringLiteral("Velmora"));
-    QCOMPARE(form.objectName(), QStringLiteral("Form1"));
+    QCOMPARE(form.objectName(), kWindow);
     QCOMPARE(form.size(), QSize(696, 454));
     QCOMPARE(form.minimumSize(), form.maximumSize());
 
-    auto* list = form.findChild<QListWidget*>("List1");
+    auto* list = form.findChild<QListWidget*>(kPictureList);
     QCOMPARE(list->count(), 0);
     QCOMPARE(list->palette().color(QPalette::Base), QColor(26, 142, 255));
     QCOMPARE(list->palette().color(QPalette::Text), QColor(Qt::white));
@@ -178,11 +183,13 @@ void WindowTest::focusOrder_data() {
     QTest::addColumn<bool>("viewNowEnabled");
     QTest::addColumn<QStringList>("expected");
 
-    const QStringList afterViewNow{"Command7",     "Command1",     "Command2",     "zhuanhuan(6)",
-                                   "zhuanhuan(5)", "zhuanhuan(0)", "zhuanhuan(1)", "zhuanhuan(2)",
-                                   "zhuanhuan(3)", "zhuanhuan(4)", "List1"};
+    // The convert buttons by index: TIFF, ICO, then JPG, BMP, GIF, PCX, PNG.
+    QStringList afterViewNow{kOpenButton, kDeleteButton, kAddButton};
+    for (const int button : {6, 5, 0, 1, 2, 3, 4})
+        afterViewNow << kConvertButtons[button];
+    afterViewNow << kPictureList;
     QTest::newRow("view-now disabled") << false << afterViewNow;
-    QTest::newRow("view-now enabled") << true << QStringList{"CmdCha"} + afterViewNow;
+    QTest::newRow("view-now enabled") << true << QStringList{kViewOutputButton} + afterViewNow;
 }
 
 void WindowTest::focusOrder() {
@@ -192,10 +199,11 @@ void WindowTest::focusOrder() {
     auto codec = std::make_shared<FakeCodec>();
     FakeDesktop desktop;
     MainWindow form(codec, desktop);
-    form.findChild<QPushButton*>("CmdCha")->setEnabled(viewNowEnabled);
+    form.findChild<QPushButton*>(kViewOutputButton)->setEnabled(viewNowEnabled);
     form.show();
     QVERIFY(QTest::qWaitForWindowActive(&form));
-    QCOMPARE(focusChainFrom(form.findChild<QWidget*>("List1"), int(expected.size())), expected);
+    QCOMPARE(focusChainFrom(form.findChild<QWidget*>(kPictureList), int(expected.size())),
+             expected);
 }
 
 void WindowTest::convertButtonsHandTheirIndex() {
@@ -207,11 +215,11 @@ void WindowTest::convertButtonsHandTheirIndex() {
     FakeDesktop desktop;
     MainWindow form(codec, desktop);
     form.show();
-    form.findChild<QListWidget*>("List1")->addItem("/p/a.jpg");
+    form.findChild<QListWidget*>(kPictureList)->addItem("/p/a.jpg");
 
     QList<QPushButton*> column;
     for (int i = 0; i < 7; ++i)
-        column << form.findChild<QPushButton*>(QStringLiteral("zhuanhuan(%1)").arg(i));
+        column << form.findChild<QPushButton*>(kConvertButtons[i]);
     std::sort(column.begin(), column.end(), [](QWidget* a, QWidget* b) { return a->y() < b->y(); });
 
     for (QPushButton* button : column) {
@@ -219,18 +227,20 @@ void WindowTest::convertButtonsHandTheirIndex() {
         QTest::mouseClick(button, Qt::LeftButton);
     }
     QCOMPARE(codec->savedTargets(), expectedTargets);
-    QVERIFY(!form.findChild<QLabel*>("Label3")->isVisible());
+    QVERIFY(!form.findChild<QLabel*>(kSelectionFolder)->isVisible());
 }
 
 void WindowTest::enterPressesTheFocusedButton_data() {
     QTest::addColumn<QString>("control");
     QTest::addColumn<int>("key");
 
-    for (const char* control : {"Command7", "Command1", "Command2", "CmdCha", "zhuanhuan(0)",
-                                "zhuanhuan(1)", "zhuanhuan(2)", "zhuanhuan(3)", "zhuanhuan(4)",
-                                "zhuanhuan(5)", "zhuanhuan(6)", "List1"}) {
-        QTest::addRow("%s, Enter", control) << control << int(Qt::Key_Return);
-        QTest::addRow("%s, keypad Enter", control) << control << int(Qt::Key_Enter);
+    std::vector<QLatin1StringView> controls{kOpenButton, kDeleteButton, kAddButton,
+                                            kViewOutputButton};
+    controls.insert(controls.end(), kConvertButtons.begin(), kConvertButtons.end());
+    controls.push_back(kPictureList);
+    for (QLatin1StringView control : controls) {
+        QTest::addRow("%s, Enter", control.data()) << QString(control) << int(Qt::Key_Return);
+        QTest::addRow("%s, keypad Enter", control.data()) << QString(control) << int(Qt::Key_Enter);
     }
 }
 
@@ -293,9 +303,9 @@ void WindowTest::rowsShowTheirFileName() {
     auto* list = qobject_cast<PictureList*>(session.list);
     QVERIFY(list);
     session.desktop.dialog.answers = {opened.join(QChar(u'\0')), added.join(QChar(u'\0'))};
-    session.press("Command7");
+    session.press(kOpenButton);
     const int height = list->visualItemRect(list->item(0)).height();
-    session.press("Command2");
+    session.press(kAddButton);
 
     const QFontMetrics metrics(list->font());
     QVERIFY(height >= metrics.boundingRect(QStringLiteral("照片 Ag")).height());

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "MainWindow.h"
 
+#include "ControlNames.h"
 #include "Desktop.h"
 #include "FailureLog.h"
 #include "FormButton.h"
@@ -24,7 +25,7 @@ namespace {
 enum class Kind { Button, ConvertButton, Label, HiddenLabel, List, Image };
 
 struct ControlPlacement {
-    const char* name;
+    QLatin1StringView name;
     Kind kind;
     const char16_t* caption;                 // convert buttons take theirs from their format
     QRect place;                             // pixels at 96 dpi, in the client area
@@ -32,26 +33,32 @@ struct ControlPlacement {
     TargetFormat format = TargetFormat::Jpg; // convert buttons only
 };
 
+// A convert button: its name and caption follow from its format.
+ControlPlacement convertPlacement(TargetFormat format, QRect place, int tabIndex) {
+    return {
+        ControlNames::convertButton(format), Kind::ConvertButton, nullptr, place, tabIndex, format};
+}
+
 // The whole window, control by control.
 const ControlPlacement kLayout[] = {
-    {"Command7", Kind::Button, u"打开图片", {32, 48, 69, 37}, 5},
-    {"Command1", Kind::Button, u"删除图片", {32, 96, 69, 37}, 6},
-    {"Command2", Kind::Button, u"添加图片", {32, 144, 69, 37}, 7},
-    {"CmdCha", Kind::Button, u"立即查看", {32, 192, 69, 33}, 4},
-    {"Label1", Kind::Label, u"文件列表：", {112, 32, 73, 17}, 1},
-    {"List1", Kind::List, nullptr, {120, 48, 121, 364}, 0},
-    {"Label2", Kind::Label, u"图片预览 ：", {256, 32, 89, 17}, 2},
-    {"Picture1", Kind::Image, nullptr, {264, 48, 297, 365}, -1},
+    {ControlNames::kOpenButton, Kind::Button, u"打开图片", {32, 48, 69, 37}, 5},
+    {ControlNames::kDeleteButton, Kind::Button, u"删除图片", {32, 96, 69, 37}, 6},
+    {ControlNames::kAddButton, Kind::Button, u"添加图片", {32, 144, 69, 37}, 7},
+    {ControlNames::kViewOutputButton, Kind::Button, u"立即查看", {32, 192, 69, 33}, 4},
+    {ControlNames::kListCaption, Kind::Label, u"文件列表：", {112, 32, 73, 17}, 1},
+    {ControlNames::kPictureList, Kind::List, nullptr, {120, 48, 121, 364}, 0},
+    {ControlNames::kPreviewCaption, Kind::Label, u"图片预览 ：", {256, 32, 89, 17}, 2},
+    {ControlNames::kPreview, Kind::Image, nullptr, {264, 48, 297, 365}, -1},
     // The convert buttons form one array, indexed as the formats are; the
     // column is not in index order (BMP first, then JPG).
-    {"zhuanhuan(1)", Kind::ConvertButton, nullptr, {579, 48, 80, 37}, 11, TargetFormat::Bmp},
-    {"zhuanhuan(0)", Kind::ConvertButton, nullptr, {579, 95, 80, 37}, 10, TargetFormat::Jpg},
-    {"zhuanhuan(2)", Kind::ConvertButton, nullptr, {579, 142, 80, 37}, 12, TargetFormat::Gif},
-    {"zhuanhuan(3)", Kind::ConvertButton, nullptr, {579, 189, 80, 37}, 13, TargetFormat::Pcx},
-    {"zhuanhuan(4)", Kind::ConvertButton, nullptr, {579, 236, 80, 37}, 14, TargetFormat::Png},
-    {"zhuanhuan(5)", Kind::ConvertButton, nullptr, {579, 283, 80, 37}, 9, TargetFormat::Ico},
-    {"zhuanhuan(6)", Kind::ConvertButton, nullptr, {579, 328, 80, 37}, 8, TargetFormat::Tiff},
-    {"Label3", Kind::HiddenLabel, u"无", {192, 504, 553, 25}, 3},
+    convertPlacement(TargetFormat::Bmp, {579, 48, 80, 37}, 11),
+    convertPlacement(TargetFormat::Jpg, {579, 95, 80, 37}, 10),
+    convertPlacement(TargetFormat::Gif, {579, 142, 80, 37}, 12),
+    convertPlacement(TargetFormat::Pcx, {579, 189, 80, 37}, 13),
+    convertPlacement(TargetFormat::Png, {579, 236, 80, 37}, 14),
+    convertPlacement(TargetFormat::Ico, {579, 283, 80, 37}, 9),
+    convertPlacement(TargetFormat::Tiff, {579, 328, 80, 37}, 8),
+    {ControlNames::kSelectionFolder, Kind::HiddenLabel, u"无", {192, 504, 553, 25}, 3},
 };
 
 constexpr QSize kClientSize(696, 454);
@@ -84,7 +91,7 @@ MainWindow::MainWindow(std::shared_ptr<PictureCodec> codec, Desktop& desktop, QW
     , m_codec(std::move(codec))
     , m_desktop(desktop)
     , m_background(QStringLiteral(":/velmora/background.jpg")) {
-    setObjectName(QStringLiteral("Form1"));
+    setObjectName(ControlNames::kWindow);
     setWindowTitle(QStringLiteral("Velmora"));
     setWindowIcon(QIcon(QStringLiteral(":/velmora/velmora.ico")));
     setFixedSize(kClientSize);
@@ -169,24 +176,24 @@ void MainWindow::buildControls() {
             widget = preview;
             break;
         }
-        widget->setObjectName(QString::fromLatin1(control.name));
+        widget->setObjectName(control.name);
         widget->setGeometry(control.place);
         if (control.tabIndex >= 0 && widget->focusPolicy() != Qt::NoFocus)
             focusOrder.emplace_back(control.tabIndex, widget);
     }
     // 立即查看 waits for the first completed batch.
-    auto* viewOutput = findChild<QPushButton*>(QStringLiteral("CmdCha"));
+    auto* viewOutput = findChild<QPushButton*>(ControlNames::kViewOutputButton);
     viewOutput->setEnabled(false);
     m_viewOutputButton = std::make_unique<QtButton>(viewOutput);
 
-    const auto connectButton = [this](const char* name, void (MainWindow::*handler)()) {
-        connect(findChild<QPushButton*>(QString::fromLatin1(name)), &QPushButton::clicked, this,
+    const auto connectButton = [this](QLatin1StringView name, void (MainWindow::*handler)()) {
+        connect(findChild<QPushButton*>(name), &QPushButton::clicked, this,
                 [this, handler] { runHandler([&] { (this->*handler)(); }); });
     };
-    connectButton("Command7", &MainWindow::openPictures);
-    connectButton("Command2", &MainWindow::addPictures);
-    connectButton("Command1", &MainWindow::deleteSelectedRow);
-    connectButton("CmdCha", &MainWindow::openLastOutputFolder);
+    connectButton(ControlNames::kOpenButton, &MainWindow::openPictures);
+    connectButton(ControlNames::kAddButton, &MainWindow::addPictures);
+    connectButton(ControlNames::kDeleteButton, &MainWindow::deleteSelectedRow);
+    connectButton(ControlNames::kViewOutputButton, &MainWindow::openLastOutputFolder);
 
     std::sort(focusOrder.begin(), focusOrder.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });

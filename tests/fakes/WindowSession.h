@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "ControlNames.h"
 #include "MainWindow.h"
 #include "fakes/FakeCodec.h"
 #include "fakes/FakeDesktop.h"
@@ -14,14 +15,14 @@ struct WindowSession {
     std::shared_ptr<FakeCodec> codec = std::make_shared<FakeCodec>();
     FakeDesktop desktop;
     MainWindow form{codec, desktop};
-    QListWidget* list = form.findChild<QListWidget*>("List1");
+    QListWidget* list = form.findChild<QListWidget*>(ControlNames::kPictureList);
 
     WindowSession() {
         form.show();
         if (!QTest::qWaitForWindowExposed(&form))
             qWarning("the window was not exposed");
     }
-    void press(const char* button) {
+    void press(const QString& button) {
         QTest::mouseClick(form.findChild<QPushButton*>(button), Qt::LeftButton);
     }
     // Clicks a row where the user sees it.

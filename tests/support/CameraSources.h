@@ -37,16 +37,6 @@ enum Tag {
     NextDirectory = -1
 };
 
-inline QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-inline bool writeAll(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 // A camera's EXIF: make, size and orientation, the date taken, a GPS position
 // and a thumbnail.
 inline QByteArray cameraExif(int orientation) {

@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: MIT
+// Files as the suites handle them: a corpus picture by name, a file read or
+// written whole, and what a folder holds.
+#pragma once
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+
+// A picture of the shared corpus's good pictures.
+inline QString corpusFile(const QString& name) {
+    return QStringLiteral(VELMORA_CORPUS_DIR "/good/") + name;
+}
+
+// The whole file; empty when it cannot be read.
+inline QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline bool writeAll(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Every name in a folder, hidden ones and FIFOs included, sorted: what a
+// conversion leaves behind shows here.
+inline QStringList entries(const QString& folder) {
+    QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                               QDir::NoDotAndDotDot);
+    names.sort();
+    return names;
+}
