@@ -37,7 +37,7 @@ convert_tool=$build/bench/velmora_convert
     exit 1
 }
 for tool in convert mogrify vips djpeg cjpeg pngtopnm pnmtopng pnmtotiff ppm2tiff ppmtobmp ppmtopcx \
-    pnmquant pamtogif pamscale pamtowinicon taskset /usr/bin/time; do
+    pamscale pamtowinicon taskset /usr/bin/time; do
     command -v "$tool" >/dev/null || {
         echo "$tool is missing (scripts/bench.sh installs what the bench needs)" >&2
         exit 1
@@ -114,10 +114,9 @@ codec_commands() { # set target: one command a line, "label<TAB>command"
         if [ "$1" = jpeg ]; then printf 'djpeg -bmp\tdjpeg -bmp "$f" > "$o.bmp"\n'; fi
         printf 'ppmtobmp\t%s | ppmtobmp > "$o.bmp"\n' "$dec"
         ;;
-    gif)
-        if [ "$1" = jpeg ]; then printf 'djpeg -gif\tdjpeg -colors 256 -gif "$f" > "$o.gif"\n'; fi
-        printf 'pnmquant | pamtogif\t%s | pnmquant 256 | pamtogif > "$o.gif"\n' "$dec"
-        ;;
+    # netpbm's own reduction (pnmquant) takes over a minute a photo, so only
+    # libjpeg's, which needs a JPEG source.
+    gif) if [ "$1" = jpeg ]; then printf 'djpeg -gif\tdjpeg -colors 256 -gif "$f" > "$o.gif"\n'; fi ;;
     pcx) printf 'ppmtopcx\t%s | ppmtopcx > "$o.pcx"\n' "$dec" ;;
     png) printf 'pnmtopng\t%s | pnmtopng > "$o.png"\n' "$dec" ;;
     ico) printf 'pamscale | pamtowinicon\t%s | pamscale -xyfit 256 256 | pamtowinicon > "$o.ico"\n' "$dec" ;;
@@ -127,7 +126,7 @@ codec_commands() { # set target: one command a line, "label<TAB>command"
         ;;
     esac
 }
-vips_writes() { case $1 in jpg | png | tiff | gif) return 0 ;; *) return 1 ;; esac }
+vips_writes() { case $1 in jpg | png | tiff) return 0 ;; *) return 1 ;; esac }
 
 # Runs one batch on the CPU: "seconds cpu-seconds bytes" on stdout, or "fail".
 results=$work/results.txt
@@ -152,8 +151,10 @@ measure() { # set target tool label script
 # The batch scripts: $1 is the source folder, $2 the target.
 velmora_script='exec "'$convert_tool'" "$2" . "$1"/*'
 baseline_script='exec "'$baseline'" "$2" . "$1"/*'
-# mogrify fits icons into 256 x 256, since it cannot write a larger one.
-mogrify_script='extra=(); [ "$2" = ico ] && extra=(-resize "256x256>"); exec mogrify -path . -format "$2" -quality '$quality' "${extra[@]}" "$1"/*'
+# mogrify at its own settings: a JPEG's quality is kept, a PNG is zlib level 7
+# with adaptive filters (a -quality would change those too). It fits icons
+# into 256 x 256, since it cannot write a larger one.
+mogrify_script='extra=(); [ "$2" = ico ] && extra=(-resize "256x256>"); exec mogrify -path . -format "$2" "${extra[@]}" "$1"/*'
 vips_script='for f in "$1"/*; do vips copy "$f" "$(basename "$f").$2" || exit 1; done'
 codec_script() { # one codec command run on every source
     echo 'for f in "$1"/*; do o=$(basename "$f"); '"$2"' || exit 1; done'
