@@ -53,14 +53,15 @@ say() { echo "[per-core] $*" >&2; }
 # ---- the pictures -------------------------------------------------------------
 corpus=$work/corpus
 stamp="per-core corpus 1: $photo_count x 4000x3000 q$quality 4:2:0 plasma fractal, blur 0x2, noise; PNG copies; graphics"
+# (The photos' recipe; the graphics have their own stamp below.)
 make_corpus() {
     if [ -f "$corpus/stamp" ] && [ "$(cat "$corpus/stamp")" = "$stamp" ]; then
-        say "pictures: reusing $corpus"
+        say "photos: reusing $corpus"
         return
     fi
-    say "pictures: making them in $corpus (kept for the next run)"
-    rm -rf "$corpus"
-    mkdir -p "$corpus/jpeg" "$corpus/png" "$corpus/graphics"
+    say "photos: making them in $corpus (kept for the next run)"
+    rm -rf "$corpus/jpeg" "$corpus/png"
+    mkdir -p "$corpus/jpeg" "$corpus/png"
     # Two fractal bases; each photo is one of them with its own exposure,
     # colour and framing, then saved as a camera would (quality 90, 4:2:0).
     local b i
@@ -78,9 +79,20 @@ make_corpus() {
         convert "$corpus/jpeg/$name.jpg" "$corpus/png/$name.png"
     done
     rm -f "$corpus"/base-*.ppm
-    # Graphics: a flat pink page with gradient triangles and gradient corners,
-    # and 16-bit pictures of a few colours.
+    echo "$stamp" >"$corpus/stamp"
+}
+
+# Graphics: a flat pink page with gradient triangles and gradient corners, and
+# 16-bit pictures of a few colours (the gray one held at 16 bits, which
+# ImageMagick would otherwise write at 8, its levels being exact at 8).
+graphics_stamp="per-core graphics 2: pink gradients, 16-bit few colours, 16-bit gray levels"
+make_graphics() {
     local g=$corpus/graphics
+    if [ -f "$corpus/graphics-stamp" ] && [ "$(cat "$corpus/graphics-stamp")" = "$graphics_stamp" ]; then
+        return
+    fi
+    say "graphics: making them in $g"
+    rm -rf "$g" && mkdir -p "$g"
     convert -size 2000x1000 'xc:rgb(255,64,127)' \
         \( -size 500x500 'gradient:rgb(255,230,240)-rgb(255,64,127)' -write mpr:down +delete \) \
         \( -size 500x500 -define gradient:angle=90 'gradient:rgb(40,20,120)-rgb(255,64,127)' -write mpr:side +delete \) \
@@ -92,8 +104,9 @@ make_corpus() {
     convert -size 1600x1200 'xc:rgb(20%,30%,70%)' -fill 'rgb(90%,85%,10%)' -draw 'rectangle 100,100 700,600' \
         -fill 'rgb(10%,60%,20%)' -draw 'circle 1100,700 1100,1100' -fill white -draw 'rectangle 0,1100 1600,1200' \
         -depth 16 "$g/few-colours-16-bit.png"
-    convert -size 1200x900 gradient:black-white -posterize 6 -depth 16 "$g/gray-levels-16-bit.png"
-    echo "$stamp" >"$corpus/stamp"
+    convert -size 1200x900 gradient:black-white -posterize 6 -depth 16 -define png:bit-depth=16 \
+        "$g/gray-levels-16-bit.png"
+    echo "$graphics_stamp" >"$corpus/graphics-stamp"
 }
 
 # ---- the tools ----------------------------------------------------------------
@@ -178,6 +191,7 @@ run_set() {
 run_info=$work/run.txt
 if $measure_now; then
     make_corpus
+    make_graphics
     mkdir -p "$work"
     : >"$results"
     load_before=$(cut -d' ' -f1-3 /proc/loadavg)
@@ -230,6 +244,7 @@ awk -F'\t' -v targets="$targets" '
             c = sets[s] SUBSEP t[i] SUBSEP "codec"; x = sets[s] SUBSEP t[i] SUBSEP "vips"
             br = ((v in bytes) && (m in bytes) && bytes[m] > 0) ? sprintf("%.2f", bytes[v] / bytes[m]) : "—"
             tool = (c in label) ? label[c] : "—"
+            gsub(/\|/, "\\|", tool) # a pipe would end the cell
             if (c in failed) tool = tool " (failed:" failed[c] ")"
             printf "| %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", sets[s], t[i], cell(v), cell(m), cell(x), cell(c), tool, ratio(v, m), br
         }
