@@ -20,7 +20,7 @@ namespace {
 // white as 0, as fax readers expect; gray and palette pictures Deflate, gray
 // with the horizontal predictor when it has the many levels of a scan or
 // photo (few-level gray compresses better without). A photo stays
-// uncompressed, read and written at disk speed (see the README's TIFF row).
+// uncompressed, read and written at disk speed (see docs/benchmarks.md).
 // A few-colour picture with alpha keeps its samples and compresses.
 struct TiffLayout {
     uint16_t photometric = PHOTOMETRIC_RGB;
