@@ -52,6 +52,18 @@ Picture generated(int width, int height, Picture::Channels channels, Colour colo
     return p;
 }
 
+// The picture at 16 bits, each low byte unlike its high one so that 8 bits
+// would not hold the samples.
+Picture widened(const Picture& p) {
+    Picture wide = p;
+    wide.bitsPerSample = 16;
+    wide.pixels.resize(p.pixels.size() * 2);
+    auto* d = reinterpret_cast<quint16*>(wide.pixels.data());
+    for (qsizetype i = 0; i < p.pixels.size(); ++i)
+        d[i] = quint16(quint8(p.pixels[i]) << 8 | (quint8(p.pixels[i]) ^ 0x5A));
+    return wide;
+}
+
 Picture pictureNamed(const QString& name) {
     using C = Picture::Channels;
     if (name == "bilevel") // text-like strokes on white
@@ -84,6 +96,15 @@ Picture pictureNamed(const QString& name) {
         return generated(53, 37, C::Rgb, [seed = 11u](int x, int y) mutable {
             return opaque(quint32(x * 4) << 16 | quint32(y * 6) << 8 | (next(seed) & 0xFF));
         });
+    if (name == "flat, gradient corner") // a graphic of thousands of colours
+        return generated(201, 150, C::Rgb, [](int x, int y) {
+            return opaque(x < 64 && y < 64 ? quint32(255 - x) << 16 | quint32(64 + y) << 8 | 127
+                                           : 0xFF407F);
+        });
+    if (name == "few colours, 16-bit")
+        return widened(generated(201, 150, C::Rgb, [](int x, int y) {
+            return opaque(x < 100 ? 0x334CB2 : y < 75 ? 0xE6D91A : 0x1A9933);
+        }));
     if (name == "16 colours, cut out") // opaque or fully transparent
         return generated(40, 33, C::Rgba, [](int x, int y) {
             const quint32 rgb = quint32((x / 5 + y / 3) % 15 + 1) * 0x110D05u;
@@ -129,26 +150,35 @@ QString typeWritten(const QString& path, const QString& target) {
     TIFF* tiff = TIFFOpen(path.toLocal8Bit().constData(), "r");
     if (!tiff)
         return QStringLiteral("unreadable");
-    uint16_t bits = 0, samples = 0, photometric = 0, compression = 0;
+    uint16_t bits = 0, samples = 0, photometric = 0, compression = 0, predictor = PREDICTOR_NONE;
     TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
     TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+    if (compression == COMPRESSION_ADOBE_DEFLATE)
+        TIFFGetField(tiff, TIFFTAG_PREDICTOR, &predictor);
     TIFFClose(tiff);
     const char* kind = photometric == PHOTOMETRIC_MINISWHITE   ? "white-is-zero"
                        : photometric == PHOTOMETRIC_MINISBLACK ? "gray"
                        : photometric == PHOTOMETRIC_PALETTE    ? "palette"
                                                                : "rgb";
-    const char* packing = compression == COMPRESSION_CCITTFAX4       ? "G4"
-                          : compression == COMPRESSION_ADOBE_DEFLATE ? "Deflate"
-                          : compression == COMPRESSION_NONE          ? "none"
-                                                                     : "other";
+    const char* packing =
+        compression == COMPRESSION_CCITTFAX4 ? "G4"
+        : compression == COMPRESSION_ADOBE_DEFLATE
+            ? (predictor == PREDICTOR_HORIZONTAL ? "Deflate predictor" : "Deflate")
+        : compression == COMPRESSION_NONE ? "none"
+                                          : "other";
     return QStringLiteral("%1x%2-bit %3 %4").arg(samples).arg(bits).arg(kind, packing);
 }
 
 void comparePixels(const Picture& seen, const Picture& expected) {
     QCOMPARE(seen.width, expected.width);
     QCOMPARE(seen.height, expected.height);
+    if (expected.bitsPerSample == 16) {
+        QCOMPARE(seen.bitsPerSample, 16);
+        QCOMPARE(seen.pixels, expected.pixels);
+        return;
+    }
     for (int y = 0; y < expected.height; ++y)
         for (int x = 0; x < expected.width; ++x)
             if (argbAt(seen, x, y) != argbAt(expected, x, y))
@@ -190,12 +220,18 @@ void PictureTypesTest::keepsTheSmallestType_data() {
     } rows[] = {
         {"bilevel", "1-bit compression 0", "1-bit 1 planes", "1x1-bit white-is-zero G4", "1-bit"},
         {"white", "1-bit compression 0", "1-bit 1 planes", "1x1-bit white-is-zero G4", "1-bit"},
-        {"gray", "8-bit compression 1", "8-bit 1 planes", "1x8-bit gray Deflate", "8-bit"},
-        {"gray noise", "8-bit compression 0", "8-bit 1 planes", "1x8-bit gray Deflate", "8-bit"},
+        {"gray", "8-bit compression 1", "8-bit 1 planes", "1x8-bit gray Deflate predictor",
+         "8-bit"},
+        {"gray noise", "8-bit compression 0", "8-bit 1 planes", "1x8-bit gray Deflate predictor",
+         "8-bit"},
         {"16 colours", "4-bit compression 0", "8-bit 1 planes", "1x4-bit palette Deflate", "4-bit"},
         {"256 colours", "8-bit compression 0", "8-bit 1 planes", "1x8-bit palette Deflate",
          "8-bit"},
         {"photo", "24-bit compression 0", "8-bit 3 planes", "3x8-bit rgb none", "32-bit"},
+        // Flat areas and gradients keep their colours and compress.
+        {"flat, gradient corner", "24-bit compression 0", "8-bit 3 planes",
+         "3x8-bit rgb Deflate predictor", "32-bit"},
+        {"few colours, 16-bit", nullptr, nullptr, "3x16-bit rgb Deflate predictor", nullptr},
         // Flattened onto white for BMP and PCX: the cut-out part adds white;
         // the flat areas take fewer bytes as runs.
         {"16 colours, cut out", "8-bit compression 1", "8-bit 1 planes", "4x8-bit rgb Deflate",
@@ -203,17 +239,17 @@ void PictureTypesTest::keepsTheSmallestType_data() {
         {"4 colours, half transparent", "8-bit compression 1", "8-bit 1 planes",
          "4x8-bit rgb Deflate", "32-bit"},
         // Gray with alpha goes through the general path for TIFF.
-        {"gray, cut out", "8-bit compression 0", "8-bit 1 planes", "2x8-bit gray Deflate", "8-bit"},
+        {"gray, cut out", "8-bit compression 0", "8-bit 1 planes", "2x8-bit gray Deflate predictor",
+         "8-bit"},
         // Group 4 codes a dither pattern in more bytes than its bare bits.
         {"bilevel dither", "1-bit compression 0", "1-bit 1 planes", "1x1-bit white-is-zero Deflate",
          "1-bit"},
     };
-    for (const auto& row : rows) {
-        QTest::addRow("%s to bmp", row.picture) << row.picture << "bmp" << row.bmp;
-        QTest::addRow("%s to pcx", row.picture) << row.picture << "pcx" << row.pcx;
-        QTest::addRow("%s to tiff", row.picture) << row.picture << "tiff" << row.tiff;
-        QTest::addRow("%s to ico", row.picture) << row.picture << "ico" << row.ico;
-    }
+    for (const auto& row : rows)
+        for (const auto& [target, type] : {std::pair{"bmp", row.bmp}, std::pair{"pcx", row.pcx},
+                                           std::pair{"tiff", row.tiff}, std::pair{"ico", row.ico}})
+            if (type) // none: the target is not among the row's concerns
+                QTest::addRow("%s to %s", row.picture, target) << row.picture << target << type;
     QTest::newRow("icon of 256 x 256 to ico") << "icon of 256 x 256"
                                               << "ico"
                                               << "PNG colour type 3";

@@ -2,13 +2,14 @@
 // TIFF through libtiff directly: strips of about a megabyte, alpha as
 // unassociated extra sample, the colour profile in its tag, like the general
 // path; the XMP and the IPTC's Photoshop resources in theirs. A photo is
-// uncompressed; other kinds of picture are kept in their smallest type and
-// compressed (see TiffLayout).
+// uncompressed unless a sample of its rows shows Deflate pays; other kinds of
+// picture are kept in their smallest type and compressed (see TiffLayout).
 #include "formats/DirectCodecs.h"
 #include "formats/PaletteCodecs.h"
 #include "tiff/TiffMemoryFile.h"
 
 #include <tiffio.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
@@ -19,9 +20,11 @@ namespace {
 // How a picture of a kind is stored. Black and white takes CCITT Group 4 with
 // white as 0, as fax readers expect; gray and palette pictures Deflate, gray
 // with the horizontal predictor when it has the many levels of a scan or
-// photo (few-level gray compresses better without). A photo stays
-// uncompressed, read and written at disk speed (see docs/benchmarks.md).
-// A few-colour picture with alpha keeps its samples and compresses.
+// photo (few-level gray compresses better without). A picture of many
+// colours or 16-bit samples keeps its samples: a photo uncompressed, read and
+// written at disk speed (see docs/benchmarks.md), graphics of flat areas and
+// gradients Deflate with the predictor (see deflatePays). A few-colour
+// picture with alpha keeps its samples and compresses.
 struct TiffLayout {
     uint16_t photometric = PHOTOMETRIC_RGB;
     uint16_t bitsPerSample = 8;
@@ -31,14 +34,70 @@ struct TiffLayout {
     qsizetype rowBytes = 0;
 };
 
+// Writes to `out` the row at `in` as libtiff's horizontal predictor stores it:
+// each sample less the same sample of the pixel to its left.
+template <typename Sample> void predictRow(const uchar* in, int width, int channels, uchar* out) {
+    const qsizetype count = qsizetype(width) * channels;
+    const auto* s = reinterpret_cast<const Sample*>(in);
+    auto* d = reinterpret_cast<Sample*>(out);
+    std::copy_n(s, std::min<qsizetype>(channels, count), d);
+    for (qsizetype i = channels; i < count; ++i)
+        d[i] = Sample(s[i] - s[i - channels]);
+}
+
+// Whether Deflate with the horizontal predictor shrinks the picture's own
+// samples to at most a third. Eight bands of rows spread evenly from top to
+// bottom, together about a sixteenth of the rows (at least one a band), go
+// through the predictor and zlib's fastest level; rows wider than 8 KB give
+// their middle 8 KB, and the bands 64 KB in all, so a photo's cost stays at a
+// millisecond or two. Graphics of flat areas and gradients come to a few
+// hundredths; a photo's noise keeps it above half, so a photo stays
+// uncompressed and fast.
+bool deflatePays(const Picture& picture) {
+    const qsizetype pixelBytes = picture.channelCount() * (picture.bitsPerSample / 8);
+    if (picture.width == 0 || picture.height == 0)
+        return false;
+    const int width = int(std::clamp<qsizetype>((8 << 10) / pixelBytes, 1, picture.width));
+    const qsizetype line = width * pixelBytes;
+    const qsizetype left = (picture.width - width) / 2 * pixelBytes;
+    const int bands = std::min(8, picture.height);
+    const int bandRows = int(std::clamp<qsizetype>(
+        picture.height / (16 * bands), 1, std::max<qsizetype>((64 << 10) / (line * bands), 1)));
+    QByteArray sample(line * bands * bandRows, Qt::Uninitialized);
+    auto* out = reinterpret_cast<uchar*>(sample.data());
+    for (int band = 0; band < bands; ++band) {
+        const int first = int(qsizetype(picture.height - bandRows) * band / std::max(bands - 1, 1));
+        for (int y = first; y < first + bandRows; ++y, out += line) {
+            const auto* in = reinterpret_cast<const uchar*>(picture.pixels.constData()) +
+                             qsizetype(y) * picture.bytesPerLine() + left;
+            if (picture.bitsPerSample == 16)
+                predictRow<uint16_t>(in, width, picture.channelCount(), out);
+            else
+                predictRow<uint8_t>(in, width, picture.channelCount(), out);
+        }
+    }
+    uLongf packed = compressBound(uLong(sample.size()));
+    QByteArray compressed(qsizetype(packed), Qt::Uninitialized);
+    if (compress2(reinterpret_cast<Bytef*>(compressed.data()), &packed,
+                  reinterpret_cast<const Bytef*>(sample.constData()), uLong(sample.size()),
+                  1) != Z_OK)
+        return false;
+    return qsizetype(packed) * 3 <= sample.size();
+}
+
 TiffLayout tiffLayoutOf(const Picture& picture, const PictureKind& kind) {
     TiffLayout layout;
     layout.bitsPerSample = uint16_t(picture.bitsPerSample);
     layout.samplesPerPixel = uint16_t(picture.channelCount());
     layout.photometric = picture.channelCount() == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB;
     layout.rowBytes = picture.bytesPerLine();
-    if (kind.isPhoto())
+    if (kind.isPhoto()) {
+        if (deflatePays(picture)) {
+            layout.compression = COMPRESSION_ADOBE_DEFLATE;
+            layout.predictor = PREDICTOR_HORIZONTAL;
+        }
         return layout;
+    }
     layout.compression = COMPRESSION_ADOBE_DEFLATE;
     if (picture.hasAlpha())
         return layout;
