@@ -8,6 +8,7 @@
 #include "conversion/FilePictureCodec.h"
 #include "conversion/PictureConversion.h"
 #include "fakes/FakeDesktop.h"
+#include "support/FileTesting.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -188,12 +189,12 @@ void EndToEndTest::outputsNeverReplaceSources() {
     const QString corpus = QStringLiteral(VELMORA_CORPUS_DIR "/good/");
     QVERIFY(pictures.isValid() && QDir(pictures.path()).mkdir("in"));
     for (const char* name : kOwnPictures)
-        QVERIFY(QFile::copy(corpus + name, pictures.filePath(name)));
+        QVERIFY(copyWritable(corpus + name, pictures.filePath(name)));
     // A photo to be turned upright, so that its JPG differs from it, and
     // another picture of its name.
     QVERIFY(QFile::remove(pictures.filePath("hopper.jpg")) &&
-            QFile::copy(corpus + "hopper_orientation_6.jpg", pictures.filePath("hopper.jpg")) &&
-            QFile::copy(corpus + "hopper.jpg", pictures.filePath("in/hopper.jpg")));
+            copyWritable(corpus + "hopper_orientation_6.jpg", pictures.filePath("hopper.jpg")) &&
+            copyWritable(corpus + "hopper.jpg", pictures.filePath("in/hopper.jpg")));
     std::error_code noLinks;
     const std::filesystem::path place = pictures.path().toStdWString();
     std::filesystem::create_symlink("hopper.jpg", place / "link.jpg", noLinks);

@@ -20,6 +20,12 @@ inline QByteArray readAll(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// A copy the suite may change or remove: the corpus's files are read-only,
+// and Windows neither removes nor replaces a read-only file.
+inline bool copyWritable(const QString& from, const QString& to) {
+    return QFile::copy(from, to) && QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner);
+}
+
 inline bool writeAll(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
