@@ -15,15 +15,24 @@ namespace {
 
 // Runs of up to 63 equal bytes become a count byte (0xC0 | n) and the value; a
 // lone byte stands for itself unless its top two bits would read as a count.
+// A photo's rows are mostly lone bytes, so those are written without
+// counting a run first.
 char* appendRuns(const uchar* plane, qsizetype length, char* out) {
     qsizetype i = 0;
     while (i < length) {
         const uchar value = plane[i];
-        qsizetype run = 1;
-        while (run < 63 && i + run < length && plane[i + run] == value)
+        if (i + 1 == length || plane[i + 1] != value) {
+            if ((value & 0xC0) == 0xC0)
+                *out++ = char(0xC1);
+            *out++ = char(value);
+            ++i;
+            continue;
+        }
+        const qsizetype longest = std::min<qsizetype>(63, length - i);
+        qsizetype run = 2;
+        while (run < longest && plane[i + run] == value)
             ++run;
-        if (run > 1 || (value & 0xC0) == 0xC0)
-            *out++ = char(0xC0 | run);
+        *out++ = char(0xC0 | run);
         *out++ = char(value);
         i += run;
     }
