@@ -28,15 +28,6 @@ void writeOutput(const QByteArray& bytes, const QString& fileName) {
     prepareOutputFile(bytes, fileName)->commit();
 }
 
-FailureKind failureOf(const std::function<void()>& step) {
-    try {
-        step();
-    } catch (const PlatformError& e) {
-        return e.kind();
-    }
-    return FailureKind::Cancelled; // stands for "did not fail"
-}
-
 } // namespace
 
 class OutputFilesTest : public QObject {

@@ -88,15 +88,6 @@ QPoint firstTransparentPixel(const Picture& p) {
     return {-1, -1};
 }
 
-FailureKind failureOf(const std::function<void()>& step) {
-    try {
-        step();
-    } catch (const PlatformError& e) {
-        return e.kind();
-    }
-    return FailureKind::Cancelled; // stands for "did not fail"
-}
-
 quint32 crc32(const QByteArray& data) {
     quint32 crc = 0xFFFFFFFFu;
     for (char ch : data) {

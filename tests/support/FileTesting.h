@@ -3,11 +3,15 @@
 // written whole, and what a folder holds.
 #pragma once
 
+#include "PlatformError.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 // A picture of the shared corpus's good pictures.
 inline QString corpusFile(const QString& name) {
@@ -38,4 +42,14 @@ inline QStringList entries(const QString& folder) {
                                                QDir::NoDotAndDotDot);
     names.sort();
     return names;
+}
+
+// The kind of failure a step throws; Cancelled stands for "did not fail".
+inline FailureKind failureOf(const std::function<void()>& step) {
+    try {
+        step();
+    } catch (const PlatformError& e) {
+        return e.kind();
+    }
+    return FailureKind::Cancelled;
 }
