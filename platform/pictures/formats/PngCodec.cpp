@@ -51,8 +51,7 @@ inline Byte filtered(const Byte* row, const Byte* above, std::size_t i, int bpp)
 }
 
 // The first pixel's bytes, whose left neighbours count as 0.
-template <Filter F>
-inline Byte filteredFirst(Byte value, Byte above) {
+template <Filter F> inline Byte filteredFirst(Byte value, Byte above) {
     if constexpr (F == Up || F == Paeth) // Paeth of (0, b, 0) is b
         return Byte(value - above);
     if constexpr (F == Average)
@@ -216,9 +215,8 @@ QByteArray iccpData(const QByteArray& profile) {
         libdeflate_zlib_compress_bound(compressor.get(), std::size_t(profile.size()));
     QByteArray data("icc\0\0", 5);
     data.resize(5 + qsizetype(bound));
-    const std::size_t size =
-        libdeflate_zlib_compress(compressor.get(), profile.constData(), std::size_t(profile.size()),
-                                 data.data() + 5, bound);
+    const std::size_t size = libdeflate_zlib_compress(
+        compressor.get(), profile.constData(), std::size_t(profile.size()), data.data() + 5, bound);
     if (size == 0)
         throw CodecError("the colour profile could not be compressed");
     data.resize(5 + qsizetype(size));
