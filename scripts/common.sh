@@ -8,7 +8,7 @@ VELMORA_BUILD=${VELMORA_BUILD:-$VELMORA_ROOT/build}
 VELMORA_PACKAGES=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-translations-l10n
-    libmagick++-6.q16-dev libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev libtiff-dev
+    libmagick++-6.q16-dev libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev libtiff-dev libdeflate-dev
     fonts-noto-cjk
 )
 
