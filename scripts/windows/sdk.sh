@@ -10,7 +10,7 @@ SDK_STAMPS=$VELMORA_WINDOWS_SDK/.stamps
 SDK_JOBS=${VELMORA_JOBS:-2}
 
 # The packages in build order: each needs only those before it.
-SDK_PACKAGES=(zlib libpng1.6 libjpeg-turbo lcms2 tiff libxml2 imagemagick qt6-base)
+SDK_PACKAGES=(zlib libdeflate libpng1.6 libjpeg-turbo lcms2 tiff libxml2 imagemagick qt6-base)
 
 # apt-get source with a source list and state of our own, made from the
 # machine's deb822 sources, so the system's apt configuration stays as it is.
@@ -49,7 +49,7 @@ sdk_apt() {
 # A binary package of each source package: where it is installed for the
 # Linux build, the SDK takes the very same version of the source.
 declare -A SDK_BINARY_OF=(
-    [zlib]=zlib1g [libpng1.6]=libpng16-16 [libjpeg-turbo]=libjpeg62-turbo
+    [zlib]=zlib1g [libdeflate]=libdeflate0 [libpng1.6]=libpng16-16 [libjpeg-turbo]=libjpeg62-turbo
     [lcms2]=liblcms2-2 [tiff]=libtiff6 [libxml2]=libxml2 [imagemagick]=libmagickcore-6.q16-6
     [qt6-base]=qt6-base-dev-tools
 )
@@ -118,6 +118,30 @@ build_zlib() {
     (cd "$src" && CHOST=$WINDOWS_HOST CC=$WINDOWS_HOST-gcc-posix CFLAGS=-O2 \
         ./configure --static --prefix="$VELMORA_WINDOWS_SDK" &&
         make -j"$SDK_JOBS" libz.a && make install)
+}
+
+build_libdeflate() {
+    local src; src=$(sdk_source libdeflate)
+    # Its own Makefile builds the static library; for MinGW it would name it
+    # .lib, so the name is given. The header, the library and a pkg-config
+    # file like Debian's go into the SDK.
+    (cd "$src" && make -j"$SDK_JOBS" CC=$WINDOWS_HOST-gcc-posix AR=$WINDOWS_HOST-ar CFLAGS=-O2 \
+        STATIC_LIB_SUFFIX=.a STATIC_LIB=libdeflate.a libdeflate.a)
+    mkdir -p "$VELMORA_WINDOWS_SDK/include" "$VELMORA_WINDOWS_SDK/lib/pkgconfig"
+    install -m 644 "$src/libdeflate.h" "$VELMORA_WINDOWS_SDK/include/"
+    install -m 644 "$src/libdeflate.a" "$VELMORA_WINDOWS_SDK/lib/"
+    local version=${src##*/libdeflate-}
+    cat >"$VELMORA_WINDOWS_SDK/lib/pkgconfig/libdeflate.pc" <<PC
+prefix=$VELMORA_WINDOWS_SDK
+includedir=\${prefix}/include
+libdir=\${prefix}/lib
+
+Name: libdeflate
+Description: Fast implementation of DEFLATE, zlib, and gzip
+Version: $version
+Libs: -L\${libdir} -ldeflate
+Cflags: -I\${includedir}
+PC
 }
 
 build_libpng1.6() {
