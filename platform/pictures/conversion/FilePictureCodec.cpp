@@ -13,6 +13,10 @@
 namespace {
 // What converting one pixel may take at most: the decoded picture, the
 // general path's 16-bit working copies and the encoded output together.
+// Our PNG writer, which takes 8-bit pictures only, holds the picture, its
+// filtered rows and room for the whole compressed stream at once: three
+// times 4 bytes a pixel at most, the metadata's copy of the output coming
+// after the filtered rows are freed.
 constexpr qint64 kBytesPerPixelInFlight = 16;
 } // namespace
 
