@@ -17,10 +17,31 @@
 #include <memory>
 #include <new>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace directcodec {
 namespace {
 
 using Byte = std::uint8_t;
+
+// Asks for huge pages behind a large buffer not yet touched, where the system
+// gives them on request: touched for the first time, tens of megabytes in
+// pages of 4 KB take a page fault each, which costs more than filtering them.
+void preferHugePages(void* data, std::size_t size) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t kPage = 4096;
+    const std::uintptr_t begin =
+        (reinterpret_cast<std::uintptr_t>(data) + kPage - 1) & ~(kPage - 1);
+    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(kPage - 1);
+    if (end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)data;
+    (void)size;
+#endif
+}
 
 // ---- Filtering -----------------------------------------------------------------
 
@@ -65,30 +86,29 @@ inline unsigned costOf(Byte value) {
     return unsigned(std::abs(int(std::int8_t(value))));
 }
 
-// Filters a row of `size` bytes into `out` and returns its cost. The bulk runs
-// in blocks of a fixed length, which the compiler turns into vector code.
+// Filters a row of `size` bytes into `out` and returns its cost. The loops
+// are vectorised at -O3 (a fixed-length inner block would not be: -O3 unrolls
+// it in full first, which made filtering three times as slow).
 template <Filter F>
 std::uint64_t filterRow(const Byte* __restrict row, const Byte* __restrict above, std::size_t size,
                         int bpp, Byte* __restrict out) {
-    constexpr std::size_t kBlock = 32;
+    // Up to 128 a byte: a stretch's cost stays within 32 bits.
+    constexpr std::size_t kStretch = std::size_t(1) << 16;
     std::uint64_t cost = 0;
     std::size_t i = 0;
     for (; i < std::min(size, std::size_t(bpp)); ++i) {
         out[i] = filteredFirst<F>(row[i], above[i]);
         cost += costOf(out[i]);
     }
-    for (; i + kBlock <= size; i += kBlock) {
-        unsigned blockCost = 0;
-        for (std::size_t k = 0; k < kBlock; ++k) {
-            const Byte value = filtered<F>(row, above, i + k, bpp);
-            out[i + k] = value;
-            blockCost += costOf(value);
+    while (i < size) {
+        const std::size_t end = std::min(size, i + kStretch);
+        unsigned stretchCost = 0;
+        for (; i < end; ++i) {
+            const Byte value = filtered<F>(row, above, i, bpp);
+            out[i] = value;
+            stretchCost += costOf(value);
         }
-        cost += blockCost;
-    }
-    for (; i < size; ++i) {
-        out[i] = filtered<F>(row, above, i, bpp);
-        cost += costOf(out[i]);
+        cost += stretchCost;
     }
     return cost;
 }
@@ -112,6 +132,7 @@ FilteredRows filterRows(const Picture& picture, const std::stop_token& stop) {
     FilteredRows rows;
     rows.size = (line + 1) * std::size_t(picture.height);
     rows.data = std::make_unique_for_overwrite<Byte[]>(rows.size);
+    preferHugePages(rows.data.get(), rows.size);
     // The row above starts as zeros; 16-bit rows are swapped into two
     // buffers in turn, so the one above stays. The trial and best filtered
     // rows trade places.
@@ -259,6 +280,7 @@ QByteArray encodePng(const Picture& picture, std::stop_token stop) {
     const std::size_t header = std::size_t(out.size());
     out.resize(qsizetype(header + 12 * maxChunks + bound + 12));
     Byte* idat = reinterpret_cast<Byte*>(out.data()) + header;
+    preferHugePages(idat, std::size_t(out.size()) - header);
     const std::size_t size =
         libdeflate_zlib_compress(compressor.get(), rows.data.get(), rows.size, idat + 8, bound);
     if (size == 0)
