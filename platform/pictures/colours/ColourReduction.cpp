@@ -8,6 +8,12 @@
 #include <climits>
 #include <cstdlib>
 
+#if defined(_MSC_VER)
+#define COLOURS_NOINLINE __declspec(noinline)
+#else
+#define COLOURS_NOINLINE __attribute__((noinline))
+#endif
+
 namespace colours {
 namespace {
 
@@ -202,8 +208,8 @@ public:
         const size_t cell =
             size_t((red >> drop) << (2 * kBits) | (green >> drop) << kBits | (blue >> drop));
         std::uint32_t known = m_cells[cell];
-        if (known == kUnknownCell)
-            known = m_cells[cell] = cellFrom(fillCell(red >> drop, green >> drop, blue >> drop));
+        if (known == kUnknownCell) [[unlikely]]
+            known = learn(cell, red >> drop, green >> drop, blue >> drop);
         if (known >> 24 == 1) // a single candidate: the answer itself
             return int(known & 0xFF);
         if ((known & kListCell) == 0) {
@@ -239,6 +245,12 @@ private:
         const std::uint8_t* p = m_palette.data() + entry * 3;
         const int dr = p[0] - red, dg = p[1] - green, db = p[2] - blue;
         return std::uint32_t(dr * dr + dg * dg + db * db) << 8 | std::uint32_t(entry);
+    }
+
+    // The first question about a cell, answered once: kept out of line, so
+    // the quick path above is small enough to inline into the diffusion.
+    COLOURS_NOINLINE std::uint32_t learn(size_t cell, int r, int g, int b) {
+        return m_cells[cell] = cellFrom(fillCell(r, g, b));
     }
 
     std::uint32_t cellFrom(std::int32_t list) {
