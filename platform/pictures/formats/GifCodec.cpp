@@ -166,7 +166,11 @@ QByteArray encodeGif(int width, int height, const QByteArray& palette, const QBy
         ++tableBits;
 
     QByteArray out;
-    out.reserve(1024 + indexes.size() / 2);
+    // Room for the longest the codes can come to (a code of at most 12 bits
+    // a pixel, a clear code now and then, a length byte a sub-block), so the
+    // buffer is never moved; the pages past what is written stay untouched.
+    const qsizetype codeBytes = (indexes.size() + indexes.size() / 1024 + 4) * kMaxCodeBits / 8;
+    out.reserve(1024 + palette.size() + 3 * 256 + codeBytes + codeBytes / 255 + 2);
     out.append("GIF89a");
     appendLittle16(out, width);
     appendLittle16(out, height);
