@@ -121,31 +121,41 @@ void appendLzw(QByteArray& out, const uchar* indexes, qsizetype count, int minim
     int nextCode = endCode + 1;
     CodeTable table;
     writer.put(clearCode, codeBits);
+    // The reader widens its codes once it has a code this width cannot hold;
+    // it adds each entry one code later than we do, so the width grows when
+    // the next code reaches widenAt.
+    int widenAt = 1 << codeBits;
     int prefix = indexes[0];
-    for (qsizetype i = 1; i < count; ++i) {
-        if ((i & 0xFFFFF) == 0)
-            throwIfStopped(stop);
-        const int index = indexes[i];
-        const CodeTable::Probe probe = table.find(prefix, index);
-        if (probe.code >= 0) {
-            prefix = probe.code;
-            continue;
+    // In stretches between looks at `stop`, so the loop over the pixels
+    // tests nothing else.
+    constexpr qsizetype kStretch = 1 << 20;
+    for (qsizetype from = 1; from < count; from += kStretch) {
+        throwIfStopped(stop);
+        const qsizetype to = std::min(count, from + kStretch);
+        for (qsizetype i = from; i < to; ++i) {
+            const int index = indexes[i];
+            const CodeTable::Probe probe = table.find(prefix, index);
+            if (probe.code >= 0) {
+                prefix = probe.code;
+                continue;
+            }
+            writer.put(prefix, codeBits);
+            if (nextCode < kMaxCodes) {
+                table.add(probe.slot, prefix, index, nextCode);
+                if (nextCode == widenAt) {
+                    ++codeBits;
+                    widenAt = codeBits < kMaxCodeBits ? 1 << codeBits : kMaxCodes;
+                }
+                ++nextCode;
+            } else {
+                writer.put(clearCode, codeBits);
+                table.clear();
+                codeBits = minimumCodeBits + 1;
+                widenAt = 1 << codeBits;
+                nextCode = endCode + 1;
+            }
+            prefix = index;
         }
-        writer.put(prefix, codeBits);
-        if (nextCode < kMaxCodes) {
-            table.add(probe.slot, prefix, index, nextCode);
-            // The reader widens its codes once it has a code this width
-            // cannot hold; it adds each entry one code later than we do.
-            if (nextCode == (1 << codeBits) && codeBits < kMaxCodeBits)
-                ++codeBits;
-            ++nextCode;
-        } else {
-            writer.put(clearCode, codeBits);
-            table.clear();
-            codeBits = minimumCodeBits + 1;
-            nextCode = endCode + 1;
-        }
-        prefix = index;
     }
     writer.put(prefix, codeBits);
     writer.put(endCode, codeBits);
