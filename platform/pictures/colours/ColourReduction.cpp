@@ -243,31 +243,41 @@ public:
         m_everyEntry.resize(palette.size() / 3);
         for (size_t e = 0; e < m_everyEntry.size(); ++e)
             m_everyEntry[e] = std::uint16_t(e);
+        m_scaled.resize(m_everyEntry.size() * 4);
+        for (size_t at = 0; at < palette.size(); ++at)
+            m_scaled[at / 3 * 4 + at % 3] = palette[at] << 4;
     }
 
-    int find(int red, int green, int blue) {
+    // The entry chosen for a colour, and how far the colour lies past it in
+    // sixteenths of a level (the colour less the entry's, times 16).
+    struct Choice {
+        int entry;
+        int past[3];
+    };
+
+    Choice find(int red, int green, int blue) {
         constexpr int drop = 8 - kBits;
         const size_t cell =
             size_t((red >> drop) << (2 * kBits) | (green >> drop) << kBits | (blue >> drop));
         std::uint32_t known = m_cells[cell];
         if (known == kUnknownCell) [[unlikely]]
             known = learn(cell, red >> drop, green >> drop, blue >> drop);
-        if (known >> 24 == 1) // a single candidate: the answer itself
-            return int(known & 0xFF);
+        const Scaled colour{red << 4, green << 4, blue << 4};
         if ((known & kListCell) == 0) {
             // Up to three entries in the cell itself, the first repeated in
-            // the slots it does not use: no branch on how many there are.
-            const std::uint32_t a = nearnessKey(int(known & 0xFF), red, green, blue);
-            const std::uint32_t b = nearnessKey(int(known >> 8 & 0xFF), red, green, blue);
-            const std::uint32_t c = nearnessKey(int(known >> 16 & 0xFF), red, green, blue);
-            return int(std::min(a, std::min(b, c)) & 0xFF);
+            // the slots it does not use: no branch on how many there are,
+            // nor on which is nearest, so the next pixel need not wait.
+            Candidate best = candidate(int(known & 0xFF), colour);
+            best = nearer(best, candidate(int(known >> 8 & 0xFF), colour));
+            best = nearer(best, candidate(int(known >> 16 & 0xFF), colour));
+            return {best.entry, {best.past[0], best.past[1], best.past[2]}};
         }
-        const std::uint16_t* candidate = m_lists.data() + (known & ~kListCell);
-        const int count = *candidate++;
-        std::uint32_t best = nearnessKey(candidate[0], red, green, blue);
+        const std::uint16_t* entry = m_lists.data() + (known & ~kListCell);
+        const int count = *entry++;
+        Candidate best = candidate(entry[0], colour);
         for (int i = 1; i < count; ++i)
-            best = std::min(best, nearnessKey(candidate[i], red, green, blue));
-        return int(best & 0xFF);
+            best = nearer(best, candidate(entry[i], colour));
+        return {best.entry, {best.past[0], best.past[1], best.past[2]}};
     }
 
 private:
@@ -281,12 +291,28 @@ private:
     static constexpr std::uint32_t kUnknownCell = 0;
     static constexpr std::uint32_t kListCell = 0x80000000u;
 
-    // The squared distance to the entry, then the entry: the smallest key is
-    // the nearest entry, the first of equals.
-    std::uint32_t nearnessKey(int entry, int red, int green, int blue) const {
-        const std::uint8_t* p = m_palette.data() + entry * 3;
-        const int dr = p[0] - red, dg = p[1] - green, db = p[2] - blue;
-        return std::uint32_t(dr * dr + dg * dg + db * db) << 8 | std::uint32_t(entry);
+    struct Scaled {
+        int red, green, blue; // times 16
+    };
+    // An entry's key orders by the squared distance to it, then by the entry
+    // itself: distances in sixteenths square to multiples of 256, so the
+    // entry added below them decides between equals, the first winning.
+    struct Candidate {
+        int key;
+        int entry;
+        int past[3];
+    };
+    Candidate candidate(int entry, const Scaled& colour) const {
+        const int* p = m_scaled.data() + entry * 4;
+        const int dr = colour.red - p[0], dg = colour.green - p[1], db = colour.blue - p[2];
+        return {dr * dr + dg * dg + db * db + entry, entry, {dr, dg, db}};
+    }
+    static Candidate nearer(const Candidate& a, const Candidate& b) {
+        const bool second = b.key < a.key;
+        return {second ? b.key : a.key,
+                second ? b.entry : a.entry,
+                {second ? b.past[0] : a.past[0], second ? b.past[1] : a.past[1],
+                 second ? b.past[2] : a.past[2]}};
     }
 
     // The first question about a cell, answered once: kept out of line, so
@@ -371,6 +397,7 @@ private:
     }
 
     const std::vector<std::uint8_t>& m_palette;
+    std::vector<int> m_scaled; // each entry's samples times 16, and a fourth unused
     std::vector<std::uint16_t> m_everyEntry;
     std::vector<std::uint16_t> m_within = std::vector<std::uint16_t>(256);
     std::vector<std::int32_t> m_bigCells;
@@ -393,8 +420,8 @@ private:
 // which take its entry whatever error reaches them, so a flat area stays flat.
 template <typename Rows, int Step, bool KeepLarge>
 void diffuseRow(const std::uint8_t* pixel, const int* error, int* below, std::uint8_t* out,
-                int width, NearestColour& nearest, const std::uint8_t* palette,
-                std::uint8_t transparent, const LargeColourIndex& large) {
+                int width, NearestColour& nearest, std::uint8_t transparent,
+                const LargeColourIndex& large) {
     int ahead[3] = {0, 0, 0};  // 7/16 of the last pixel's error
     int open[3] = {0, 0, 0};   // what the pixel below the last one has so far
     int beyond[3] = {0, 0, 0}; // what the pixel below and ahead of it has so far
@@ -409,12 +436,10 @@ void diffuseRow(const std::uint8_t* pixel, const int* error, int* below, std::ui
             const int red = std::clamp(pixel[0] + ((error[0] + ahead[0] + 8) >> 4), 0, 255);
             const int green = std::clamp(pixel[1] + ((error[1] + ahead[1] + 8) >> 4), 0, 255);
             const int blue = std::clamp(pixel[2] + ((error[2] + ahead[2] + 8) >> 4), 0, 255);
-            const int index = nearest.find(red, green, blue);
-            *out = std::uint8_t(index);
-            const std::uint8_t* chosen = palette + index * 3;
-            e[0] = red - chosen[0];
-            e[1] = green - chosen[1];
-            e[2] = blue - chosen[2];
+            const NearestColour::Choice chosen = nearest.find(red, green, blue);
+            *out = std::uint8_t(chosen.entry);
+            for (int c = 0; c < 3; ++c)
+                e[c] = chosen.past[c] >> 4; // exact: a multiple of 16
         }
         for (int c = 0; c < 3; ++c) {
             below[-3 * Step + c] = open[c] + e[c] * 3;
@@ -447,12 +472,12 @@ void diffuse(int width, int height, Rows& rows, const std::vector<std::uint8_t>&
         std::uint8_t* out = indexes + size_t(y) * size_t(width);
         if (y % 2 == 0)
             diffuseRow<Rows, 1, KeepLarge>(row, thisRow.data() + 3, nextRow.data() + 3, out, width,
-                                           nearest, palette.data(), transparent, large);
+                                           nearest, transparent, large);
         else
             diffuseRow<Rows, -1, KeepLarge>(row + size_t(width - 1) * Rows::kStep,
                                             thisRow.data() + size_t(width) * 3,
                                             nextRow.data() + size_t(width) * 3, out + width - 1,
-                                            width, nearest, palette.data(), transparent, large);
+                                            width, nearest, transparent, large);
         std::swap(thisRow, nextRow);
     }
 }
