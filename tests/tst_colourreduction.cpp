@@ -347,7 +347,8 @@ void ColourReductionTest::readsFewerRowsOfAnOpaquePictureForTheSameResult_data()
 }
 
 // Told a picture has no alpha, the reduction reads fewer rows before choosing
-// its colours and still gives the same palette and the same indexes.
+// its colours and still gives the same palette and the same indexes; so do
+// the picture's RGB rows read in place.
 void ColourReductionTest::readsFewerRowsOfAnOpaquePictureForTheSameResult() {
     QFETCH(int, kind);
     QFETCH(int, width);
@@ -380,6 +381,15 @@ void ColourReductionTest::readsFewerRowsOfAnOpaquePictureForTheSameResult() {
     QVERIFY(told.reduction.palette == notTold.reduction.palette);
     QCOMPARE(told.reduction.transparentIndex, -1);
     QVERIFY(told.indexes == notTold.indexes);
+    // Its packed RGB rows, read where they lie, give the same again.
+    std::vector<std::uint8_t> inPlace(told.indexes.size());
+    const colours::RgbRows rgb{reinterpret_cast<const std::uint8_t*>(source.pixels.constData()),
+                               source.bytesPerLine()};
+    const colours::Reduction fromRgb =
+        colours::reduceColours(source.width, source.height, rgb, inPlace.data());
+    QVERIFY(fromRgb.palette == told.reduction.palette);
+    QCOMPARE(fromRgb.transparentIndex, -1);
+    QVERIFY(inPlace == told.indexes);
     QCOMPARE(notTold.rowsRead, 2 * qint64(height));
     // Once the colours are too many for a palette, about every other row is
     // skipped until the reduction proper reads them all.

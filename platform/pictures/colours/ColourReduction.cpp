@@ -8,6 +8,12 @@
 #include <climits>
 #include <cstdlib>
 
+#if defined(_MSC_VER)
+#define COLOURS_NOINLINE __declspec(noinline)
+#else
+#define COLOURS_NOINLINE __attribute__((noinline))
+#endif
+
 namespace colours {
 namespace {
 
@@ -27,6 +33,53 @@ inline std::uint32_t packed(const std::uint8_t* p) {
     return std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2];
 }
 
+// Where the passes get their rows from. A reader's rows are copied into a
+// buffer of four bytes a pixel; packed RGB rows are read where they lie,
+// three bytes a pixel and every pixel opaque.
+class ReaderRows {
+public:
+    static constexpr int kStep = 4;
+    static constexpr bool kMayBeTransparent = true;
+
+    ReaderRows(const RowReader& read, int width)
+        : m_read(read)
+        , m_row(size_t(width) * 4) {}
+    const std::uint8_t* row(int y) {
+        m_read(y, m_row.data());
+        return m_row.data();
+    }
+    static bool transparent(const std::uint8_t* p) { return p[3] == 0; }
+    // The pixel's four bytes, red lowest and alpha highest, in one load.
+    static std::uint32_t wordOf(const std::uint8_t* p) {
+        return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+               std::uint32_t(p[3]) << 24;
+    }
+
+private:
+    const RowReader& m_read;
+    std::vector<std::uint8_t> m_row;
+};
+
+class InPlaceRgbRows {
+public:
+    static constexpr int kStep = 3;
+    static constexpr bool kMayBeTransparent = false;
+
+    explicit InPlaceRgbRows(const RgbRows& rows)
+        : m_rows(rows) {}
+    const std::uint8_t* row(int y) const {
+        return m_rows.first + std::ptrdiff_t(y) * m_rows.stride;
+    }
+    static bool transparent(const std::uint8_t*) { return false; }
+    static std::uint32_t wordOf(const std::uint8_t* p) {
+        return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+               0xFF000000u;
+    }
+
+private:
+    RgbRows m_rows;
+};
+
 // A colour on at least 1/kLargeShareDivisor of the picture's pixels keeps
 // its own palette entry and stays flat: the background of a graphic, the bars
 // of a chart, the patches of a test card. In a photo hardly any colour comes
@@ -44,12 +97,6 @@ public:
     static constexpr int kWithin = 1 << kWithinBits;
     static constexpr int kBuckets = 1 << (24 - kWithinBits);
 
-    // A pixel's four bytes as one number, red lowest and alpha highest, in a
-    // form the compiler reads with one load.
-    static std::uint32_t wordOf(const std::uint8_t* p) {
-        return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-               std::uint32_t(p[3]) << 24;
-    }
     // The mix of a word's colour: alpha, above bit 23, drops out.
     static std::uint32_t mixed(std::uint32_t word) { return (word * kMix) & 0xFFFFFF; }
     // The colour (0xRRGGBB) of a mix.
@@ -58,11 +105,12 @@ public:
         return (word & 0xFF) << 16 | (word & 0xFF00) | word >> 16;
     }
 
-    // Every opaque pixel of the row.
-    void countRow(const std::uint8_t* rgba, int width) {
+    // Every opaque pixel of the row; a word is a pixel's bytes as
+    // Rows::wordOf gives them, alpha highest.
+    template <typename Rows> void countRow(const std::uint8_t* pixel, int width) {
         std::uint32_t* totals = m_totals.data();
-        for (int x = 0; x < width; ++x, rgba += 4) {
-            const std::uint32_t word = wordOf(rgba);
+        for (int x = 0; x < width; ++x, pixel += Rows::kStep) {
+            const std::uint32_t word = Rows::wordOf(pixel);
             totals[mixed(word) >> kWithinBits] += word >> 24 != 0 ? 1 : 0;
         }
     }
@@ -100,9 +148,10 @@ struct HistogramSample {
 // their own, which a picture without a large bucket never makes. When the
 // first pass read only every other row, a bucket is looked into from half
 // the share on, so a colour as common on the rows it skipped is still found.
+template <typename Rows>
 std::vector<LargeColour> largeColours(const ColourBuckets& buckets, std::int64_t countedPixels,
                                       int width, int height, const HistogramSample& sample,
-                                      const RowReader& rows, const Checkpoint& checkpoint) {
+                                      Rows& rows, const Checkpoint& checkpoint) {
     const std::int64_t pixels = std::int64_t(width) * height;
     const std::int64_t divisor =
         countedPixels < pixels ? 2 * kLargeShareDivisor : kLargeShareDivisor;
@@ -117,12 +166,11 @@ std::vector<LargeColour> largeColours(const ColourBuckets& buckets, std::int64_t
         return {};
     std::vector<std::uint32_t> all(looked.size() * ColourBuckets::kWithin);
     std::vector<std::uint32_t> sampled(all.size());
-    std::vector<std::uint8_t> row(size_t(width) * 4);
     for (int y = 0; y < height; ++y) {
         checkNow(checkpoint, y);
-        rows(y, row.data());
+        const std::uint8_t* row = rows.row(y);
         for (int x = 0; x < width; ++x) {
-            const std::uint32_t word = ColourBuckets::wordOf(row.data() + size_t(x) * 4);
+            const std::uint32_t word = Rows::wordOf(row + size_t(x) * Rows::kStep);
             const std::uint32_t mix = ColourBuckets::mixed(word);
             const int at = lookedAt[mix >> ColourBuckets::kWithinBits];
             if (at < 0 || word >> 24 == 0)
@@ -195,31 +243,41 @@ public:
         m_everyEntry.resize(palette.size() / 3);
         for (size_t e = 0; e < m_everyEntry.size(); ++e)
             m_everyEntry[e] = std::uint16_t(e);
+        m_scaled.resize(m_everyEntry.size() * 4);
+        for (size_t at = 0; at < palette.size(); ++at)
+            m_scaled[at / 3 * 4 + at % 3] = palette[at] << 4;
     }
 
-    int find(int red, int green, int blue) {
+    // The entry chosen for a colour, and how far the colour lies past it in
+    // sixteenths of a level (the colour less the entry's, times 16).
+    struct Choice {
+        int entry;
+        int past[3];
+    };
+
+    Choice find(int red, int green, int blue) {
         constexpr int drop = 8 - kBits;
         const size_t cell =
             size_t((red >> drop) << (2 * kBits) | (green >> drop) << kBits | (blue >> drop));
         std::uint32_t known = m_cells[cell];
-        if (known == kUnknownCell)
-            known = m_cells[cell] = cellFrom(fillCell(red >> drop, green >> drop, blue >> drop));
-        if (known >> 24 == 1) // a single candidate: the answer itself
-            return int(known & 0xFF);
+        if (known == kUnknownCell) [[unlikely]]
+            known = learn(cell, red >> drop, green >> drop, blue >> drop);
+        const Scaled colour{red << 4, green << 4, blue << 4};
         if ((known & kListCell) == 0) {
             // Up to three entries in the cell itself, the first repeated in
-            // the slots it does not use: no branch on how many there are.
-            const std::uint32_t a = nearnessKey(int(known & 0xFF), red, green, blue);
-            const std::uint32_t b = nearnessKey(int(known >> 8 & 0xFF), red, green, blue);
-            const std::uint32_t c = nearnessKey(int(known >> 16 & 0xFF), red, green, blue);
-            return int(std::min(a, std::min(b, c)) & 0xFF);
+            // the slots it does not use: no branch on how many there are,
+            // nor on which is nearest, so the next pixel need not wait.
+            Candidate best = candidate(int(known & 0xFF), colour);
+            best = nearer(best, candidate(int(known >> 8 & 0xFF), colour));
+            best = nearer(best, candidate(int(known >> 16 & 0xFF), colour));
+            return {best.entry, {best.past[0], best.past[1], best.past[2]}};
         }
-        const std::uint16_t* candidate = m_lists.data() + (known & ~kListCell);
-        const int count = *candidate++;
-        std::uint32_t best = nearnessKey(candidate[0], red, green, blue);
+        const std::uint16_t* entry = m_lists.data() + (known & ~kListCell);
+        const int count = *entry++;
+        Candidate best = candidate(entry[0], colour);
         for (int i = 1; i < count; ++i)
-            best = std::min(best, nearnessKey(candidate[i], red, green, blue));
-        return int(best & 0xFF);
+            best = nearer(best, candidate(entry[i], colour));
+        return {best.entry, {best.past[0], best.past[1], best.past[2]}};
     }
 
 private:
@@ -233,12 +291,34 @@ private:
     static constexpr std::uint32_t kUnknownCell = 0;
     static constexpr std::uint32_t kListCell = 0x80000000u;
 
-    // The squared distance to the entry, then the entry: the smallest key is
-    // the nearest entry, the first of equals.
-    std::uint32_t nearnessKey(int entry, int red, int green, int blue) const {
-        const std::uint8_t* p = m_palette.data() + entry * 3;
-        const int dr = p[0] - red, dg = p[1] - green, db = p[2] - blue;
-        return std::uint32_t(dr * dr + dg * dg + db * db) << 8 | std::uint32_t(entry);
+    struct Scaled {
+        int red, green, blue; // times 16
+    };
+    // An entry's key orders by the squared distance to it, then by the entry
+    // itself: distances in sixteenths square to multiples of 256, so the
+    // entry added below them decides between equals, the first winning.
+    struct Candidate {
+        int key;
+        int entry;
+        int past[3];
+    };
+    Candidate candidate(int entry, const Scaled& colour) const {
+        const int* p = m_scaled.data() + entry * 4;
+        const int dr = colour.red - p[0], dg = colour.green - p[1], db = colour.blue - p[2];
+        return {dr * dr + dg * dg + db * db + entry, entry, {dr, dg, db}};
+    }
+    static Candidate nearer(const Candidate& a, const Candidate& b) {
+        const bool second = b.key < a.key;
+        return {second ? b.key : a.key,
+                second ? b.entry : a.entry,
+                {second ? b.past[0] : a.past[0], second ? b.past[1] : a.past[1],
+                 second ? b.past[2] : a.past[2]}};
+    }
+
+    // The first question about a cell, answered once: kept out of line, so
+    // the quick path above is small enough to inline into the diffusion.
+    COLOURS_NOINLINE std::uint32_t learn(size_t cell, int r, int g, int b) {
+        return m_cells[cell] = cellFrom(fillCell(r, g, b));
     }
 
     std::uint32_t cellFrom(std::int32_t list) {
@@ -317,6 +397,7 @@ private:
     }
 
     const std::vector<std::uint8_t>& m_palette;
+    std::vector<int> m_scaled; // each entry's samples times 16, and a fourth unused
     std::vector<std::uint16_t> m_everyEntry;
     std::vector<std::uint16_t> m_within = std::vector<std::uint16_t>(256);
     std::vector<std::int32_t> m_bigCells;
@@ -337,17 +418,17 @@ private:
 // variables rather than read back from memory. Transparent pixels neither
 // take nor pass on error; nor, with KeepLarge, do pixels of a large colour,
 // which take its entry whatever error reaches them, so a flat area stays flat.
-template <int Step, bool KeepLarge>
+template <typename Rows, int Step, bool KeepLarge>
 void diffuseRow(const std::uint8_t* pixel, const int* error, int* below, std::uint8_t* out,
-                int width, NearestColour& nearest, const std::uint8_t* palette,
-                std::uint8_t transparent, const LargeColourIndex& large) {
+                int width, NearestColour& nearest, std::uint8_t transparent,
+                const LargeColourIndex& large) {
     int ahead[3] = {0, 0, 0};  // 7/16 of the last pixel's error
     int open[3] = {0, 0, 0};   // what the pixel below the last one has so far
     int beyond[3] = {0, 0, 0}; // what the pixel below and ahead of it has so far
     for (int i = 0; i < width;
-         ++i, pixel += 4 * Step, error += 3 * Step, below += 3 * Step, out += Step) {
+         ++i, pixel += Rows::kStep * Step, error += 3 * Step, below += 3 * Step, out += Step) {
         int e[3] = {0, 0, 0};
-        if (pixel[3] == 0) {
+        if (Rows::transparent(pixel)) {
             *out = transparent;
         } else if (const int kept = KeepLarge ? large.find(packed(pixel)) : -1; kept >= 0) {
             *out = std::uint8_t(kept);
@@ -355,12 +436,10 @@ void diffuseRow(const std::uint8_t* pixel, const int* error, int* below, std::ui
             const int red = std::clamp(pixel[0] + ((error[0] + ahead[0] + 8) >> 4), 0, 255);
             const int green = std::clamp(pixel[1] + ((error[1] + ahead[1] + 8) >> 4), 0, 255);
             const int blue = std::clamp(pixel[2] + ((error[2] + ahead[2] + 8) >> 4), 0, 255);
-            const int index = nearest.find(red, green, blue);
-            *out = std::uint8_t(index);
-            const std::uint8_t* chosen = palette + index * 3;
-            e[0] = red - chosen[0];
-            e[1] = green - chosen[1];
-            e[2] = blue - chosen[2];
+            const NearestColour::Choice chosen = nearest.find(red, green, blue);
+            *out = std::uint8_t(chosen.entry);
+            for (int c = 0; c < 3; ++c)
+                e[c] = chosen.past[c] >> 4; // exact: a multiple of 16
         }
         for (int c = 0; c < 3; ++c) {
             below[-3 * Step + c] = open[c] + e[c] * 3;
@@ -379,27 +458,26 @@ void diffuseRow(const std::uint8_t* pixel, const int* error, int* below, std::ui
 // below, 5/16 below and 1/16 ahead below; odd rows run right to left so the
 // error does not pile up on one side. Errors are kept in sixteenths. Only
 // the entries of `palette` are searched; the large colours' entries follow.
-template <bool KeepLarge>
-void diffuse(int width, int height, const RowReader& rows, const std::vector<std::uint8_t>& palette,
+template <bool KeepLarge, typename Rows>
+void diffuse(int width, int height, Rows& rows, const std::vector<std::uint8_t>& palette,
              const LargeColourIndex& large, int transparentIndex, std::uint8_t* indexes,
              const Checkpoint& checkpoint) {
     NearestColour nearest(palette);
-    std::vector<std::uint8_t> row(size_t(width) * 4);
     // Three samples a pixel, with a pixel of margin on both sides.
     std::vector<int> thisRow(size_t(width + 2) * 3), nextRow(thisRow.size());
     const auto transparent = std::uint8_t(transparentIndex);
     for (int y = 0; y < height; ++y) {
         checkNow(checkpoint, y);
-        rows(y, row.data());
+        const std::uint8_t* row = rows.row(y);
         std::uint8_t* out = indexes + size_t(y) * size_t(width);
         if (y % 2 == 0)
-            diffuseRow<1, KeepLarge>(row.data(), thisRow.data() + 3, nextRow.data() + 3, out, width,
-                                     nearest, palette.data(), transparent, large);
+            diffuseRow<Rows, 1, KeepLarge>(row, thisRow.data() + 3, nextRow.data() + 3, out, width,
+                                           nearest, transparent, large);
         else
-            diffuseRow<-1, KeepLarge>(row.data() + size_t(width - 1) * 4,
-                                      thisRow.data() + size_t(width) * 3,
-                                      nextRow.data() + size_t(width) * 3, out + width - 1, width,
-                                      nearest, palette.data(), transparent, large);
+            diffuseRow<Rows, -1, KeepLarge>(row + size_t(width - 1) * Rows::kStep,
+                                            thisRow.data() + size_t(width) * 3,
+                                            nextRow.data() + size_t(width) * 3, out + width - 1,
+                                            width, nearest, transparent, large);
         std::swap(thisRow, nextRow);
     }
 }
@@ -435,10 +513,9 @@ void keepApartFrom(const std::vector<LargeColour>& large, std::vector<std::uint8
     }
 }
 
-} // namespace
-
-Reduction reduceColours(int width, int height, const RowReader& rows, std::uint8_t* indexes,
-                        const Checkpoint& checkpoint, bool opaque) {
+template <typename Rows>
+Reduction reduce(int width, int height, Rows& rows, std::uint8_t* indexes,
+                 const Checkpoint& checkpoint, bool opaque) {
     // One pass: the exact colours while there are few, the histogram, the
     // buckets of exact colours on every row read, and whether any pixel is
     // transparent. Once a big picture is known to have too many colours,
@@ -466,28 +543,28 @@ Reduction reduceColours(int width, int height, const RowReader& rows, std::uint8
         else if (at == kLastCell && packed(p) == 0xFFFFFF)
             histogram.hasWhite = true;
     };
-    std::vector<std::uint8_t> row(size_t(width) * 4);
+    constexpr int step = Rows::kStep;
     for (int y = 0; y < height; ++y) {
         checkNow(checkpoint, y);
         if (big && tooMany && sample.sampledFrom == height)
             sample.sampledFrom = y;
         if (big && tooMany && opaque && y % 2 != 0)
             continue; // a row the histogram skips, with no transparency to look for
-        rows(y, row.data());
-        buckets.countRow(row.data(), width);
+        const std::uint8_t* row = rows.row(y);
+        buckets.countRow<Rows>(row, width);
         bucketed += width;
         if (big && tooMany) {
-            for (int x = 0; x < width; ++x)
-                transparent = transparent || row[size_t(x) * 4 + 3] == 0;
+            for (int x = 0; x < width && Rows::kMayBeTransparent; ++x)
+                transparent = transparent || Rows::transparent(row + size_t(x) * step);
             for (int x = 0; x < width && y % 2 == 0; x += 2)
-                if (row[size_t(x) * 4 + 3] != 0)
-                    count(row.data() + size_t(x) * 4);
+                if (!Rows::transparent(row + size_t(x) * step))
+                    count(row + size_t(x) * step);
             continue;
         }
         std::uint32_t previous = 0xFFFFFFFFu;
         for (int x = 0; x < width; ++x) {
-            const std::uint8_t* p = row.data() + size_t(x) * 4;
-            if (p[3] == 0) {
+            const std::uint8_t* p = row + size_t(x) * step;
+            if (Rows::transparent(p)) {
                 transparent = true;
                 continue;
             }
@@ -511,12 +588,12 @@ Reduction reduceColours(int width, int height, const RowReader& rows, std::uint8
         }
         for (int y = 0; y < height; ++y) {
             checkNow(checkpoint, y);
-            rows(y, row.data());
+            const std::uint8_t* row = rows.row(y);
             std::uint8_t* out = indexes + size_t(y) * size_t(width);
             for (int x = 0; x < width; ++x) {
-                const std::uint8_t* p = row.data() + size_t(x) * 4;
-                out[x] = std::uint8_t(p[3] == 0 ? reduction.transparentIndex
-                                                : exact.numberOf(packed(p)));
+                const std::uint8_t* p = row + size_t(x) * step;
+                out[x] = std::uint8_t(Rows::transparent(p) ? reduction.transparentIndex
+                                                           : exact.numberOf(packed(p)));
             }
         }
         return reduction;
@@ -554,6 +631,20 @@ Reduction reduceColours(int width, int height, const RowReader& rows, std::uint8
         diffuse<true>(width, height, rows, opaqueColours, largeIndex, reduction.transparentIndex,
                       indexes, checkpoint);
     return reduction;
+}
+
+} // namespace
+
+Reduction reduceColours(int width, int height, const RowReader& rows, std::uint8_t* indexes,
+                        const Checkpoint& checkpoint, bool opaque) {
+    ReaderRows source(rows, width);
+    return reduce(width, height, source, indexes, checkpoint, opaque);
+}
+
+Reduction reduceColours(int width, int height, const RgbRows& rows, std::uint8_t* indexes,
+                        const Checkpoint& checkpoint) {
+    InPlaceRgbRows source(rows);
+    return reduce(width, height, source, indexes, checkpoint, true);
 }
 
 } // namespace colours

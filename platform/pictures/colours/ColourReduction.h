@@ -9,6 +9,7 @@
 // shared state: the same pixels give the same bytes on any thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -20,6 +21,13 @@ namespace colours {
 // for in order, each several times, so a reader converts on the fly instead
 // of holding a converted copy of the whole picture.
 using RowReader = std::function<void(int y, std::uint8_t* rgba)>;
+
+// Rows of 8-bit red, green, blue with no alpha, `stride` bytes apart, the
+// first at `first`: read where they lie, with no copy of any row.
+struct RgbRows {
+    const std::uint8_t* first = nullptr;
+    std::ptrdiff_t stride = 0;
+};
 
 // Called now and then during the long passes; throws to stop the work.
 using Checkpoint = std::function<void()>;
@@ -38,5 +46,9 @@ struct Reduction {
 // for transparent pixels before its colours are chosen.
 Reduction reduceColours(int width, int height, const RowReader& rows, std::uint8_t* indexes,
                         const Checkpoint& checkpoint = {}, bool opaque = false);
+// The same for an opaque picture's packed rows: the same palette and indexes
+// as a reader that gives those rows with alpha 255.
+Reduction reduceColours(int width, int height, const RgbRows& rows, std::uint8_t* indexes,
+                        const Checkpoint& checkpoint = {});
 
 } // namespace colours

@@ -22,15 +22,6 @@ template <typename Sample> void readRow(const Picture& picture, int y, std::uint
         else
             return eightBits(quint16(v));
     };
-    if (sizeof(Sample) == 1 && channels == 3) { // the usual photo, kept simple and quick
-        for (int x = 0; x < picture.width; ++x, s += 3, rgba += 4) {
-            rgba[0] = std::uint8_t(s[0]);
-            rgba[1] = std::uint8_t(s[1]);
-            rgba[2] = std::uint8_t(s[2]);
-            rgba[3] = 255;
-        }
-        return;
-    }
     for (int x = 0; x < picture.width; ++x, s += channels, rgba += 4) {
         if (channels < 3) {
             rgba[0] = rgba[1] = rgba[2] = toEight(s[0]);
@@ -56,16 +47,26 @@ PalettePicture reduceColoursForGif(const Picture& picture, const std::stop_token
     reduced.width = picture.width;
     reduced.height = picture.height;
     reduced.indexes = QByteArray(qsizetype(picture.width) * picture.height, Qt::Uninitialized);
-    const colours::RowReader rows = [&picture](int y, std::uint8_t* rgba) {
-        if (picture.bitsPerSample == 16)
-            readRow<quint16>(picture, y, rgba);
-        else
-            readRow<quint8>(picture, y, rgba);
-    };
-    const colours::Reduction reduction = colours::reduceColours(
-        picture.width, picture.height, rows,
-        reinterpret_cast<std::uint8_t*>(reduced.indexes.data()), [&stop] { throwIfStopped(stop); },
-        !picture.hasAlpha());
+    auto* indexes = reinterpret_cast<std::uint8_t*>(reduced.indexes.data());
+    const colours::Checkpoint checkpoint = [&stop] { throwIfStopped(stop); };
+    colours::Reduction reduction;
+    if (picture.bitsPerSample == 8 && picture.channelCount() == 3) {
+        // The usual photo: its rows are read where they lie.
+        const colours::RgbRows rows{
+            reinterpret_cast<const std::uint8_t*>(picture.pixels.constData()),
+            std::ptrdiff_t(picture.width) * 3};
+        reduction =
+            colours::reduceColours(picture.width, picture.height, rows, indexes, checkpoint);
+    } else {
+        const colours::RowReader rows = [&picture](int y, std::uint8_t* rgba) {
+            if (picture.bitsPerSample == 16)
+                readRow<quint16>(picture, y, rgba);
+            else
+                readRow<quint8>(picture, y, rgba);
+        };
+        reduction = colours::reduceColours(picture.width, picture.height, rows, indexes, checkpoint,
+                                           !picture.hasAlpha());
+    }
     reduced.palette = QByteArray(reinterpret_cast<const char*>(reduction.palette.data()),
                                  qsizetype(reduction.palette.size()));
     reduced.transparentIndex = reduction.transparentIndex;

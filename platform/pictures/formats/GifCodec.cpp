@@ -11,6 +11,12 @@
 #include <algorithm>
 #include <vector>
 
+#if defined(_MSC_VER)
+#define GIF_NOINLINE __declspec(noinline)
+#else
+#define GIF_NOINLINE __attribute__((noinline))
+#endif
+
 namespace directcodec {
 namespace {
 
@@ -23,13 +29,28 @@ void appendLittle16(QByteArray& out, int value) {
     out.append(bytes, 2);
 }
 
+constexpr int kBlock = 255;
+
+// Writes one sub-block of the `buffered` bytes at `buffer` and moves the rest
+// to its start; returns how many are left. Out of line, and given only the
+// bytes, so the writer's state never leaves the registers of the loop.
+GIF_NOINLINE int flushBlock(QByteArray& out, char* buffer, int buffered) {
+    const int size = std::min(buffered, kBlock);
+    out.append(char(size));
+    out.append(buffer, size);
+    std::copy_n(buffer + size, buffered - size, buffer);
+    return buffered - size;
+}
+
 // Codes packed least significant bit first, in sub-blocks of up to 255 bytes.
-// Codes gather in a 64-bit word that is stored four bytes at a time, and
-// full sub-blocks leave the buffer whole: no test per byte.
+// Codes gather in a 64-bit word that is stored four bytes at a time into
+// `buffer` (kBlock + 8 bytes), and full sub-blocks leave it whole: no test
+// per byte.
 class CodeWriter {
 public:
-    explicit CodeWriter(QByteArray& out)
-        : m_out(out) {}
+    CodeWriter(QByteArray& out, char* buffer)
+        : m_out(out)
+        , m_buffer(buffer) {}
 
     void put(int code, int bits) {
         m_bits |= quint64(code) << m_bitCount;
@@ -41,33 +62,22 @@ public:
         m_bits >>= 32;
         m_bitCount -= 32;
         if (m_buffered >= kBlock)
-            flushBlock();
+            m_buffered = flushBlock(m_out, m_buffer, m_buffered);
     }
     void finish() {
         for (; m_bitCount > 0; m_bitCount -= 8, m_bits >>= 8)
             m_buffer[m_buffered++] = char(m_bits & 0xFF);
         m_bitCount = 0;
         while (m_buffered > 0)
-            flushBlock();
+            m_buffered = flushBlock(m_out, m_buffer, m_buffered);
         m_out.append('\0'); // the block terminator
     }
 
 private:
-    static constexpr int kBlock = 255;
-
-    // Writes one sub-block of what is buffered and keeps the rest.
-    void flushBlock() {
-        const int size = std::min(m_buffered, kBlock);
-        m_out.append(char(size));
-        m_out.append(m_buffer, size);
-        m_buffered -= size;
-        std::copy_n(m_buffer + size, m_buffered, m_buffer);
-    }
-
     QByteArray& m_out;
+    char* m_buffer;
     quint64 m_bits = 0;
     int m_bitCount = 0;
-    char m_buffer[kBlock + 8] = {};
     int m_buffered = 0;
 };
 
@@ -114,38 +124,49 @@ private:
 void appendLzw(QByteArray& out, const uchar* indexes, qsizetype count, int minimumCodeBits,
                const std::stop_token& stop) {
     out.append(char(minimumCodeBits));
-    CodeWriter writer(out);
+    char buffer[kBlock + 8];
+    CodeWriter writer(out, buffer);
     const int clearCode = 1 << minimumCodeBits;
     const int endCode = clearCode + 1;
     int codeBits = minimumCodeBits + 1;
     int nextCode = endCode + 1;
     CodeTable table;
     writer.put(clearCode, codeBits);
+    // The reader widens its codes once it has a code this width cannot hold;
+    // it adds each entry one code later than we do, so the width grows when
+    // the next code reaches widenAt.
+    int widenAt = 1 << codeBits;
     int prefix = indexes[0];
-    for (qsizetype i = 1; i < count; ++i) {
-        if ((i & 0xFFFFF) == 0)
-            throwIfStopped(stop);
-        const int index = indexes[i];
-        const CodeTable::Probe probe = table.find(prefix, index);
-        if (probe.code >= 0) {
-            prefix = probe.code;
-            continue;
+    // In stretches between looks at `stop`, so the loop over the pixels
+    // tests nothing else.
+    constexpr qsizetype kStretch = 1 << 20;
+    for (qsizetype from = 1; from < count; from += kStretch) {
+        throwIfStopped(stop);
+        const qsizetype to = std::min(count, from + kStretch);
+        for (qsizetype i = from; i < to; ++i) {
+            const int index = indexes[i];
+            const CodeTable::Probe probe = table.find(prefix, index);
+            if (probe.code >= 0) {
+                prefix = probe.code;
+                continue;
+            }
+            writer.put(prefix, codeBits);
+            if (nextCode < kMaxCodes) {
+                table.add(probe.slot, prefix, index, nextCode);
+                if (nextCode == widenAt) {
+                    ++codeBits;
+                    widenAt = codeBits < kMaxCodeBits ? 1 << codeBits : kMaxCodes;
+                }
+                ++nextCode;
+            } else {
+                writer.put(clearCode, codeBits);
+                table.clear();
+                codeBits = minimumCodeBits + 1;
+                widenAt = 1 << codeBits;
+                nextCode = endCode + 1;
+            }
+            prefix = index;
         }
-        writer.put(prefix, codeBits);
-        if (nextCode < kMaxCodes) {
-            table.add(probe.slot, prefix, index, nextCode);
-            // The reader widens its codes once it has a code this width
-            // cannot hold; it adds each entry one code later than we do.
-            if (nextCode == (1 << codeBits) && codeBits < kMaxCodeBits)
-                ++codeBits;
-            ++nextCode;
-        } else {
-            writer.put(clearCode, codeBits);
-            table.clear();
-            codeBits = minimumCodeBits + 1;
-            nextCode = endCode + 1;
-        }
-        prefix = index;
     }
     writer.put(prefix, codeBits);
     writer.put(endCode, codeBits);
@@ -166,7 +187,11 @@ QByteArray encodeGif(int width, int height, const QByteArray& palette, const QBy
         ++tableBits;
 
     QByteArray out;
-    out.reserve(1024 + indexes.size() / 2);
+    // Room for the longest the codes can come to (a code of at most 12 bits
+    // a pixel, a clear code now and then, a length byte a sub-block), so the
+    // buffer is never moved; the pages past what is written stay untouched.
+    const qsizetype codeBytes = (indexes.size() + indexes.size() / 1024 + 4) * kMaxCodeBits / 8;
+    out.reserve(1024 + palette.size() + 3 * 256 + codeBytes + codeBytes / 255 + 2);
     out.append("GIF89a");
     appendLittle16(out, width);
     appendLittle16(out, height);
