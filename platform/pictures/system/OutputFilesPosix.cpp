@@ -53,22 +53,24 @@ QString folderOf(const QString& fileName) {
     return QFileInfo(fileName).absolutePath();
 }
 
-// Writes everything and waits for the disk, so that space the file system only
-// claims on the way to the disk is claimed now: a full disk fails here, not
-// after the rename. Returns 0 or the errno.
-int writeAll(int descriptor, const QByteArray& bytes) {
-    const char* data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(descriptor, data, size_t(left));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written < 0)
-            return errno;
-        if (written == 0)
-            return ENOSPC;
-        data += written;
-        left -= written;
+// Writes every piece and waits for the disk, so that space the file system
+// only claims on the way to the disk is claimed now: a full disk fails here,
+// not after the rename. Returns 0 or the errno.
+int writeAll(int descriptor, FileBytes& bytes) {
+    for (QByteArrayView piece = bytes.next(); !piece.isEmpty(); piece = bytes.next()) {
+        const char* data = piece.data();
+        qsizetype left = piece.size();
+        while (left > 0) {
+            const ssize_t written = ::write(descriptor, data, size_t(left));
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written < 0)
+                return errno;
+            if (written == 0)
+                return ENOSPC;
+            data += written;
+            left -= written;
+        }
     }
     return ::fdatasync(descriptor) == 0 ? 0 : errno;
 }
@@ -115,7 +117,7 @@ private:
     bool m_committed = false;
 };
 
-std::unique_ptr<PreparedPicture> writeNamed(const QByteArray& bytes, const QString& fileName) {
+std::unique_ptr<PreparedPicture> writeNamed(FileBytes& bytes, const QString& fileName) {
     const QString folder = folderOf(fileName);
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         const QByteArray path = encoded(folder + u'/' + hiddenOutputName());
@@ -178,7 +180,7 @@ private:
 
 // Null when this file system has no unnamed files, or refuses one for a reason
 // the named path will report in its own words.
-std::unique_ptr<PreparedPicture> writeUnnamed(const QByteArray& bytes, const QString& fileName) {
+std::unique_ptr<PreparedPicture> writeUnnamed(FileBytes& bytes, const QString& fileName) {
     const int descriptor =
         ::open(encoded(folderOf(fileName)).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (descriptor < 0)
@@ -193,8 +195,7 @@ std::unique_ptr<PreparedPicture> writeUnnamed(const QByteArray& bytes, const QSt
 
 } // namespace
 
-std::unique_ptr<PreparedPicture> prepareOutputFile(const QByteArray& bytes,
-                                                   const QString& fileName) {
+std::unique_ptr<PreparedPicture> prepareOutputFile(FileBytes& bytes, const QString& fileName) {
 #ifdef O_TMPFILE
     if (auto unnamed = writeUnnamed(bytes, fileName))
         return unnamed;
