@@ -314,17 +314,24 @@ std::unique_ptr<FileBytes> encodePictureFile(const Picture& picture, TargetForma
     std::unique_ptr<FileBytes> direct = encodeDirectly(picture, format, stop);
     if (direct && !takesMetadataAfter(picture, format))
         return direct;
-    QByteArray encoded = direct ? direct->joined() : encodeWithMagick(picture, format, stop);
+    const bool tiffExif = format == TargetFormat::Tiff && takesMetadataAfter(picture, format);
+    // A TIFF's new first directory repeats the old one's values after the
+    // data, then the EXIF: room for them, so the file grows where it lies.
+    const PictureMetadata& blocks = picture.metadata;
+    const qsizetype room = tiffExif ? 2 * blocks.exif.size() + picture.iccProfile.size() +
+                                          blocks.xmp.size() + blocks.photoshop.size() + (64 << 10)
+                                    : 0;
+    QByteArray encoded = direct ? direct->joined(room) : encodeWithMagick(picture, format, stop);
     if (!takesMetadataAfter(picture, format))
         return std::make_unique<WholeFileBytes>(std::move(encoded));
     // The blocks go in each file's own places, whichever encoder wrote it.
-    QByteArray withMetadata;
-    if (format == TargetFormat::Jpg)
-        withMetadata = metadata::withJpegMetadata(encoded, picture.metadata);
-    else if (format == TargetFormat::Png)
-        withMetadata = metadata::withPngMetadata(encoded, picture.metadata);
-    else
-        withMetadata = exif::withExifInTiff(encoded, picture.metadata.exif);
+    if (tiffExif) {
+        exif::putExifInTiff(encoded, blocks.exif); // left as it is when either is damaged
+        return std::make_unique<WholeFileBytes>(std::move(encoded));
+    }
+    const QByteArray withMetadata = format == TargetFormat::Jpg
+                                        ? metadata::withJpegMetadata(encoded, blocks)
+                                        : metadata::withPngMetadata(encoded, blocks);
     return std::make_unique<WholeFileBytes>(withMetadata.isEmpty() ? std::move(encoded)
                                                                    : std::move(withMetadata));
 }

@@ -32,5 +32,8 @@ QByteArray exifOfTiffFile(const QByteArray& tiff);
 // descriptive tags the file lacks, in a new first directory written after
 // the file's data, in the file's byte order. Empty when either is damaged.
 QByteArray withExifInTiff(const QByteArray& tiff, const QByteArray& block);
+// The same in place, growing the file within its capacity where it has room;
+// false, with the file unchanged, when either is damaged.
+bool putExifInTiff(QByteArray& tiff, const QByteArray& block);
 
 } // namespace exif

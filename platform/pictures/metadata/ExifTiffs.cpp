@@ -175,15 +175,15 @@ QByteArray exifOfTiffFile(const QByteArray& tiff) {
     return serialise(dirs, big);
 }
 
-QByteArray withExifInTiff(const QByteArray& tiff, const QByteArray& block) {
+bool putExifInTiff(QByteArray& tiff, const QByteArray& block) {
     Reader reader(tiff, kMaxTiffFile);
     if (block.isEmpty() || !reader.readHeader())
-        return {};
+        return false;
     const bool big = reader.bigEndian();
     const std::optional<Directory> first = reader.directory(reader.firstDirectory());
     const std::optional<ExifParts> parts = partsOf(block, big);
     if (!first || !parts)
-        return {};
+        return false;
     // The file's own first directory, less any EXIF pointers, with the
     // block's descriptive tags it lacks, written anew after the file (its
     // values that point into the file, the strips among them, stay valid).
@@ -199,12 +199,16 @@ QByteArray withExifInTiff(const QByteArray& tiff, const QByteArray& block) {
     const qsizetype start = (tiff.size() + 1) & ~qsizetype(1);
     const QByteArray appended = layOut(dirs, big, start);
     if (start + appended.size() > kMaxTiffFile)
-        return {};
+        return false;
+    tiff.resize(start, '\0');
+    tiff += appended;
+    put(tiff, 4, quint32(start), 4, big);
+    return true;
+}
+
+QByteArray withExifInTiff(const QByteArray& tiff, const QByteArray& block) {
     QByteArray out = tiff;
-    out.resize(start, '\0');
-    out += appended;
-    put(out, 4, quint32(start), 4, big);
-    return out;
+    return putExifInTiff(out, block) ? out : QByteArray();
 }
 
 } // namespace exif

@@ -6,6 +6,7 @@
 // picture are kept in their smallest type and compressed (see TiffLayout).
 #include "formats/DirectCodecs.h"
 #include "formats/PaletteCodecs.h"
+#include "system/SystemMemory.h"
 #include "tiff/TiffMemoryFile.h"
 
 #include <tiffio.h>
@@ -159,11 +160,17 @@ public:
         , m_head(std::move(file.data))
         , m_tail(std::move(file.tail))
         , m_pieces{m_head, file.lent(), m_tail} {}
-    QByteArray joined() override {
+    QByteArray joined(qsizetype room = 0) override {
+        qsizetype size = 0;
+        for (int i = m_next; i < 3; ++i)
+            size += m_pieces[i].size();
         QByteArray out;
-        out.reserve(m_pieces[0].size() + m_pieces[1].size() + m_pieces[2].size());
+        out.reserve(size + room);
+        out.resize(size);
+        prepareForWriting(out.data(), size);
+        char* at = out.data();
         for (QByteArrayView piece = next(); !piece.isEmpty(); piece = next())
-            out.append(piece);
+            at = std::copy(piece.begin(), piece.end(), at);
         return out;
     }
     QByteArrayView next() override {
