@@ -275,9 +275,9 @@ std::unique_ptr<FileBytes> encodeTiffDirectly(const Picture& picture, const std:
         return nullptr;
     if (picture.channels == Picture::Channels::Rgb && isAllGray(picture)) {
         const Picture gray = grayOf(picture);
-        return directcodec::tiffFileBytesByKind(gray, pictureKindOf(gray));
+        return directcodec::tiffFileBytesByKind(gray, pictureKindOf(gray), picture.metadata.exif);
     }
-    return directcodec::tiffFileBytesByKind(picture, pictureKindOf(picture));
+    return directcodec::tiffFileBytesByKind(picture, pictureKindOf(picture), picture.metadata.exif);
 }
 
 // The direct encoder of each target format, in the order of kTargetFormatTable;
@@ -299,12 +299,12 @@ std::unique_ptr<FileBytes> encodeDirectly(const Picture& picture, TargetFormat f
 }
 
 // Whether the file's metadata blocks are put in after encoding: JPG and PNG
-// take every block that way, TIFF its EXIF (its encoders write the XMP and
-// IPTC as tags themselves).
-bool takesMetadataAfter(const Picture& picture, TargetFormat format) {
+// take every block that way, TIFF from the general path its EXIF (the direct
+// TIFF encoder puts the EXIF in itself; both write the XMP and IPTC as tags).
+bool takesMetadataAfter(const Picture& picture, TargetFormat format, bool direct) {
     if (format == TargetFormat::Jpg || format == TargetFormat::Png)
         return !picture.metadata.isEmpty();
-    return format == TargetFormat::Tiff && !picture.metadata.exif.isEmpty();
+    return format == TargetFormat::Tiff && !direct && !picture.metadata.exif.isEmpty();
 }
 
 // The picture's file, from the direct codec where it applies, else from the
@@ -312,20 +312,15 @@ bool takesMetadataAfter(const Picture& picture, TargetFormat format) {
 std::unique_ptr<FileBytes> encodePictureFile(const Picture& picture, TargetFormat format,
                                              const std::stop_token& stop) {
     std::unique_ptr<FileBytes> direct = encodeDirectly(picture, format, stop);
-    if (direct && !takesMetadataAfter(picture, format))
-        return direct;
-    const bool tiffExif = format == TargetFormat::Tiff && takesMetadataAfter(picture, format);
-    // A TIFF's new first directory repeats the old one's values after the
-    // data, then the EXIF: room for them, so the file grows where it lies.
-    const PictureMetadata& blocks = picture.metadata;
-    const qsizetype room = tiffExif ? 2 * blocks.exif.size() + picture.iccProfile.size() +
-                                          blocks.xmp.size() + blocks.photoshop.size() + (64 << 10)
-                                    : 0;
-    QByteArray encoded = direct ? direct->joined(room) : encodeWithMagick(picture, format, stop);
-    if (!takesMetadataAfter(picture, format))
-        return std::make_unique<WholeFileBytes>(std::move(encoded));
+    if (!takesMetadataAfter(picture, format, direct != nullptr)) {
+        if (direct)
+            return direct;
+        return std::make_unique<WholeFileBytes>(encodeWithMagick(picture, format, stop));
+    }
+    QByteArray encoded = direct ? direct->joined() : encodeWithMagick(picture, format, stop);
     // The blocks go in each file's own places, whichever encoder wrote it.
-    if (tiffExif) {
+    const PictureMetadata& blocks = picture.metadata;
+    if (format == TargetFormat::Tiff) {
         exif::putExifInTiff(encoded, blocks.exif); // left as it is when either is damaged
         return std::make_unique<WholeFileBytes>(std::move(encoded));
     }

@@ -30,7 +30,9 @@ QByteArray encodePalettePcx(int width, int height, const PictureKind& kind);
 // its samples with Deflate; a photo as encodeTiff(picture) writes it.
 QByteArray encodeTiffByKind(const Picture& picture, const PictureKind& kind);
 // The same file handed out as it is written: an uncompressed photo's strips
-// are the picture's own samples, which it keeps (shared, not copied).
-std::unique_ptr<FileBytes> tiffFileBytesByKind(const Picture& picture, const PictureKind& kind);
+// are the picture's own samples, which it keeps (shared, not copied). A
+// non-empty EXIF block is put in as exif::putExifInTiff does.
+std::unique_ptr<FileBytes> tiffFileBytesByKind(const Picture& picture, const PictureKind& kind,
+                                               const QByteArray& exif);
 
 } // namespace directcodec

@@ -35,5 +35,10 @@ QByteArray withExifInTiff(const QByteArray& tiff, const QByteArray& block);
 // The same in place, growing the file within its capacity where it has room;
 // false, with the file unchanged, when either is damaged.
 bool putExifInTiff(QByteArray& tiff, const QByteArray& block);
+// The same for a file held as its first bytes `head` (the header at least),
+// bytes not looked at, and `end` from file offset `endAt` on, which holds the
+// first directory and its values: `end` grows and the header in `head` points
+// at the new directory.
+bool putExifInTiffEnd(QByteArray& head, QByteArray& end, qint64 endAt, const QByteArray& block);
 
 } // namespace exif

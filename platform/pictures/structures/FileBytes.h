@@ -20,10 +20,9 @@ public:
     // (no piece before it is empty). Pieces are handed out once. Never throws, so a writer may call
     // it while it holds a file open.
     virtual QByteArrayView next() = 0;
-    // The remaining pieces in one array, with room for `room` more bytes.
-    virtual QByteArray joined(qsizetype room = 0) {
+    // The remaining pieces in one array.
+    virtual QByteArray joined() {
         QByteArray out;
-        out.reserve(room);
         for (QByteArrayView piece = next(); !piece.isEmpty(); piece = next())
             out.append(piece);
         return out;
@@ -41,14 +40,7 @@ public:
         m_done = true;
         return m_bytes;
     }
-    QByteArray joined(qsizetype room = 0) override {
-        if (m_done)
-            return {};
-        m_done = true;
-        if (room > 0)
-            m_bytes.reserve(m_bytes.size() + room);
-        return m_bytes;
-    }
+    QByteArray joined() override { return m_done ? QByteArray() : (m_done = true, m_bytes); }
 
 private:
     QByteArray m_bytes;

@@ -6,6 +6,7 @@
 // picture are kept in their smallest type and compressed (see TiffLayout).
 #include "formats/DirectCodecs.h"
 #include "formats/PaletteCodecs.h"
+#include "metadata/ExifBlocks.h"
 #include "system/SystemMemory.h"
 #include "tiff/TiffMemoryFile.h"
 
@@ -160,13 +161,11 @@ public:
         , m_head(std::move(file.data))
         , m_tail(std::move(file.tail))
         , m_pieces{m_head, file.lent(), m_tail} {}
-    QByteArray joined(qsizetype room = 0) override {
+    QByteArray joined() override {
         qsizetype size = 0;
         for (int i = m_next; i < 3; ++i)
             size += m_pieces[i].size();
-        QByteArray out;
-        out.reserve(size + room);
-        out.resize(size);
+        QByteArray out(size, Qt::Uninitialized);
         prepareForWriting(out.data(), size);
         char* at = out.data();
         for (QByteArrayView piece = next(); !piece.isEmpty(); piece = next())
@@ -271,7 +270,8 @@ static TiffMemoryFile writeTiff(const Picture& picture, const PictureKind& kind,
     return file;
 }
 
-std::unique_ptr<FileBytes> tiffFileBytesByKind(const Picture& picture, const PictureKind& kind) {
+std::unique_ptr<FileBytes> tiffFileBytesByKind(const Picture& picture, const PictureKind& kind,
+                                               const QByteArray& exif) {
     TiffLayout layout = tiffLayoutOf(picture, kind);
     TiffMemoryFile encoded = writeTiff(picture, kind, layout);
     if (layout.compression == COMPRESSION_CCITTFAX4 &&
@@ -281,13 +281,21 @@ std::unique_ptr<FileBytes> tiffFileBytesByKind(const Picture& picture, const Pic
         if (deflated.size() < encoded.size())
             encoded = std::move(deflated);
     }
-    if (encoded.lentAt >= 0)
+    // The EXIF goes after the directory, in the small pieces around the
+    // picture's samples; if it cannot, the whole file is tried.
+    if (encoded.lentAt >= 0 &&
+        (exif.isEmpty() || exif::putExifInTiffEnd(encoded.data, encoded.tail,
+                                                  encoded.lentAt + encoded.lentSize, exif)))
         return std::make_unique<LentTiffBytes>(picture, std::move(encoded));
-    return std::make_unique<WholeFileBytes>(std::move(encoded.data));
+    QByteArray whole = encoded.lentAt >= 0 ? LentTiffBytes(picture, std::move(encoded)).joined()
+                                           : std::move(encoded.data);
+    if (!exif.isEmpty())
+        exif::putExifInTiff(whole, exif); // left as it is when either is damaged
+    return std::make_unique<WholeFileBytes>(std::move(whole));
 }
 
 QByteArray encodeTiffByKind(const Picture& picture, const PictureKind& kind) {
-    return tiffFileBytesByKind(picture, kind)->joined();
+    return tiffFileBytesByKind(picture, kind, {})->joined();
 }
 
 } // namespace directcodec
