@@ -245,9 +245,4 @@ bool putExifInTiffEnd(QByteArray& head, QByteArray& end, qint64 endAt, const QBy
     return true;
 }
 
-QByteArray withExifInTiff(const QByteArray& tiff, const QByteArray& block) {
-    QByteArray out = tiff;
-    return putExifInTiff(out, block) ? out : QByteArray();
-}
-
 } // namespace exif

@@ -17,8 +17,8 @@ class FileBytes {
 public:
     virtual ~FileBytes() = default;
     // The next piece, valid until the following call; empty after the last
-    // (no piece before it is empty). Pieces are handed out once. Never throws, so a writer may call
-    // it while it holds a file open.
+    // (no piece before it is empty). Pieces are handed out once. Never
+    // throws, so a writer may call it while it holds a file open.
     virtual QByteArrayView next() = 0;
     // The remaining pieces in one array.
     virtual QByteArray joined() {
