@@ -212,61 +212,72 @@ bool isConsistent(const Picture& p) {
            p.pixels.size() == p.bytesPerLine() * p.height;
 }
 
-// The direct encoders: each gives the picture's bytes, or a null array when
-// the picture is left to the general path. Only the cases where the direct
-// codec gives what the general path gives are taken.
-using DirectEncoder = QByteArray (*)(const Picture& picture, const std::stop_token& stop);
+// The direct encoders: each gives the picture's file, or none when the
+// picture is left to the general path. Only the cases where the direct codec
+// gives what the general path gives are taken.
+using DirectEncoder = std::unique_ptr<FileBytes> (*)(const Picture& picture,
+                                                     const std::stop_token& stop);
 
-QByteArray encodeJpgDirectly(const Picture& picture, const std::stop_token& stop) {
+// The array as the whole file; none for a null array.
+std::unique_ptr<FileBytes> wholeOrNone(QByteArray bytes) {
+    if (bytes.isNull())
+        return nullptr;
+    return std::make_unique<WholeFileBytes>(std::move(bytes));
+}
+
+std::unique_ptr<FileBytes> encodeJpgDirectly(const Picture& picture, const std::stop_token& stop) {
     // A gray picture is written with one component.
     Picture flat = flattenedEightBit(picture);
     if (flat.channels == Picture::Channels::Rgb && isAllGray(flat))
         flat = grayOf(flat);
-    return directcodec::encodeJpeg(flat, picture.jpegQuality > 0 ? picture.jpegQuality : 92, stop);
+    return wholeOrNone(
+        directcodec::encodeJpeg(flat, picture.jpegQuality > 0 ? picture.jpegQuality : 92, stop));
 }
 
 // The kind is decided on what is written: after flattening.
-QByteArray encodeBmpDirectly(const Picture& picture, const std::stop_token&) {
-    const Picture flat = flattenedEightBit(picture);
+std::unique_ptr<FileBytes> encodeBmpDirectly(const Picture& picture, const std::stop_token&) {
+    Picture flat = flattenedEightBit(picture);
     const PictureKind kind = pictureKindOf(flat);
-    return kind.isPhoto() ? directcodec::encodeBmp(flat)
-                          : directcodec::encodePaletteBmp(flat.width, flat.height, kind);
+    return kind.isPhoto()
+               ? directcodec::bmpFileBytes(std::move(flat))
+               : wholeOrNone(directcodec::encodePaletteBmp(flat.width, flat.height, kind));
 }
 
-QByteArray encodePcxDirectly(const Picture& picture, const std::stop_token&) {
-    const Picture flat = flattenedEightBit(picture);
+std::unique_ptr<FileBytes> encodePcxDirectly(const Picture& picture, const std::stop_token&) {
+    Picture flat = flattenedEightBit(picture);
     const PictureKind kind = pictureKindOf(flat);
-    return kind.isPhoto() ? directcodec::encodePcx(flat)
-                          : directcodec::encodePalettePcx(flat.width, flat.height, kind);
+    return kind.isPhoto()
+               ? directcodec::pcxFileBytes(std::move(flat))
+               : wholeOrNone(directcodec::encodePalettePcx(flat.width, flat.height, kind));
 }
 
 // Our own colour reduction and LZW writer; ImageMagick's reduction stays the
 // reference the tests and the bench hold it to.
-QByteArray encodeGifDirectly(const Picture& picture, const std::stop_token& stop) {
+std::unique_ptr<FileBytes> encodeGifDirectly(const Picture& picture, const std::stop_token& stop) {
     const PalettePicture reduced = reduceColoursForGif(picture, stop);
-    return directcodec::encodeGif(reduced.width, reduced.height, reduced.palette, reduced.indexes,
-                                  reduced.transparentIndex, stop);
+    return wholeOrNone(directcodec::encodeGif(reduced.width, reduced.height, reduced.palette,
+                                              reduced.indexes, reduced.transparentIndex, stop));
 }
 
-QByteArray encodePngDirectly(const Picture& picture, const std::stop_token& stop) {
+std::unique_ptr<FileBytes> encodePngDirectly(const Picture& picture, const std::stop_token& stop) {
     // ImageMagick writes pictures of up to 256 colours as palette PNGs, which
     // the general path keeps doing; likewise gray, 16-bit and profiled
     // pictures, and transparency without partial alpha.
     if (picture.bitsPerSample != 8 || !picture.iccProfile.isEmpty() ||
         picture.channels == Picture::Channels::Gray || !hasMoreColoursThan(picture, 256) ||
         (picture.hasAlpha() && !hasPartialAlpha(picture)))
-        return {};
-    return directcodec::encodePng(picture, stop);
+        return nullptr;
+    return wholeOrNone(directcodec::encodePng(picture, stop));
 }
 
-QByteArray encodeTiffDirectly(const Picture& picture, const std::stop_token&) {
+std::unique_ptr<FileBytes> encodeTiffDirectly(const Picture& picture, const std::stop_token&) {
     if (picture.hasAlpha() && isAllGray(picture))
-        return {};
+        return nullptr;
     if (picture.channels == Picture::Channels::Rgb && isAllGray(picture)) {
         const Picture gray = grayOf(picture);
-        return directcodec::encodeTiffByKind(gray, pictureKindOf(gray));
+        return directcodec::tiffFileBytesByKind(gray, pictureKindOf(gray), picture.metadata.exif);
     }
-    return directcodec::encodeTiffByKind(picture, pictureKindOf(picture));
+    return directcodec::tiffFileBytesByKind(picture, pictureKindOf(picture), picture.metadata.exif);
 }
 
 // The direct encoder of each target format, in the order of kTargetFormatTable;
@@ -281,10 +292,43 @@ constexpr std::array<DirectEncoder, kTargetFormatTable.size()> kDirectEncoders{
     encodeTiffDirectly, // Tiff
 };
 
-QByteArray encodeDirectly(const Picture& picture, TargetFormat format,
-                          const std::stop_token& stop) {
+std::unique_ptr<FileBytes> encodeDirectly(const Picture& picture, TargetFormat format,
+                                          const std::stop_token& stop) {
     const DirectEncoder encode = kDirectEncoders[static_cast<std::size_t>(format)];
-    return encode ? encode(picture, stop) : QByteArray();
+    return encode ? encode(picture, stop) : nullptr;
+}
+
+// Whether the file's metadata blocks are put in after encoding: JPG and PNG
+// take every block that way, TIFF from the general path its EXIF (the direct
+// TIFF encoder puts the EXIF in itself; both write the XMP and IPTC as tags).
+bool takesMetadataAfter(const Picture& picture, TargetFormat format, bool direct) {
+    if (format == TargetFormat::Jpg || format == TargetFormat::Png)
+        return !picture.metadata.isEmpty();
+    return format == TargetFormat::Tiff && !direct && !picture.metadata.exif.isEmpty();
+}
+
+// The picture's file, from the direct codec where it applies, else from the
+// general path, with its metadata blocks in their places.
+std::unique_ptr<FileBytes> encodePictureFile(const Picture& picture, TargetFormat format,
+                                             const std::stop_token& stop) {
+    std::unique_ptr<FileBytes> direct = encodeDirectly(picture, format, stop);
+    if (!takesMetadataAfter(picture, format, direct != nullptr)) {
+        if (direct)
+            return direct;
+        return std::make_unique<WholeFileBytes>(encodeWithMagick(picture, format, stop));
+    }
+    QByteArray encoded = direct ? direct->joined() : encodeWithMagick(picture, format, stop);
+    // The blocks go in each file's own places, whichever encoder wrote it.
+    const PictureMetadata& blocks = picture.metadata;
+    if (format == TargetFormat::Tiff) {
+        exif::putExifInTiff(encoded, blocks.exif); // left as it is when either is damaged
+        return std::make_unique<WholeFileBytes>(std::move(encoded));
+    }
+    const QByteArray withMetadata = format == TargetFormat::Jpg
+                                        ? metadata::withJpegMetadata(encoded, blocks)
+                                        : metadata::withPngMetadata(encoded, blocks);
+    return std::make_unique<WholeFileBytes>(withMetadata.isEmpty() ? std::move(encoded)
+                                                                   : std::move(withMetadata));
 }
 
 } // namespace
@@ -299,21 +343,7 @@ PictureObject loadPreviewFile(const QString& fileName, int boxWidth, int boxHeig
 }
 
 QByteArray encodePicture(const Picture& picture, TargetFormat format, const std::stop_token& stop) {
-    QByteArray encoded = encodeDirectly(picture, format, stop);
-    if (encoded.isNull())
-        encoded = encodeWithMagick(picture, format, stop);
-    // The blocks go in each file's own places, whichever encoder wrote it;
-    // TIFF's encoders write the XMP and IPTC as tags themselves.
-    if (picture.metadata.isEmpty())
-        return encoded;
-    QByteArray withMetadata;
-    if (format == TargetFormat::Jpg)
-        withMetadata = metadata::withJpegMetadata(encoded, picture.metadata);
-    else if (format == TargetFormat::Png)
-        withMetadata = metadata::withPngMetadata(encoded, picture.metadata);
-    else if (format == TargetFormat::Tiff)
-        withMetadata = exif::withExifInTiff(encoded, picture.metadata.exif);
-    return withMetadata.isEmpty() ? encoded : withMetadata;
+    return encodePictureFile(picture, format, stop)->joined();
 }
 
 PictureFileConversion convertPictureFile(const QString& source, TargetFormat format,
@@ -338,14 +368,14 @@ std::unique_ptr<PreparedPicture> preparePictureFile(const Picture& picture, Targ
         failFor(FailureKind::CannotWrite, fileName, QStringLiteral("the picture holds no pixels"));
     // Refused before the work of encoding, and again when it is put in place.
     checkReplaceable(fileName);
-    QByteArray encoded;
+    std::unique_ptr<FileBytes> encoded;
     try {
-        encoded = encodePicture(picture, format, stop);
+        encoded = encodePictureFile(picture, format, stop);
     } catch (const PlatformError&) {
         throw;
     } catch (const std::exception& e) {
         failFor(FailureKind::CannotWrite, fileName, QString::fromLocal8Bit(e.what()));
     }
     throwIfStopped(stop);
-    return prepareOutputFile(encoded, fileName);
+    return prepareOutputFile(*encoded, fileName);
 }

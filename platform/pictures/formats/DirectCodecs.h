@@ -7,10 +7,12 @@
 
 #include "Picture.h"
 #include "PlatformError.h"
+#include "structures/FileBytes.h"
 
 #include <QByteArray>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <stop_token>
@@ -61,6 +63,11 @@ QByteArray encodeBmp(const Picture& picture);
 QByteArray encodePcx(const Picture& picture);
 QByteArray encodePng(const Picture& picture, std::stop_token stop = {});
 QByteArray encodeTiff(const Picture& picture);
+// The bitmap as encodeBmp writes it, handed out as it is written. Keeps the
+// picture (its pixels are shared, not copied).
+std::unique_ptr<FileBytes> bmpFileBytes(Picture picture);
+// The same for encodePcx.
+std::unique_ptr<FileBytes> pcxFileBytes(Picture picture);
 // A picture already reduced to at most 256 colours: the palette holds three
 // bytes (red, green, blue) a colour, the indexes one byte a pixel, rows top
 // to bottom. Pixels of the transparent index (unless -1) are left transparent.

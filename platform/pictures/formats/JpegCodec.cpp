@@ -3,6 +3,7 @@
 // previews) and encoding with the settings the general path uses.
 #include "formats/DirectCodecs.h"
 #include "metadata/ExifBlocks.h"
+#include "system/SystemMemory.h"
 
 #include <cstdio> // jpeglib.h needs FILE
 #include <jpeglib.h>
@@ -129,6 +130,7 @@ Picture orient(const Picture& picture, int orientation) {
     out.width = int(swaps ? h : w);
     out.height = int(swaps ? w : h);
     out.pixels = QByteArray(picture.pixels.size(), Qt::Uninitialized);
+    prepareForWriting(out.pixels.data(), out.pixels.size());
     const int pixelBytes = picture.channelCount() * (picture.bitsPerSample / 8);
     const char* src = picture.pixels.constData();
     const qsizetype srcLine = picture.bytesPerLine();
@@ -219,6 +221,7 @@ std::optional<Picture> decodeJpeg(const QByteArray& bytes, const SizeCheck& chec
     picture.channels = gray ? Picture::Channels::Gray : Picture::Channels::Rgb;
     picture.bitsPerSample = 8;
     picture.pixels = QByteArray(picture.bytesPerLine() * picture.height, Qt::Uninitialized);
+    prepareForWriting(picture.pixels.data(), picture.pixels.size());
     const qsizetype line = picture.bytesPerLine();
     auto* base = reinterpret_cast<JSAMPLE*>(picture.pixels.data());
     JSAMPROW rows[kRowsPerCall];

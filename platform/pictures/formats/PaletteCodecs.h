@@ -6,8 +6,11 @@
 
 #include "Picture.h"
 #include "pixels/PictureKind.h"
+#include "structures/FileBytes.h"
 
 #include <QByteArray>
+
+#include <memory>
 
 namespace directcodec {
 
@@ -26,5 +29,10 @@ QByteArray encodePalettePcx(int width, int height, const PictureKind& kind);
 // or a 1- to 8-bit palette with Deflate, a few-colour picture with alpha as
 // its samples with Deflate; a photo as encodeTiff(picture) writes it.
 QByteArray encodeTiffByKind(const Picture& picture, const PictureKind& kind);
+// The same file handed out as it is written: an uncompressed photo's strips
+// are the picture's own samples, which it keeps (shared, not copied). A
+// non-empty EXIF block is put in as exif::putExifInTiff does.
+std::unique_ptr<FileBytes> tiffFileBytesByKind(const Picture& picture, const PictureKind& kind,
+                                               const QByteArray& exif);
 
 } // namespace directcodec

@@ -6,6 +6,7 @@
 #include "formats/DirectCodecs.h"
 #include "formats/PaletteCodecs.h"
 #include "structures/ByteOrder.h"
+#include "structures/FileBytes.h"
 
 #include <algorithm>
 #include <limits>
@@ -95,23 +96,47 @@ QByteArray encodePalettePcx(int width, int height, const PictureKind& kind) {
     return out;
 }
 
-QByteArray encodePcx(const Picture& picture) {
-    if (picture.bitsPerSample != 8 || picture.hasAlpha())
-        throw CodecError("the PCX encoder takes 8-bit gray or RGB");
-    checkSize(picture.width, picture.height);
-    const qsizetype width = picture.width;
-    // At worst every byte takes two.
-    QByteArray out(128 + 2 * 3 * width * picture.height, Qt::Uninitialized);
-    char* at = startHeader(out.data(), picture.width, picture.height, 8, 3, width);
+namespace {
 
-    QByteArray planes(3 * width, Qt::Uninitialized);
-    auto* red = reinterpret_cast<uchar*>(planes.data());
-    uchar* green = red + width;
-    uchar* blue = green + width;
-    const bool gray = picture.channels == Picture::Channels::Gray;
-    const auto* src = reinterpret_cast<const uchar*>(picture.pixels.constData());
-    for (qsizetype y = 0; y < picture.height; ++y) {
-        if (gray) {
+// Rows are encoded into a buffer of about this size, reused for the whole
+// file, and handed out as it fills.
+constexpr qsizetype kChunkBytes = 256 << 10;
+
+class PcxFileBytes final : public FileBytes {
+public:
+    explicit PcxFileBytes(Picture picture)
+        : m_picture(std::move(picture)) {
+        if (m_picture.bitsPerSample != 8 || m_picture.hasAlpha())
+            throw CodecError("the PCX encoder takes 8-bit gray or RGB");
+        checkSize(m_picture.width, m_picture.height);
+        const qsizetype width = m_picture.width;
+        m_planes = QByteArray(3 * width, Qt::Uninitialized);
+        // At worst every byte of a row takes two.
+        m_chunk = QByteArray(std::max(kChunkBytes, 128 + 2 * 3 * width), Qt::Uninitialized);
+    }
+    QByteArrayView next() override {
+        char* at = m_chunk.data();
+        if (!m_headerDone) {
+            m_headerDone = true;
+            at = startHeader(at, m_picture.width, m_picture.height, 8, 3, m_picture.width);
+        }
+        const qsizetype worstRow = 2 * 3 * qsizetype(m_picture.width);
+        const char* end = m_chunk.constData() + m_chunk.size();
+        while (m_nextRow < m_picture.height && end - at >= worstRow)
+            at = appendRow(m_nextRow++, at);
+        return QByteArrayView(m_chunk.constData(), at - m_chunk.constData());
+    }
+
+private:
+    // Row y as three planes, each run-length encoded.
+    char* appendRow(qsizetype y, char* at) {
+        const qsizetype width = m_picture.width;
+        auto* red = reinterpret_cast<uchar*>(m_planes.data());
+        uchar* green = red + width;
+        uchar* blue = green + width;
+        const auto* src = reinterpret_cast<const uchar*>(m_picture.pixels.constData()) +
+                          y * m_picture.bytesPerLine();
+        if (m_picture.channels == Picture::Channels::Gray) {
             for (qsizetype x = 0; x < width; ++x, ++src)
                 red[x] = green[x] = blue[x] = *src;
         } else {
@@ -123,10 +148,24 @@ QByteArray encodePcx(const Picture& picture) {
         }
         at = appendRuns(red, width, at);
         at = appendRuns(green, width, at);
-        at = appendRuns(blue, width, at);
+        return appendRuns(blue, width, at);
     }
-    out.truncate(at - out.constData());
-    return out;
+
+    Picture m_picture;
+    QByteArray m_planes;
+    QByteArray m_chunk;
+    qsizetype m_nextRow = 0;
+    bool m_headerDone = false;
+};
+
+} // namespace
+
+std::unique_ptr<FileBytes> pcxFileBytes(Picture picture) {
+    return std::make_unique<PcxFileBytes>(std::move(picture));
+}
+
+QByteArray encodePcx(const Picture& picture) {
+    return pcxFileBytes(picture)->joined();
 }
 
 } // namespace directcodec

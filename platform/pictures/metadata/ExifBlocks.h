@@ -27,10 +27,16 @@ QByteArray uprightExif(const QByteArray& block, int width, int height);
 // file has none of them or its directories are damaged.
 QByteArray exifOfTiffFile(const QByteArray& tiff);
 
-// The TIFF file with the block's Exif and GPS directories (without the
+// Puts into the TIFF file the block's Exif and GPS directories (without the
 // makers' notes, whose inner offsets would not survive the move) and its
 // descriptive tags the file lacks, in a new first directory written after
-// the file's data, in the file's byte order. Empty when either is damaged.
-QByteArray withExifInTiff(const QByteArray& tiff, const QByteArray& block);
+// the file's data, in the file's byte order. False, with the file unchanged,
+// when either is damaged.
+bool putExifInTiff(QByteArray& tiff, const QByteArray& block);
+// The same for a file held as its first bytes `head` (the header at least),
+// bytes not looked at, and `end` from file offset `endAt` on, which holds the
+// first directory and its values: `end` grows and the header in `head` points
+// at the new directory.
+bool putExifInTiffEnd(QByteArray& head, QByteArray& end, qint64 endAt, const QByteArray& block);
 
 } // namespace exif

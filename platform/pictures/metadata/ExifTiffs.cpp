@@ -45,11 +45,13 @@ struct NewEntry {
 };
 using NewDirectory = QList<NewEntry>;
 
-NewDirectory copyOf(const QByteArray& bytes, const Directory& dir, bool (*keep)(quint16)) {
+// `bytes` are those from offset `base` on (0 for a whole block or file).
+NewDirectory copyOf(const QByteArray& bytes, const Directory& dir, bool (*keep)(quint16),
+                    qsizetype base = 0) {
     NewDirectory out;
     for (const Entry& e : dir.entries)
         if (keep(e.tag))
-            out.append({e.tag, e.type, e.count, bytes.mid(e.valueAt, e.valueSize), -1});
+            out.append({e.tag, e.type, e.count, bytes.mid(e.valueAt - base, e.valueSize), -1});
     return out;
 }
 
@@ -175,20 +177,26 @@ QByteArray exifOfTiffFile(const QByteArray& tiff) {
     return serialise(dirs, big);
 }
 
-QByteArray withExifInTiff(const QByteArray& tiff, const QByteArray& block) {
-    Reader reader(tiff, kMaxTiffFile);
-    if (block.isEmpty() || !reader.readHeader())
-        return {};
-    const bool big = reader.bigEndian();
-    const std::optional<Directory> first = reader.directory(reader.firstDirectory());
+namespace {
+
+// What goes after a TIFF file of `fileSize` bytes, padded to an even size,
+// for the block: the file's own first directory, less any EXIF pointers,
+// with the block's descriptive tags it lacks, and the block's directories
+// (the first directory's values that point into the file, the strips among
+// them, stay valid). `window` reads the part of the file that holds the first
+// directory and its values, `bytes` being that part. Nothing when either is
+// damaged or the file would grow too large.
+std::optional<QByteArray> exifAfterTiff(Reader& window, const QByteArray& bytes, qsizetype base,
+                                        quint32 firstDirectory, qint64 fileSize,
+                                        const QByteArray& block) {
+    const bool big = window.bigEndian();
+    const std::optional<Directory> first = window.directory(firstDirectory);
     const std::optional<ExifParts> parts = partsOf(block, big);
     if (!first || !parts)
-        return {};
-    // The file's own first directory, less any EXIF pointers, with the
-    // block's descriptive tags it lacks, written anew after the file (its
-    // values that point into the file, the strips among them, stay valid).
+        return std::nullopt;
     QList<NewDirectory> dirs{copyOf(
-        tiff, *first, [](quint16 tag) { return tag != kExifDirectory && tag != kGpsDirectory; })};
+        bytes, *first, [](quint16 tag) { return tag != kExifDirectory && tag != kGpsDirectory; },
+        base)};
     for (const NewEntry& e : parts->descriptive)
         if (!first->find(e.tag))
             dirs[0].append(e);
@@ -196,15 +204,45 @@ QByteArray withExifInTiff(const QByteArray& tiff, const QByteArray& block) {
         dirs.append(dir);
         dirs[0].append({tag, kLong, 1, {}, int(dirs.size() - 1)});
     }
-    const qsizetype start = (tiff.size() + 1) & ~qsizetype(1);
-    const QByteArray appended = layOut(dirs, big, start);
+    const qsizetype start = qsizetype(fileSize + 1) & ~qsizetype(1);
+    QByteArray appended = layOut(dirs, big, start);
     if (start + appended.size() > kMaxTiffFile)
-        return {};
-    QByteArray out = tiff;
-    out.resize(start, '\0');
-    out += appended;
-    put(out, 4, quint32(start), 4, big);
-    return out;
+        return std::nullopt;
+    return appended;
+}
+
+} // namespace
+
+bool putExifInTiff(QByteArray& tiff, const QByteArray& block) {
+    Reader reader(tiff, kMaxTiffFile);
+    if (block.isEmpty() || !reader.readHeader())
+        return false;
+    const std::optional<QByteArray> appended =
+        exifAfterTiff(reader, tiff, 0, reader.firstDirectory(), tiff.size(), block);
+    if (!appended)
+        return false;
+    const qsizetype start = (tiff.size() + 1) & ~qsizetype(1);
+    tiff.resize(start, '\0');
+    tiff += *appended;
+    put(tiff, 4, quint32(start), 4, reader.bigEndian());
+    return true;
+}
+
+bool putExifInTiffEnd(QByteArray& head, QByteArray& end, qint64 endAt, const QByteArray& block) {
+    Reader header(head, kMaxTiffFile);
+    if (block.isEmpty() || !header.readHeader() || endAt < head.size())
+        return false;
+    Reader window(end, endAt, header.bigEndian());
+    const qint64 fileSize = endAt + end.size();
+    const std::optional<QByteArray> appended =
+        exifAfterTiff(window, end, qsizetype(endAt), header.firstDirectory(), fileSize, block);
+    if (!appended)
+        return false;
+    const qsizetype start = qsizetype(fileSize + 1) & ~qsizetype(1);
+    end.resize(start - qsizetype(endAt), '\0');
+    end += *appended;
+    put(head, 4, quint32(start), 4, header.bigEndian());
+    return true;
 }
 
 } // namespace exif

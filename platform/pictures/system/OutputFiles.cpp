@@ -25,3 +25,9 @@ void checkReplaceable(const QString& fileName) {
     if (!(info.permissions() & anyWrite) || !info.isWritable())
         failFor(FailureKind::NoWriteAccess, fileName, QStringLiteral("the file is read-only"));
 }
+
+std::unique_ptr<PreparedPicture> prepareOutputFile(const QByteArray& bytes,
+                                                   const QString& fileName) {
+    WholeFileBytes whole(bytes);
+    return prepareOutputFile(whole, fileName);
+}

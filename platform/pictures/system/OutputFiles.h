@@ -6,6 +6,7 @@
 
 #include "PictureCodec.h"
 #include "PlatformError.h"
+#include "structures/FileBytes.h"
 
 #include <QByteArray>
 #include <QString>
@@ -22,6 +23,8 @@ void checkReplaceable(const QString& fileName);
 // checkReplaceable, and commit() checks it again. Throws a write failure.
 std::unique_ptr<PreparedPicture> prepareOutputFile(const QByteArray& bytes,
                                                    const QString& fileName);
+// The same for a file handed out in pieces, each written as it comes.
+std::unique_ptr<PreparedPicture> prepareOutputFile(FileBytes& bytes, const QString& fileName);
 
 // A short hidden name for a file waiting beside its target (the target's own
 // name could be too long to extend).

@@ -107,8 +107,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<PreparedPicture> prepareOutputFile(const QByteArray& bytes,
-                                                   const QString& fileName) {
+std::unique_ptr<PreparedPicture> prepareOutputFile(FileBytes& bytes, const QString& fileName) {
     const QString folder = QFileInfo(fileName).absolutePath();
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         const std::wstring path = longPath(folder + u'/' + hiddenOutputName());
@@ -122,16 +121,19 @@ std::unique_ptr<PreparedPicture> prepareOutputFile(const QByteArray& bytes,
             failWithError(error, fileName);
         }
         auto prepared = std::make_unique<WaitingFile>(path, fileName);
-        const char* data = bytes.constData();
-        qsizetype left = bytes.size();
         DWORD error = ERROR_SUCCESS;
-        while (left > 0 && error == ERROR_SUCCESS) {
-            DWORD written = 0;
-            const DWORD chunk = DWORD(std::min<qsizetype>(left, 1 << 30));
-            if (!WriteFile(file, data, chunk, &written, nullptr) || written == 0)
-                error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_DISK_FULL;
-            data += written;
-            left -= written;
+        for (QByteArrayView piece = bytes.next(); !piece.isEmpty() && error == ERROR_SUCCESS;
+             piece = bytes.next()) {
+            const char* data = piece.data();
+            qsizetype left = piece.size();
+            while (left > 0 && error == ERROR_SUCCESS) {
+                DWORD written = 0;
+                const DWORD chunk = DWORD(std::min<qsizetype>(left, 1 << 30));
+                if (!WriteFile(file, data, chunk, &written, nullptr) || written == 0)
+                    error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_DISK_FULL;
+                data += written;
+                left -= written;
+            }
         }
         if (error == ERROR_SUCCESS && !FlushFileBuffers(file))
             error = GetLastError();

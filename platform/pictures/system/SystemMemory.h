@@ -11,3 +11,8 @@ qint64 physicalMemoryBytes();
 // the other half left to the system and the other programs; 2 GiB when the
 // system does not say.
 qint64 conversionMemoryBudget();
+
+// Asks the system to give a large buffer that is about to be written whole
+// all its pages at once: cheaper than a fault on each page as it is first
+// written. Does nothing where the system cannot, or for a small buffer.
+void prepareForWriting(void* data, qsizetype size);

@@ -8,3 +8,6 @@ qint64 physicalMemoryBytes() {
     status.dwLength = sizeof(status);
     return GlobalMemoryStatusEx(&status) ? qint64(status.ullTotalPhys) : 0;
 }
+
+// Pages are taken as they are first written.
+void prepareForWriting(void*, qsizetype) {}

@@ -6,6 +6,8 @@
 // picture are kept in their smallest type and compressed (see TiffLayout).
 #include "formats/DirectCodecs.h"
 #include "formats/PaletteCodecs.h"
+#include "metadata/ExifBlocks.h"
+#include "system/SystemMemory.h"
 #include "tiff/TiffMemoryFile.h"
 
 #include <tiffio.h>
@@ -150,16 +152,61 @@ bool setColourMap(TIFF* tiff, const PictureKind& kind, int bits) {
     return TIFFSetField(tiff, TIFFTAG_COLORMAP, red.data(), green.data(), blue.data());
 }
 
+// A file whose strips are the picture's own samples: the header, the
+// samples where they lie, then the directory and its values.
+class LentTiffBytes final : public FileBytes {
+public:
+    LentTiffBytes(const Picture& picture, TiffMemoryFile&& file)
+        : m_picture(picture)
+        , m_head(std::move(file.data))
+        , m_tail(std::move(file.tail))
+        , m_pieces{m_head, file.lent(), m_tail} {}
+    QByteArray joined() override {
+        qsizetype size = 0;
+        for (int i = m_next; i < 3; ++i)
+            size += m_pieces[i].size();
+        QByteArray out(size, Qt::Uninitialized);
+        prepareForWriting(out.data(), size);
+        char* at = out.data();
+        for (QByteArrayView piece = next(); !piece.isEmpty(); piece = next())
+            at = std::copy(piece.begin(), piece.end(), at);
+        return out;
+    }
+    QByteArrayView next() override {
+        while (m_next < 3 && m_pieces[m_next].isEmpty())
+            ++m_next;
+        return m_next < 3 ? m_pieces[m_next++] : QByteArrayView();
+    }
+
+private:
+    Picture m_picture; // keeps the samples the middle piece points at
+    QByteArray m_head;
+    QByteArray m_tail;
+    QByteArrayView m_pieces[3];
+    int m_next = 0;
+};
+
 } // namespace
 
 QByteArray encodeTiff(const Picture& picture) {
     return encodeTiffByKind(picture, PictureKind{});
 }
 
-static QByteArray writeTiff(const Picture& picture, const PictureKind& kind,
-                            const TiffLayout& layout) {
+static TiffMemoryFile writeTiff(const Picture& picture, const PictureKind& kind,
+                                const TiffLayout& layout) {
+    // Uncompressed samples of the picture's own layout go into the file
+    // where they lie, each strip straight from the picture.
+    const bool ownStrips = layout.compression == COMPRESSION_NONE &&
+                           (kind.isPhoto() || picture.hasAlpha()) &&
+                           layout.rowBytes == picture.bytesPerLine();
     TiffMemoryFile file;
-    file.data.reserve(picture.pixels.size() / 2 + 4096);
+    if (ownStrips) {
+        file.lendable = picture.pixels;
+        file.tail.reserve(4096 + picture.iccProfile.size() + picture.metadata.xmp.size() +
+                          picture.metadata.photoshop.size());
+    } else {
+        file.data.reserve(picture.pixels.size() / 2 + 4096);
+    }
     TIFF* tiff = openTiffInMemory(file, "w");
     if (!tiff)
         throw CodecError(file.error.isEmpty() ? "libtiff could not start a file"
@@ -199,31 +246,56 @@ static QByteArray writeTiff(const Picture& picture, const PictureKind& kind,
     if (ok && !blocks.photoshop.isEmpty())
         ok = TIFFSetField(tiff, TIFFTAG_PHOTOSHOP, uint32_t(blocks.photoshop.size()),
                           blocks.photoshop.constData());
-    // libtiff's predictor works on the buffer in place, so rows go through a copy.
-    QByteArray row(line, Qt::Uninitialized);
-    for (int y = 0; ok && y < picture.height; ++y) {
-        fillRow(picture, kind, layout, y, reinterpret_cast<uchar*>(row.data()));
-        ok = TIFFWriteScanline(tiff, row.data(), uint32_t(y), 0) == 1;
+    if (ownStrips) {
+        const tmsize_t stripBytes = tmsize_t(line) * rowsPerStrip;
+        const qsizetype total = picture.pixels.size();
+        auto* samples = reinterpret_cast<uchar*>(const_cast<char*>(picture.pixels.constData()));
+        for (qsizetype at = 0, strip = 0; ok && at < total; at += stripBytes, ++strip) {
+            const tmsize_t bytes = tmsize_t(std::min<qsizetype>(stripBytes, total - at));
+            ok = TIFFWriteRawStrip(tiff, uint32_t(strip), samples + at, bytes) == bytes;
+        }
+    } else {
+        // libtiff's predictor works on the buffer in place, so rows go through a copy.
+        QByteArray row(line, Qt::Uninitialized);
+        for (int y = 0; ok && y < picture.height; ++y) {
+            fillRow(picture, kind, layout, y, reinterpret_cast<uchar*>(row.data()));
+            ok = TIFFWriteScanline(tiff, row.data(), uint32_t(y), 0) == 1;
+        }
     }
     ok = ok && TIFFWriteDirectory(tiff);
     TIFFClose(tiff);
     if (!ok || !file.error.isEmpty())
         throw CodecError(file.error.isEmpty() ? "libtiff could not write the picture"
                                               : file.error.toStdString());
-    return std::move(file.data);
+    return file;
 }
 
-QByteArray encodeTiffByKind(const Picture& picture, const PictureKind& kind) {
+std::unique_ptr<FileBytes> tiffFileBytesByKind(const Picture& picture, const PictureKind& kind,
+                                               const QByteArray& exif) {
     TiffLayout layout = tiffLayoutOf(picture, kind);
-    QByteArray encoded = writeTiff(picture, kind, layout);
+    TiffMemoryFile encoded = writeTiff(picture, kind, layout);
     if (layout.compression == COMPRESSION_CCITTFAX4 &&
         encoded.size() > layout.rowBytes * picture.height) {
         layout.compression = COMPRESSION_ADOBE_DEFLATE;
-        QByteArray deflated = writeTiff(picture, kind, layout);
+        TiffMemoryFile deflated = writeTiff(picture, kind, layout);
         if (deflated.size() < encoded.size())
             encoded = std::move(deflated);
     }
-    return encoded;
+    // The EXIF goes after the directory, in the small pieces around the
+    // picture's samples; if it cannot, the whole file is tried.
+    if (encoded.lentAt >= 0 &&
+        (exif.isEmpty() || exif::putExifInTiffEnd(encoded.data, encoded.tail,
+                                                  encoded.lentAt + encoded.lentSize, exif)))
+        return std::make_unique<LentTiffBytes>(picture, std::move(encoded));
+    QByteArray whole = encoded.lentAt >= 0 ? LentTiffBytes(picture, std::move(encoded)).joined()
+                                           : std::move(encoded.data);
+    if (!exif.isEmpty())
+        exif::putExifInTiff(whole, exif); // left as it is when either is damaged
+    return std::make_unique<WholeFileBytes>(std::move(whole));
+}
+
+QByteArray encodeTiffByKind(const Picture& picture, const PictureKind& kind) {
+    return tiffFileBytesByKind(picture, kind, {})->joined();
 }
 
 } // namespace directcodec

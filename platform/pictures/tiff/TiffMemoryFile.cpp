@@ -13,8 +13,21 @@ TiffMemoryFile* fileOf(thandle_t h) {
     return static_cast<TiffMemoryFile*>(h);
 }
 
+// The lent range copied in: the file is `data` alone again.
+void settle(TiffMemoryFile* f) {
+    if (f->lentAt < 0)
+        return;
+    f->data.append(f->lent());
+    f->data.append(f->tail);
+    f->lentAt = -1;
+    f->lentSize = 0;
+    f->tail.clear();
+    f->lendable = {};
+}
+
 tmsize_t readProc(thandle_t h, void* buffer, tmsize_t size) {
     TiffMemoryFile* f = fileOf(h);
+    settle(f);
     const qint64 n = std::clamp<qint64>(f->data.size() - f->position, 0, size);
     if (n > 0)
         std::memcpy(buffer, f->data.constData() + f->position, size_t(n));
@@ -22,16 +35,38 @@ tmsize_t readProc(thandle_t h, void* buffer, tmsize_t size) {
     return tmsize_t(n);
 }
 
+// Writes at `at` of the array, which grows to take the bytes.
+void writeInto(QByteArray& array, qint64 at, const void* buffer, tmsize_t size) {
+    const qint64 end = at + size;
+    if (end > array.size()) {
+        if (end > array.capacity())
+            array.reserve(std::max<qint64>(end, array.capacity() * 2));
+        array.resize(end);
+    }
+    std::memcpy(array.data() + at, buffer, size_t(size));
+}
+
 tmsize_t writeProc(thandle_t h, void* buffer, tmsize_t size) {
     TiffMemoryFile* f = fileOf(h);
-    const qint64 end = f->position + size;
-    if (end > f->data.size()) {
-        if (end > f->data.capacity())
-            f->data.reserve(std::max<qint64>(end, f->data.capacity() * 2));
-        f->data.resize(end);
+    const char* from = static_cast<const char*>(buffer);
+    const char* lendable = f->lendable.data();
+    const bool fromLendable =
+        !f->lendable.isEmpty() && from >= lendable && from + size <= lendable + f->lendable.size();
+    if (fromLendable && f->lentAt < 0 && f->position == f->data.size() && from == lendable)
+        f->lentAt = f->position; // the range starts
+    if (fromLendable && f->lentAt >= 0 && f->tail.isEmpty() &&
+        f->position == f->lentAt + f->lentSize && from == lendable + f->lentSize) {
+        f->lentSize += size;
+        f->position += size;
+        return size;
     }
-    std::memcpy(f->data.data() + f->position, buffer, size_t(size));
-    f->position = end;
+    if (f->lentAt >= 0 && f->position + size > f->lentAt && f->position < f->lentAt + f->lentSize)
+        settle(f); // into the range itself
+    if (f->lentAt >= 0 && f->position >= f->lentAt + f->lentSize)
+        writeInto(f->tail, f->position - (f->lentAt + f->lentSize), buffer, size);
+    else
+        writeInto(f->data, f->position, buffer, size);
+    f->position += size;
     return size;
 }
 
@@ -41,7 +76,7 @@ toff_t seekProc(thandle_t h, toff_t offset, int whence) {
     if (whence == SEEK_CUR)
         base = f->position;
     else if (whence == SEEK_END)
-        base = f->data.size();
+        base = f->size();
     f->position = base + qint64(offset);
     return toff_t(f->position);
 }
@@ -50,7 +85,7 @@ int closeProc(thandle_t) {
     return 0;
 }
 toff_t sizeProc(thandle_t h) {
-    return toff_t(fileOf(h)->data.size());
+    return toff_t(fileOf(h)->size());
 }
 int mapProc(thandle_t, void**, toff_t*) {
     return 0;
