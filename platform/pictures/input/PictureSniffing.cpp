@@ -32,7 +32,7 @@ bool looksLikePcx(const QByteArray& b) {
 }
 
 // The bytes at `offset`, as many as there are up to `size`.
-QByteArray readAt(QFile& file, qint64 offset, qint64 size) {
+QByteArray readAt(QIODevice& file, qint64 offset, qint64 size) {
     if (offset < 0 || !file.seek(offset))
         return {};
     return file.read(size);
@@ -41,7 +41,7 @@ QByteArray readAt(QFile& file, qint64 offset, qint64 size) {
 // A file's bytes as the JPEG segment walker reads them, piece by piece.
 class FileBytes {
 public:
-    explicit FileBytes(QFile& file)
+    explicit FileBytes(QIODevice& file)
         : m_file(file) {}
     qint64 size() const { return m_file.size(); }
     bool read(qint64 at, uchar* out, int count) const {
@@ -50,12 +50,12 @@ public:
     }
 
 private:
-    QFile& m_file;
+    QIODevice& m_file;
 };
 
 // A JPEG's frame header comes after any number of application segments
 // (profiles can take several of 64 KiB), so the segments are walked.
-DeclaredSize jpegSize(QFile& file) {
+DeclaredSize jpegSize(QIODevice& file) {
     const FileBytes bytes(file);
     DeclaredSize size;
     int segments = 0;
@@ -72,7 +72,7 @@ DeclaredSize jpegSize(QFile& file) {
 }
 
 // The width and length of a TIFF's first directory.
-DeclaredSize tiffSize(QFile& file, const QByteArray& head) {
+DeclaredSize tiffSize(QIODevice& file, const QByteArray& head) {
     tiffdir::Reader header(head);
     if (!header.readHeader()) // BigTIFF is left to the codec
         return {};
@@ -336,6 +336,10 @@ DeclaredSize declaredSizeOfFile(const QString& fileName) {
     } catch (const PlatformError&) {
         return {};
     }
+    return declaredSizeOf(file);
+}
+
+DeclaredSize declaredSizeOf(QIODevice& file) {
     const QByteArray head = file.read(4096);
     const std::optional<SourceHeader> header = recognise(head);
     if (!header)
