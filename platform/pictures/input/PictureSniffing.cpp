@@ -31,9 +31,10 @@ bool looksLikePcx(const QByteArray& b) {
            (bitsPerPlane == 1 || bitsPerPlane == 2 || bitsPerPlane == 4 || bitsPerPlane == 8);
 }
 
-// The bytes at `offset`, as many as there are up to `size`.
+// The bytes at `offset`, as many as there are up to `size`. Nothing is
+// sought past the end (a buffer warns of it).
 QByteArray readAt(QIODevice& file, qint64 offset, qint64 size) {
-    if (offset < 0 || !file.seek(offset))
+    if (offset < 0 || offset > file.size() || !file.seek(offset))
         return {};
     return file.read(size);
 }
@@ -42,15 +43,17 @@ QByteArray readAt(QIODevice& file, qint64 offset, qint64 size) {
 class FileBytes {
 public:
     explicit FileBytes(QIODevice& file)
-        : m_file(file) {}
-    qint64 size() const { return m_file.size(); }
+        : m_file(file)
+        , m_size(file.size()) {}
+    qint64 size() const { return m_size; }
     bool read(qint64 at, uchar* out, int count) const {
-        return at >= 0 && m_file.seek(at) &&
+        return at >= 0 && at <= m_size && m_file.seek(at) &&
                m_file.read(reinterpret_cast<char*>(out), count) == count;
     }
 
 private:
     QIODevice& m_file;
+    qint64 m_size;
 };
 
 // A JPEG's frame header comes after any number of application segments
