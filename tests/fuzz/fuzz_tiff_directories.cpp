@@ -24,11 +24,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                              : bytes.startsWith("\x89PNG") ? metadata::ofPng(bytes).exif
                                                            : bytes;
     (void)exif::orientationOf(block);
-    // An upright block says so, and is upright already.
+    // An upright block says so, and is upright already: made so again, it
+    // loses at most bytes at its end that nothing points to any more.
     const QByteArray upright = exif::uprightExif(block, kWidth, kHeight);
     if (!upright.isEmpty()) {
         fuzz::require(exif::orientationOf(upright) == 1);
-        fuzz::require(exif::uprightExif(upright, kWidth, kHeight) == upright);
+        const QByteArray again = exif::uprightExif(upright, kWidth, kHeight);
+        fuzz::require(!again.isEmpty() && upright.startsWith(again));
     }
 
     QBuffer file(&bytes);
