@@ -18,7 +18,7 @@ shift || true
 VELMORA_FUZZ_BUILD=${VELMORA_FUZZ_BUILD:-$VELMORA_ROOT/build-fuzz}
 SHARED_CORPUS=${VELMORA_CORPUS:-$VELMORA_ROOT/../shared/corpus}
 
-install_missing_packages "${VELMORA_PACKAGES[@]}" clang libclang-rt-14-dev
+install_missing_packages "${VELMORA_PACKAGES[@]}" clang libclang-rt-14-dev libtiff-tools
 if [ ! -f "$VELMORA_FUZZ_BUILD/CMakeCache.txt" ]; then
     launcher=()
     if command -v ccache >/dev/null; then
@@ -40,6 +40,19 @@ share=$((SECONDS_TO_RUN / ${#harnesses[@]}))
 seeds=("$VELMORA_ROOT"/tests/regressions/*)
 if [ -d "$SHARED_CORPUS" ]; then
     seeds+=("$SHARED_CORPUS"/good/* "$SHARED_CORPUS"/bad/*)
+    # The corpus has no TIFF in separate planes, which one decoder reads and
+    # the fuzzer does not find by itself: a 32 x 32 corner of each of its
+    # TIFFs is stored so (small, so the decoder runs fast).
+    planar="$VELMORA_FUZZ_BUILD/seeds/planar"
+    rm -rf "$planar"
+    mkdir -p "$planar"
+    for tiff in "$SHARED_CORPUS"/good/*.tif "$SHARED_CORPUS"/good/*.tiff; do
+        [ -f "$tiff" ] || continue
+        tiffcrop -U px -X 32 -Y 32 -p separate "$tiff" "$planar/planar-$(basename "$tiff")" \
+            2>/dev/null ||
+            rm -f "$planar/planar-$(basename "$tiff")"
+    done
+    seeds+=("$planar"/*)
 else
     echo "No shared corpus at $SHARED_CORPUS; fuzzing from the working corpora only." >&2
 fi

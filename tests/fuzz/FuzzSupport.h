@@ -23,10 +23,11 @@ struct Refused : std::runtime_error {
         : std::runtime_error("larger than the fuzzers decode") {}
 };
 
-// A decoder's size check that refuses pictures over a megapixel: the
-// fuzzer is to explore the readers, not spend its time taking memory.
+// A decoder's size check that refuses pictures over 65536 pixels: the
+// fuzzer is to explore the readers, not spend its time taking memory and
+// filling it.
 inline void refuseLarge(qint64 width, qint64 height) {
-    if (width <= 0 || height <= 0 || width > 8192 || height > 8192 || width * height > 1 << 20)
+    if (width <= 0 || height <= 0 || width > 8192 || height > 8192 || width * height > 1 << 16)
         throw Refused();
 }
 
