@@ -186,6 +186,9 @@ void MetadataTest::dropsDamagedExif_data() {
     QTest::newRow("65535 entries") << "exif-65535-entries.jpg" << false;
     // The thumbnail's link is cut in any case, so its loop does no harm.
     QTest::newRow("thumbnail loops to IFD0") << "exif-thumbnail-loops-to-ifd0.jpg" << true;
+    // The orientation is written as one SHORT, 1, whatever it was.
+    QTest::newRow("orientation a BYTE") << "exif-orientation-byte.jpg" << true;
+    QTest::newRow("orientation without a value") << "exif-orientation-count-0.jpg" << true;
 }
 
 void MetadataTest::dropsDamagedExif() {

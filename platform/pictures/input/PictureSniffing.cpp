@@ -31,9 +31,10 @@ bool looksLikePcx(const QByteArray& b) {
            (bitsPerPlane == 1 || bitsPerPlane == 2 || bitsPerPlane == 4 || bitsPerPlane == 8);
 }
 
-// The bytes at `offset`, as many as there are up to `size`.
-QByteArray readAt(QFile& file, qint64 offset, qint64 size) {
-    if (offset < 0 || !file.seek(offset))
+// The bytes at `offset`, as many as there are up to `size`. Nothing is
+// sought past the end (a buffer warns of it).
+QByteArray readAt(QIODevice& file, qint64 offset, qint64 size) {
+    if (offset < 0 || offset > file.size() || !file.seek(offset))
         return {};
     return file.read(size);
 }
@@ -41,21 +42,23 @@ QByteArray readAt(QFile& file, qint64 offset, qint64 size) {
 // A file's bytes as the JPEG segment walker reads them, piece by piece.
 class FileBytes {
 public:
-    explicit FileBytes(QFile& file)
-        : m_file(file) {}
-    qint64 size() const { return m_file.size(); }
+    explicit FileBytes(QIODevice& file)
+        : m_file(file)
+        , m_size(file.size()) {}
+    qint64 size() const { return m_size; }
     bool read(qint64 at, uchar* out, int count) const {
-        return at >= 0 && m_file.seek(at) &&
+        return at >= 0 && at <= m_size && m_file.seek(at) &&
                m_file.read(reinterpret_cast<char*>(out), count) == count;
     }
 
 private:
-    QFile& m_file;
+    QIODevice& m_file;
+    qint64 m_size;
 };
 
 // A JPEG's frame header comes after any number of application segments
 // (profiles can take several of 64 KiB), so the segments are walked.
-DeclaredSize jpegSize(QFile& file) {
+DeclaredSize jpegSize(QIODevice& file) {
     const FileBytes bytes(file);
     DeclaredSize size;
     int segments = 0;
@@ -72,7 +75,7 @@ DeclaredSize jpegSize(QFile& file) {
 }
 
 // The width and length of a TIFF's first directory.
-DeclaredSize tiffSize(QFile& file, const QByteArray& head) {
+DeclaredSize tiffSize(QIODevice& file, const QByteArray& head) {
     tiffdir::Reader header(head);
     if (!header.readHeader()) // BigTIFF is left to the codec
         return {};
@@ -336,6 +339,10 @@ DeclaredSize declaredSizeOfFile(const QString& fileName) {
     } catch (const PlatformError&) {
         return {};
     }
+    return declaredSizeOf(file);
+}
+
+DeclaredSize declaredSizeOf(QIODevice& file) {
     const QByteArray head = file.read(4096);
     const std::optional<SourceHeader> header = recognise(head);
     if (!header)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QString>
 
 #include <optional>
@@ -48,3 +49,6 @@ std::optional<SourceHeader> recognise(const QByteArray& bytes);
 // header says so (JPEG and TIFF too, wherever their size is stored), reading
 // only the headers. Unknown when the file cannot be read or does not say.
 DeclaredSize declaredSizeOfFile(const QString& fileName);
+// The same, of a device open for reading at its start (a file, or bytes in
+// memory).
+DeclaredSize declaredSizeOf(QIODevice& file);

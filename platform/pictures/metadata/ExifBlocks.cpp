@@ -25,6 +25,22 @@ void setNumber(QByteArray& bytes, const Entry& e, quint32 value, bool big) {
     put(bytes, e.at + 8, value, asShort ? 2 : 4, big);
 }
 
+// The bytes of an orientation value of the type: it may be a BYTE, SHORT,
+// LONG or SLONG; 0 for any other type.
+int orientationSize(quint16 type) {
+    switch (type) {
+    case 1:
+        return 1;
+    case kShort:
+        return 2;
+    case kLong:
+    case 9:
+        return 4;
+    default:
+        return 0;
+    }
+}
+
 using Range = std::pair<qsizetype, qsizetype>; // [first, end)
 
 void noteDirectory(QList<Range>& ranges, const Directory& dir) {
@@ -68,12 +84,12 @@ int orientationOf(const QByteArray& block) {
                        [&](quint16 tag, quint16 type, qsizetype at) {
                            if (tag != kOrientation)
                                return true;
-                           if (type == kShort)
-                               value = reader.u16(at + 8);
-                           else if (type == kLong || type == 9) // LONG, SLONG
-                               value = reader.u32(at + 8);
-                           else if (type == 1) // BYTE
-                               value = reader.u8(at + 8);
+                           // One value, in the entry itself.
+                           const int size = orientationSize(type);
+                           if (size > 0 && reader.u32(at + 4) == 1)
+                               value = size == 1   ? reader.u8(at + 8)
+                                       : size == 2 ? reader.u16(at + 8)
+                                                   : reader.u32(at + 8);
                            return false;
                        });
     return value >= 1 && value <= 8 ? int(value) : 1;
@@ -116,8 +132,14 @@ QByteArray uprightExif(const QByteArray& block, int width, int height) {
 
     const bool big = reader.bigEndian();
     QByteArray out = block;
-    if (const Entry* e = first->find(kOrientation))
-        setNumber(out, *e, 1, big);
+    // The orientation becomes one SHORT, 1, whatever type and count it had,
+    // so no reader finds another value in it.
+    if (const Entry* e = first->find(kOrientation)) {
+        put(out, e->at + 2, kShort, 2, big);
+        put(out, e->at + 4, 1, 4, big);
+        put(out, e->at + 8, 0, 4, big);
+        put(out, e->at + 8, 1, 2, big);
+    }
     if (const Entry* e = first->find(kImageWidth))
         setNumber(out, *e, quint32(width), big);
     if (const Entry* e = first->find(kImageLength))

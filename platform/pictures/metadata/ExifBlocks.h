@@ -10,8 +10,9 @@
 namespace exif {
 
 // The orientation (1..8) the block's first directory gives, 1 when it gives
-// none or one out of range. Only as much of the directory is read as the
-// block holds, entry by entry.
+// none or one out of range (or not one number: a count other than 1, a type
+// other than BYTE, SHORT, LONG or SLONG). Only as much of the directory is
+// read as the block holds, entry by entry.
 int orientationOf(const QByteArray& block);
 
 // The block made fit for an upright picture of the given size: orientation 1
