@@ -40,6 +40,17 @@ std::optional<Picture> decodeJpeg(const QByteArray& bytes, const SizeCheck& chec
                                   int boxHeight = 0, std::stop_token stop = {},
                                   long* warnings = nullptr);
 
+// Decodes a PNG into the picture the general path gives for it: RGBA when it
+// has alpha or a tRNS chunk, else gray or RGB (a palette gives RGB); 16-bit
+// samples stay 16-bit, fewer bits become 8; its iCCP profile kept. Returns
+// nothing for a PNG the general path treats in a way of its own (a gamma or
+// primaries other than sRGB's, a profile or orientation it finds in text,
+// EXIF or an orNT chunk, a palette index past the palette, a profile of a
+// common sRGB profile's size). Throws CodecError on broken data; checks `stop`
+// between rows.
+std::optional<Picture> decodePng(const QByteArray& bytes, const SizeCheck& check,
+                                 std::stop_token stop = {});
+
 // Turns an upright-by-EXIF picture into its upright form.
 Picture orient(const Picture& picture, int orientation);
 
