@@ -1,14 +1,20 @@
 // SPDX-License-Identifier: MIT
 // Decodes the general path gets wrong: TIFFs in separate planes, GIF frames
-// reaching past the logical screen, 1-bit PCX.
+// reaching past the logical screen, 1-bit PCX; and the direct PNG decoder held
+// to the general path.
 #include "conversion/PictureConversion.h"
+#include "formats/DirectCodecs.h"
+#include "input/PictureSniffing.h"
+#include "magick/MagickDecoding.h"
 #include "magick/MagickSetup.h"
 #include "support/FileTesting.h"
 #include "support/PictureFileTesting.h"
 
 #include <Magick++.h>
+#include <png.h>
 #include <tiffio.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -85,6 +91,91 @@ QByteArray gifWithScreen(const QString& path, int frameSide, int screenSide, int
     return gif;
 }
 
+// What a generated PNG carries besides its pixels.
+enum class PngExtra {
+    None,
+    Transparency,
+    Gamma1,
+    GrayGamma1,
+    Primaries,
+    Profile,
+    Exif6,
+    Multiples257,
+    BadIndex,
+    GrayPalette
+};
+
+[[noreturn]] void pngFailed(png_structp, png_const_charp message) {
+    throw std::runtime_error(message);
+}
+
+// A 37 x 23 PNG written by libpng, one byte a sample up to 8 bits (libpng
+// packs them), samples varying across and down.
+QByteArray generatedPng(int colourType, int depth, bool interlaced, PngExtra extra) {
+    const int width = 37, height = 23, max = (1 << depth) - 1;
+    const int channels = colourType == 2 ? 3 : colourType == 4 ? 2 : colourType == 6 ? 4 : 1;
+    auto sample = [&](int x, int y, int c) {
+        const int v = (x * 7 + y * 13 + c * 29) % (max + 1);
+        return depth < 16 || extra == PngExtra::Multiples257 ? v : (v * 131 + x) & 0xFFFF;
+    };
+    QByteArray out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, pngFailed, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(
+        png, &out,
+        [](png_structp p, png_bytep data, size_t n) {
+            static_cast<QByteArray*>(png_get_io_ptr(p))->append(reinterpret_cast<char*>(data), n);
+        },
+        nullptr);
+    png_set_check_for_invalid_index(png, 0);
+    png_set_IHDR(png, info, width, height, depth, colourType, interlaced ? 1 : 0, 0, 0);
+    std::vector<png_color> palette(
+        colourType == 3 ? (extra == PngExtra::BadIndex ? (max + 1) / 2 : max + 1) : 0);
+    for (size_t i = 0; i < palette.size(); ++i)
+        palette[i] = extra == PngExtra::GrayPalette
+                         ? png_color{png_byte(i), png_byte(i), png_byte(i)}
+                         : png_color{png_byte(i * 37), png_byte(i * 91), png_byte(i * 53)};
+    if (!palette.empty())
+        png_set_PLTE(png, info, palette.data(), int(palette.size()));
+    const png_byte alphas[] = {0, 64, 128, 255, 10};
+    png_color_16 key{0, png_uint_16(sample(1, 0, 0)), png_uint_16(sample(1, 0, 1)),
+                     png_uint_16(sample(1, 0, 2)), png_uint_16(sample(1, 0, 0))};
+    if (extra == PngExtra::Transparency)
+        png_set_tRNS(png, info, alphas, std::min<int>(5, int(palette.size())), &key);
+    if (extra == PngExtra::Gamma1 || extra == PngExtra::GrayGamma1)
+        png_set_gAMA_fixed(png, info, 100000);
+    if (extra == PngExtra::Primaries)
+        png_set_cHRM_fixed(png, info, 31270, 32900, 70000, 30000, 20000, 70000, 15000, 6000);
+    if (extra == PngExtra::Profile) {
+        Magick::Image withProfile(corpusFile("icc_profile_big.jpg").toStdString());
+        const Magick::Blob icc = withProfile.profile("ICC");
+        png_set_iCCP(png, info, "icc", 0, static_cast<png_const_bytep>(icc.data()),
+                     png_uint_32(icc.length()));
+    }
+    png_byte exif[] = "II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0\x06\0\0\0\0\0\0\0";
+    if (extra == PngExtra::Exif6)
+        png_set_eXIf_1(png, info, sizeof exif - 1, exif);
+    png_write_info(png, info);
+    if (depth < 8)
+        png_set_packing(png);
+    QByteArray row(width * channels * (depth == 16 ? 2 : 1), '\0');
+    for (int pass = 0; pass < (interlaced ? 7 : 1); ++pass)
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x)
+                for (int c = 0; c < channels; ++c) {
+                    const int v = sample(x, y, c), at = x * channels + c;
+                    if (depth == 16)
+                        row[2 * at] = char(v >> 8), row[2 * at + 1] = char(v);
+                    else
+                        row[at] = char(v);
+                }
+            png_write_row(png, reinterpret_cast<png_bytep>(row.data()));
+        }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
 } // namespace
 
 class PictureDecodesTest : public QObject {
@@ -104,6 +195,8 @@ private slots:
     void clipsGifFrameToScreen_data();
     void clipsGifFrameToScreen();
     void readsOneBitPcxSetBitsAsWhite();
+    void decodesPngLikeGeneralPath_data();
+    void decodesPngLikeGeneralPath();
 };
 
 void PictureDecodesTest::readsSeparatePlanes_data() {
@@ -258,6 +351,72 @@ void PictureDecodesTest::readsOneBitPcxSetBitsAsWhite() {
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 10; ++x)
             QCOMPARE(argbAt(*picture, x, y), opaque(rows[y][x] == '1' ? 0xFFFFFF : 0));
+}
+
+void PictureDecodesTest::decodesPngLikeGeneralPath_data() {
+    QTest::addColumn<QByteArray>("png");
+    QTest::addColumn<bool>("mustTake");
+    const QString corpus = QStringLiteral(VELMORA_CORPUS_DIR);
+    const QStringList common{"hopper.png", "p_16.png",   "rgb_trns.png", "p_trns_single.png",
+                             "l_trns.png", "i_trns.png", "1_trns.png"};
+    for (const QString& folder : {corpus + "/good", corpus + "/bad"})
+        for (const QFileInfo& file : QDir(folder).entryInfoList({"*.png"}, QDir::Files))
+            QTest::newRow(qPrintable(file.fileName()))
+                << readAll(file.filePath()) << common.contains(file.fileName());
+    const QList<QPair<int, QList<int>>> types{
+        {0, {1, 2, 4, 8, 16}}, {2, {8, 16}}, {3, {1, 2, 4, 8}}, {4, {8, 16}}, {6, {8, 16}}};
+    for (const auto& [type, depths] : types)
+        for (int depth : depths)
+            for (bool interlaced : {false, true})
+                for (PngExtra extra : {PngExtra::None, PngExtra::Transparency})
+                    if (extra == PngExtra::None || type == 0 || type == 2 || type == 3)
+                        QTest::addRow("type %d, %d-bit%s%s", type, depth,
+                                      interlaced ? ", interlaced" : "",
+                                      extra == PngExtra::None ? "" : ", tRNS")
+                            << generatedPng(type, depth, interlaced, extra) << true;
+    const QList<std::tuple<const char*, int, int, PngExtra, bool>> special{
+        {"gamma 1", 2, 8, PngExtra::Gamma1, false},
+        {"gray, gamma 1", 0, 8, PngExtra::GrayGamma1, false},
+        {"other primaries", 2, 8, PngExtra::Primaries, false},
+        {"colour profile", 2, 8, PngExtra::Profile, true},
+        {"EXIF orientation 6", 2, 8, PngExtra::Exif6, false},
+        {"16-bit, multiples of 257", 2, 16, PngExtra::Multiples257, true},
+        {"index past the palette", 3, 4, PngExtra::BadIndex, false},
+        {"gray palette", 3, 8, PngExtra::GrayPalette, true}};
+    for (const auto& [name, type, depth, extra, mustTake] : special)
+        QTest::newRow(name) << generatedPng(type, depth, false, extra) << mustTake;
+}
+
+// The direct PNG decoder either leaves a PNG to the general path or gives
+// exactly its picture; the common PNGs it takes.
+void PictureDecodesTest::decodesPngLikeGeneralPath() {
+    QFETCH(QByteArray, png);
+    QFETCH(bool, mustTake);
+    std::optional<Picture> direct;
+    bool broken = false;
+    try {
+        direct = directcodec::decodePng(png, [](qint64, qint64) {});
+    } catch (const directcodec::CodecError&) {
+        broken = true;
+    }
+    std::optional<Picture> general;
+    try {
+        if (const std::optional<SourceHeader> header = recognise(png))
+            general = decodeWithMagick(png, *header, "agreement", {});
+    } catch (const std::exception&) {
+    }
+    if (mustTake)
+        QVERIFY(direct.has_value());
+    if (!direct)
+        return;
+    QVERIFY2(general.has_value(), "the general path refuses what the direct decoder took");
+    QVERIFY(!broken);
+    QCOMPARE(direct->width, general->width);
+    QCOMPARE(direct->height, general->height);
+    QCOMPARE(direct->channels, general->channels);
+    QCOMPARE(direct->bitsPerSample, general->bitsPerSample);
+    QVERIFY(direct->pixels == general->pixels);
+    QCOMPARE(direct->iccProfile, general->iccProfile);
 }
 
 QTEST_GUILESS_MAIN(PictureDecodesTest)
