@@ -60,6 +60,20 @@ std::shared_ptr<Picture> decodeJpegDirectly(const QByteArray& bytes, const QStri
     return std::make_shared<Picture>(std::move(*picture));
 }
 
+// The direct PNG decode; nothing when the general path is to decide (a PNG
+// it treats in a way of its own, or damage, which it then reports in its own
+// words). A preview of a PNG is the whole picture, as from the general path.
+std::optional<Picture> decodePngDirectly(const QByteArray& bytes, const QString& fileName,
+                                         const std::stop_token& stop) {
+    try {
+        return directcodec::decodePng(
+            bytes, [&](qint64 width, qint64 height) { checkDimensions(fileName, width, height); },
+            stop);
+    } catch (const directcodec::CodecError&) {
+        return std::nullopt;
+    }
+}
+
 // A TIFF in separate planes, which the general path misreads, through
 // libtiff; nothing for any other TIFF, or one libtiff gives up on (the
 // general path then reports it in its own words).
@@ -150,6 +164,10 @@ PictureObject decodeSource(const Source& source, const QString& fileName, int bo
             // A preview is only looked at; the quality matters for writing.
             if (picture && !preview)
                 picture->jpegQuality = magickJpegQuality(source.bytes, fileName);
+        }
+        if (source.header.format == SourceFormat::Png) {
+            if (std::optional<Picture> png = decodePngDirectly(source.bytes, fileName, stop))
+                picture = std::make_shared<Picture>(std::move(*png));
         }
         if (!picture && source.header.format == SourceFormat::Tiff) {
             if (std::optional<Picture> planes =
