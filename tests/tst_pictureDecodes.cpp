@@ -357,8 +357,8 @@ void PictureDecodesTest::decodesPngLikeGeneralPath_data() {
     QTest::addColumn<QByteArray>("png");
     QTest::addColumn<bool>("mustTake");
     const QString corpus = QStringLiteral(VELMORA_CORPUS_DIR);
-    const QStringList common{"hopper.png", "p_16.png",   "rgb_trns.png", "p_trns_single.png",
-                             "l_trns.png", "i_trns.png", "1_trns.png"};
+    const QStringList common{"hopper.png",        "p_16.png",   "icc_profile.png", "rgb_trns.png",
+                             "p_trns_single.png", "l_trns.png", "i_trns.png",      "1_trns.png"};
     for (const QString& folder : {corpus + "/good", corpus + "/bad"})
         for (const QFileInfo& file : QDir(folder).entryInfoList({"*.png"}, QDir::Files))
             QTest::newRow(qPrintable(file.fileName()))
@@ -395,7 +395,11 @@ void PictureDecodesTest::decodesPngLikeGeneralPath() {
     std::optional<Picture> direct;
     bool broken = false;
     try {
-        direct = directcodec::decodePng(png, [](qint64, qint64) {});
+        direct = directcodec::decodePng(
+            png, [](qint64, qint64) {},
+            [&](const QByteArray& icc) {
+                return magickColourProfile(png, SourceFormat::Png, "agreement") == icc;
+            });
     } catch (const directcodec::CodecError&) {
         broken = true;
     }

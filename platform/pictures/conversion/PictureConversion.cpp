@@ -63,11 +63,16 @@ std::shared_ptr<Picture> decodeJpegDirectly(const QByteArray& bytes, const QStri
 // The direct PNG decode; nothing when the general path is to decide (a PNG
 // it treats in a way of its own, or damage, which it then reports in its own
 // words). A preview of a PNG is the whole picture, as from the general path.
+// Whether a profile that may be a common sRGB one is kept, the general path's
+// reading of the headers tells.
 std::optional<Picture> decodePngDirectly(const QByteArray& bytes, const QString& fileName,
                                          const std::stop_token& stop) {
     try {
         return directcodec::decodePng(
             bytes, [&](qint64 width, qint64 height) { checkDimensions(fileName, width, height); },
+            [&](const QByteArray& profile) {
+                return magickColourProfile(bytes, SourceFormat::Png, fileName) == profile;
+            },
             stop);
     } catch (const directcodec::CodecError&) {
         return std::nullopt;

@@ -45,11 +45,14 @@ std::optional<Picture> decodeJpeg(const QByteArray& bytes, const SizeCheck& chec
 // samples stay 16-bit, fewer bits become 8; its iCCP profile kept. Returns
 // nothing for a PNG the general path treats in a way of its own (a gamma or
 // primaries other than sRGB's, a profile or orientation it finds in text,
-// EXIF or an orNT chunk, a palette index past the palette, a profile of a
-// common sRGB profile's size). Throws CodecError on broken data; checks `stop`
-// between rows.
+// EXIF or an orNT chunk, a palette index past the palette). A profile of the
+// size of a common sRGB profile, which ImageMagick may drop, is kept when
+// `keepsProfile` says the general path keeps it; without `keepsProfile` such
+// a PNG is declined. Throws CodecError on broken data; checks `stop` between
+// rows.
+using ProfileCheck = std::function<bool(const QByteArray& profile)>;
 std::optional<Picture> decodePng(const QByteArray& bytes, const SizeCheck& check,
-                                 std::stop_token stop = {});
+                                 const ProfileCheck& keepsProfile = {}, std::stop_token stop = {});
 
 // Turns an upright-by-EXIF picture into its upright form.
 Picture orient(const Picture& picture, int orientation);

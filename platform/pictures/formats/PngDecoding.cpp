@@ -120,7 +120,7 @@ bool hasTurningExif(png_structp png, png_infop info) {
 }
 
 // ImageMagick drops an iCCP profile it knows as one of the common sRGB
-// profiles (by length and checksum); profiles of those lengths are left to it.
+// profiles (by length and checksum); only profiles of those lengths may be.
 bool mayBeDroppedProfile(png_uint_32 length) {
     constexpr std::array<png_uint_32, 8> lengths{524, 3024, 3048, 3052, 3144, 3212, 60960, 60988};
     return std::find(lengths.begin(), lengths.end(), length) != lengths.end();
@@ -185,7 +185,7 @@ bool expandRow(const Palette& palette, const png_byte* indexes, png_byte* out, i
 } // namespace
 
 std::optional<Picture> decodePng(const QByteArray& bytes, const SizeCheck& check,
-                                 std::stop_token stop) {
+                                 const ProfileCheck& keepsProfile, std::stop_token stop) {
     Reader r;
     png_structp png = r.png;
     Input input{reinterpret_cast<const png_byte*>(bytes.constData()), size_t(bytes.size())};
@@ -203,6 +203,7 @@ std::optional<Picture> decodePng(const QByteArray& bytes, const SizeCheck& check
     if (orientationChunk || !isStandardLight(png, r.info) || hasTextReadAsSettings(png, r.info) ||
         hasTurningExif(png, r.info))
         return std::nullopt;
+    check(width, height);
     Picture picture;
     png_charp name = nullptr;
     int compression = 0;
@@ -210,12 +211,15 @@ std::optional<Picture> decodePng(const QByteArray& bytes, const SizeCheck& check
     png_uint_32 profileLength = 0;
     if (png_get_iCCP(png, r.info, &name, &compression, &profile, &profileLength) &&
         profileLength > 0) {
-        if (mayBeDroppedProfile(profileLength))
-            return std::nullopt;
         picture.iccProfile =
             QByteArray(reinterpret_cast<const char*>(profile), qsizetype(profileLength));
+        if (mayBeDroppedProfile(profileLength)) {
+            if (!keepsProfile)
+                return std::nullopt;
+            if (!keepsProfile(picture.iccProfile))
+                picture.iccProfile.clear();
+        }
     }
-    check(width, height);
 
     // ImageMagick's reading: alpha from the colour type or a tRNS chunk makes
     // RGBA, gray stays gray, a palette becomes RGB; 16-bit samples stay 16-bit,
