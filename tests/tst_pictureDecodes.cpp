@@ -158,8 +158,9 @@ QByteArray generatedPng(int colourType, int depth, bool interlaced, PngExtra ext
     png_write_info(png, info);
     if (depth < 8)
         png_set_packing(png);
+    const int passes = png_set_interlace_handling(png);
     QByteArray row(width * channels * (depth == 16 ? 2 : 1), '\0');
-    for (int pass = 0; pass < (interlaced ? 7 : 1); ++pass)
+    for (int pass = 0; pass < passes; ++pass)
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x)
                 for (int c = 0; c < channels; ++c) {

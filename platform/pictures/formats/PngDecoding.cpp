@@ -247,8 +247,12 @@ std::optional<Picture> decodePng(const QByteArray& bytes, const SizeCheck& check
         png_set_swap(png); // PNG stores 16-bit samples big-endian
     const int passes = png_set_interlace_handling(png);
     png_read_update_info(png, r.info);
-
     const qsizetype line = picture.bytesPerLine();
+    // Rows are read in place: libpng's row must be the picture's (or, for a
+    // palette, one index a pixel).
+    if (png_get_rowbytes(png, r.info) != (indexed ? size_t(width) : size_t(line)))
+        return std::nullopt;
+
     picture.pixels = QByteArray(line * picture.height, Qt::Uninitialized);
     auto* base = reinterpret_cast<png_bytep>(picture.pixels.data());
     Palette palette;
