@@ -54,6 +54,14 @@ using ProfileCheck = std::function<bool(const QByteArray& profile)>;
 std::optional<Picture> decodePng(const QByteArray& bytes, const SizeCheck& check,
                                  const ProfileCheck& keepsProfile = {}, std::stop_token stop = {});
 
+// Decodes an uncompressed 24- or 32-bit or 8-bit palette BMP with the
+// 40-byte header, bottom-up or top-down, into the picture the general path
+// gives: RGB, or RGBA for 32 bits once a fourth byte is not zero. Returns
+// nothing for any other BMP (other headers, compression or depths, a length
+// other than the header's, too little data, an index past the palette).
+std::optional<Picture> decodeBmp(const QByteArray& bytes, const SizeCheck& check,
+                                 std::stop_token stop = {});
+
 // Turns an upright-by-EXIF picture into its upright form.
 Picture orient(const Picture& picture, int orientation);
 
