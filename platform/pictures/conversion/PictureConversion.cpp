@@ -60,25 +60,6 @@ std::shared_ptr<Picture> decodeJpegDirectly(const QByteArray& bytes, const QStri
     return std::make_shared<Picture>(std::move(*picture));
 }
 
-// The direct PNG decode; nothing when the general path is to decide (a PNG
-// it treats in a way of its own, or damage, which it then reports in its own
-// words). A preview of a PNG is the whole picture, as from the general path.
-// Whether a profile that may be a common sRGB one is kept, the general path's
-// reading of the headers tells.
-std::optional<Picture> decodePngDirectly(const QByteArray& bytes, const QString& fileName,
-                                         const std::stop_token& stop) {
-    try {
-        return directcodec::decodePng(
-            bytes, [&](qint64 width, qint64 height) { checkDimensions(fileName, width, height); },
-            [&](const QByteArray& profile) {
-                return magickColourProfile(bytes, SourceFormat::Png, fileName) == profile;
-            },
-            stop);
-    } catch (const directcodec::CodecError&) {
-        return std::nullopt;
-    }
-}
-
 // A TIFF in separate planes, which the general path misreads, through
 // libtiff; nothing for any other TIFF, or one libtiff gives up on (the
 // general path then reports it in its own words).
@@ -101,6 +82,36 @@ struct Source {
     SourceHeader header;
     PictureMetadata metadata;
 };
+
+// The direct decode of a PNG or a simple BMP; nothing when the general path
+// is to decide (a file it treats in a way of its own, or damage, which it
+// then reports in its own words). A preview of either is the whole picture,
+// as from the general path. Whether a PNG profile that may be a common sRGB
+// one is kept, the general path's reading of the headers tells.
+std::optional<Picture> decodeDirectly(const Source& source, const QString& fileName,
+                                      const std::stop_token& stop) {
+    const QByteArray& bytes = source.bytes;
+    const directcodec::SizeCheck check = [&](qint64 width, qint64 height) {
+        checkDimensions(fileName, width, height);
+    };
+    try {
+        switch (source.header.format) {
+        case SourceFormat::Png:
+            return directcodec::decodePng(
+                bytes, check,
+                [&](const QByteArray& profile) {
+                    return magickColourProfile(bytes, SourceFormat::Png, fileName) == profile;
+                },
+                stop);
+        case SourceFormat::Bmp:
+            return directcodec::decodeBmp(bytes, check, stop);
+        default:
+            return std::nullopt;
+        }
+    } catch (const directcodec::CodecError&) {
+        return std::nullopt;
+    }
+}
 
 // The blocks we read ourselves; the general path reads the rest.
 PictureMetadata ourMetadataOf(const QByteArray& bytes, SourceFormat format) {
@@ -170,9 +181,9 @@ PictureObject decodeSource(const Source& source, const QString& fileName, int bo
             if (picture && !preview)
                 picture->jpegQuality = magickJpegQuality(source.bytes, fileName);
         }
-        if (source.header.format == SourceFormat::Png) {
-            if (std::optional<Picture> png = decodePngDirectly(source.bytes, fileName, stop))
-                picture = std::make_shared<Picture>(std::move(*png));
+        if (!picture) {
+            if (std::optional<Picture> direct = decodeDirectly(source, fileName, stop))
+                picture = std::make_shared<Picture>(std::move(*direct));
         }
         if (!picture && source.header.format == SourceFormat::Tiff) {
             if (std::optional<Picture> planes =
