@@ -212,6 +212,18 @@ QByteArray generatedBmp(int bits, bool topDown, int colours, int indexes, bool g
     return b;
 }
 
+// A 37 x 23 BMP as ImageMagick writes it (the 124-byte header in sRGB), of
+// the given channels, each sample one of `levels` values.
+QByteArray magickBmp(const std::string& map, int levels) {
+    QByteArray samples;
+    for (size_t i = 0; i < 37 * 23 * map.size(); ++i)
+        samples += char(int(i * 37 % size_t(levels)) * 255 / (levels - 1));
+    Magick::Image image(37, 23, map, MagickCore::CharPixel, samples.constData());
+    Magick::Blob blob;
+    image.write(&blob, "BMP");
+    return QByteArray(static_cast<const char*>(blob.data()), qsizetype(blob.length()));
+}
+
 } // namespace
 
 class PictureDecodesTest : public QObject {
@@ -429,6 +441,9 @@ void PictureDecodesTest::decodesDirectlyLikeGeneralPath_data() {
     QTest::newRow("BMP 32-bit, alpha") << generatedBmp(32, true, 0, 0, false, -1) << true;
     QTest::newRow("BMP 8-bit, 200 colours") << generatedBmp(8, false, 200, 200, false, 0) << true;
     QTest::newRow("BMP 8-bit, 256 gray") << generatedBmp(8, true, 256, 256, true, 0) << true;
+    QTest::newRow("BMP by ImageMagick, RGB") << magickBmp("RGB", 256) << true;
+    QTest::newRow("BMP by ImageMagick, RGBA") << magickBmp("RGBA", 256) << true;
+    QTest::newRow("BMP by ImageMagick, few colours") << magickBmp("RGB", 5) << false;
     QTest::newRow("BMP 8-bit, index past the palette")
         << generatedBmp(8, false, 100, 256, false, 0) << false;
 }

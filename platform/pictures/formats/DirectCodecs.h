@@ -54,11 +54,13 @@ using ProfileCheck = std::function<bool(const QByteArray& profile)>;
 std::optional<Picture> decodePng(const QByteArray& bytes, const SizeCheck& check,
                                  const ProfileCheck& keepsProfile = {}, std::stop_token stop = {});
 
-// Decodes an uncompressed 24- or 32-bit or 8-bit palette BMP with the
-// 40-byte header, bottom-up or top-down, into the picture the general path
-// gives: RGB, or RGBA for 32 bits once a fourth byte is not zero. Returns
-// nothing for any other BMP (other headers, compression or depths, a length
-// other than the header's, too little data, an index past the palette).
+// Decodes an uncompressed 24- or 32-bit or 8-bit palette BMP, bottom-up or
+// top-down, with the 40-byte header or the 108- and 124-byte ones in sRGB
+// without a profile, into the picture the general path gives: RGB, or RGBA
+// for 32 bits when bit fields give alpha or, under the 40-byte header, once a
+// fourth byte is not zero. Returns nothing for any other BMP (other headers,
+// compression, bit fields or depths, a length other than the header's, too
+// little data, an index past the palette).
 std::optional<Picture> decodeBmp(const QByteArray& bytes, const SizeCheck& check,
                                  std::stop_token stop = {});
 
