@@ -39,7 +39,7 @@ void readInput(png_structp png, png_bytep out, size_t length) {
     in->at += length;
 }
 
-// An orNT chunk turns the picture in ImageMagick's reader.
+// ImageMagick's readers that know the orNT chunk turn the picture by it.
 int noteOrientationChunk(png_structp png, png_unknown_chunkp chunk) {
     if (std::memcmp(chunk->name, "orNT", 4) == 0)
         *static_cast<bool*>(png_get_user_chunk_ptr(png)) = true;
@@ -79,8 +79,10 @@ void configureLikeGeneralPath(png_structp png, bool* orientationChunk) {
     png_set_check_for_invalid_index(png, 0);
 }
 
-// ImageMagick takes a gamma other than about 1/2.2 or primaries other than
-// sRGB's for linear light and converts the samples.
+// ImageMagick takes a gamma above 0.75, or one other than about 1/2.2 with
+// primaries other than sRGB's, for linear light and converts the samples; a
+// PNG with either a gamma other than about 1/2.2 or such primaries is left
+// to it.
 bool isStandardLight(png_structp png, png_infop info) {
     double gamma = 0;
     if (png_get_gAMA(png, info, &gamma) && !(gamma > .45 && gamma < .46))
@@ -110,6 +112,8 @@ bool hasTextReadAsSettings(png_structp png, png_infop info) {
     return false;
 }
 
+// An EXIF orientation other than 1: left to the general path, which decides
+// whether to turn the picture (ImageMagick 6.9.11 does not for a PNG).
 bool hasTurningExif(png_structp png, png_infop info) {
     png_uint_32 length = 0;
     png_bytep exif = nullptr;
