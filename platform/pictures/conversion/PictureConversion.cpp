@@ -83,6 +83,36 @@ struct Source {
     PictureMetadata metadata;
 };
 
+// The direct decode of a PNG or a simple BMP; nothing when the general path
+// is to decide (a file it treats in a way of its own, or damage, which it
+// then reports in its own words). A preview of either is the whole picture,
+// as from the general path. Whether a PNG profile that may be a common sRGB
+// one is kept, the general path's reading of the headers tells.
+std::optional<Picture> decodeDirectly(const Source& source, const QString& fileName,
+                                      const std::stop_token& stop) {
+    const QByteArray& bytes = source.bytes;
+    const directcodec::SizeCheck check = [&](qint64 width, qint64 height) {
+        checkDimensions(fileName, width, height);
+    };
+    try {
+        switch (source.header.format) {
+        case SourceFormat::Png:
+            return directcodec::decodePng(
+                bytes, check,
+                [&](const QByteArray& profile) {
+                    return magickColourProfile(bytes, SourceFormat::Png, fileName) == profile;
+                },
+                stop);
+        case SourceFormat::Bmp:
+            return directcodec::decodeBmp(bytes, check, stop);
+        default:
+            return std::nullopt;
+        }
+    } catch (const directcodec::CodecError&) {
+        return std::nullopt;
+    }
+}
+
 // The blocks we read ourselves; the general path reads the rest.
 PictureMetadata ourMetadataOf(const QByteArray& bytes, SourceFormat format) {
     switch (format) {
@@ -150,6 +180,10 @@ PictureObject decodeSource(const Source& source, const QString& fileName, int bo
             // A preview is only looked at; the quality matters for writing.
             if (picture && !preview)
                 picture->jpegQuality = magickJpegQuality(source.bytes, fileName);
+        }
+        if (!picture) {
+            if (std::optional<Picture> direct = decodeDirectly(source, fileName, stop))
+                picture = std::make_shared<Picture>(std::move(*direct));
         }
         if (!picture && source.header.format == SourceFormat::Tiff) {
             if (std::optional<Picture> planes =

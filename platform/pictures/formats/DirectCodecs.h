@@ -42,6 +42,30 @@ std::optional<Picture> decodeJpeg(const QByteArray& bytes, const SizeCheck& chec
                                   int boxHeight = 0, std::stop_token stop = {},
                                   long* warnings = nullptr);
 
+// Decodes a PNG into the picture the general path gives for it: RGBA when it
+// has alpha or a tRNS chunk, else gray or RGB (a palette gives RGB); 16-bit
+// samples stay 16-bit, fewer bits become 8; its iCCP profile kept. Returns
+// nothing for a PNG the general path treats in a way of its own (a gamma or
+// primaries other than sRGB's, a profile or orientation it finds in text,
+// EXIF or an orNT chunk, a palette index past the palette). A profile of the
+// size of a common sRGB profile, which ImageMagick may drop, is kept when
+// `keepsProfile` says the general path keeps it; without `keepsProfile` such
+// a PNG is declined. Throws CodecError on broken data; checks `stop` between
+// rows.
+using ProfileCheck = std::function<bool(const QByteArray& profile)>;
+std::optional<Picture> decodePng(const QByteArray& bytes, const SizeCheck& check,
+                                 const ProfileCheck& keepsProfile = {}, std::stop_token stop = {});
+
+// Decodes an uncompressed 24- or 32-bit or 8-bit palette BMP, bottom-up or
+// top-down, with the 40-byte header or the 108- and 124-byte ones in sRGB
+// without a profile, into the picture the general path gives: RGB, or RGBA
+// for 32 bits when bit fields give alpha or, under the 40-byte header, once a
+// fourth byte is not zero. Returns nothing for any other BMP (other headers,
+// compression, bit fields or depths, a length other than the header's, too
+// little data, an index past the palette).
+std::optional<Picture> decodeBmp(const QByteArray& bytes, const SizeCheck& check,
+                                 std::stop_token stop = {});
+
 // Turns an upright-by-EXIF picture into its upright form.
 Picture orient(const Picture& picture, int orientation);
 

@@ -270,3 +270,18 @@ int magickJpegQuality(const QByteArray& bytes, const QString& fileName) {
         failFromException(fileName, e);
     }
 }
+
+QByteArray magickColourProfile(const QByteArray& bytes, SourceFormat format,
+                               const QString& fileName) {
+    const std::stop_token headerOnly;
+    try {
+        const ImageList header = decodeBlob(bytes, format, true, true, fileName, headerOnly);
+        const MagickCore::StringInfo* icc = MagickCore::GetImageProfile(header.get(), "icc");
+        if (!icc)
+            return {};
+        return QByteArray(reinterpret_cast<const char*>(MagickCore::GetStringInfoDatum(icc)),
+                          qsizetype(MagickCore::GetStringInfoLength(icc)));
+    } catch (const Magick::Exception& e) {
+        failFromException(fileName, e);
+    }
+}

@@ -23,3 +23,9 @@ Picture decodeWithMagick(const QByteArray& bytes, const SourceHeader& header,
 // tables. Reading the header only is cheap, and gives exactly the figure a
 // full decode reports.
 int magickJpegQuality(const QByteArray& bytes, const QString& fileName);
+
+// The colour profile ImageMagick keeps for the source, read from its headers
+// only: for a PNG, its iCCP profile unless it is one of the common sRGB
+// profiles, which ImageMagick drops. Empty when it keeps none.
+QByteArray magickColourProfile(const QByteArray& bytes, SourceFormat format,
+                               const QString& fileName);
