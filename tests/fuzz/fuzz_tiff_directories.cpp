@@ -40,8 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray ofTiff = exif::exifOfTiffFile(bytes);
     if (!ofTiff.isEmpty()) {
         fuzz::require(!exif::uprightExif(ofTiff, kWidth, kHeight).isEmpty());
-        fuzz::require(!exif::withExifInTiff(bytes, ofTiff).isEmpty());
+        QByteArray withExif = bytes;
+        fuzz::require(exif::putExifInTiff(withExif, ofTiff));
     }
-    (void)exif::withExifInTiff(bytes, block);
+    QByteArray withBlock = bytes;
+    (void)exif::putExifInTiff(withBlock, block);
     return 0;
 }
