@@ -1,17 +1,9 @@
 // SPDX-License-Identifier: MIT
 // libFuzzer harness over the direct PNG decoder.
-#include "FuzzSupport.h"
-#include "formats/DirectCodecs.h"
+#include "DecoderHarness.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray bytes = fuzz::bytesOf(data, size);
-    try {
-        const std::optional<Picture> picture = directcodec::decodePng(bytes, fuzz::refuseLarge);
-        if (picture)
-            fuzz::require(picture->width > 0 && picture->height > 0 &&
-                          picture->pixels.size() == picture->bytesPerLine() * picture->height);
-    } catch (const directcodec::CodecError&) {
-    } catch (const fuzz::Refused&) {
-    }
+    fuzz::checkDecoder([&] { return directcodec::decodePng(bytes, fuzz::refuseLarge); });
     return 0;
 }

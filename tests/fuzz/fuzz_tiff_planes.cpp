@@ -1,18 +1,10 @@
 // SPDX-License-Identifier: MIT
 // libFuzzer harness over the decoder of TIFFs in separate planes.
-#include "FuzzSupport.h"
+#include "DecoderHarness.h"
 #include "tiff/TiffPlanesReading.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray bytes = fuzz::bytesOf(data, size);
-    try {
-        const std::optional<Picture> picture =
-            directcodec::decodeTiffPlanes(bytes, fuzz::refuseLarge);
-        if (picture)
-            fuzz::require(picture->width > 0 && picture->height > 0 &&
-                          picture->pixels.size() == picture->bytesPerLine() * picture->height);
-    } catch (const directcodec::CodecError&) {
-    } catch (const fuzz::Refused&) {
-    }
+    fuzz::checkDecoder([&] { return directcodec::decodeTiffPlanes(bytes, fuzz::refuseLarge); });
     return 0;
 }
